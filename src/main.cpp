@@ -1,0 +1,3 @@
+#include "run/main_module.h"
+
+int main(int argc, char** argv) { return vantrelle::Main(argc, argv); }
