@@ -1,0 +1,78 @@
+// The program's one file-system object and its text streams.
+//
+// Every file test, copy, delete and text file of a run goes through
+// FileSystem. Text files are UTF-8; a line read ends at LF (a CR before it is
+// dropped) and a UTF-8 byte-order mark at the start of a file is skipped;
+// lines written end with CR LF. Failures throw Error with the system's
+// message and the file's name.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vantrelle {
+
+/// A text file open for writing, created anew. Each line is flushed as it is
+/// written, so the file holds every line written even if the process dies.
+class TextWriter {
+ public:
+  TextWriter(std::FILE* file, std::string path);
+  ~TextWriter();
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
+
+  /// Writes \a line followed by CR LF. Throws Error when the write fails or
+  /// the stream is closed.
+  void WriteLine(std::string_view line);
+  /// Closes the stream; throws Error when the last data cannot be written.
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+
+ private:
+  std::FILE* file_;
+  std::string path_;
+};
+
+/// A text file open for reading, one line at a time.
+class TextReader {
+ public:
+  TextReader(std::FILE* file, std::string path);
+  ~TextReader();
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  bool AtEndOfStream();
+  /// The next line without its line break. Throws Error on a read failure
+  /// or past the end.
+  std::string ReadLine();
+  void Close();
+
+ private:
+  std::FILE* file_;
+  std::string path_;
+  bool at_start_ = true;
+};
+
+class FileSystem {
+ public:
+  /// True when \a path names an existing regular file (not a folder).
+  bool FileExists(const std::string& path) const;
+  /// Copies \a from over \a to, replacing an existing file.
+  void CopyFile(const std::string& from, const std::string& to) const;
+  /// Deletes \a path even when it is read-only.
+  void DeleteFile(const std::string& path) const;
+  /// Creates (or empties) \a path for writing text.
+  std::unique_ptr<TextWriter> CreateTextFile(const std::string& path) const;
+  /// Opens an existing \a path for reading text; never creates it.
+  std::unique_ptr<TextReader> OpenTextFile(const std::string& path) const;
+  /// The folder part of \a path, without a trailing separator; empty when
+  /// the path has none.
+  std::string GetParentFolderName(const std::string& path) const;
+  /// Clears the read-only state: the owner may read and write the file.
+  void SetAttributesNormal(const std::string& path) const;
+};
+
+}  // namespace vantrelle

@@ -1,0 +1,75 @@
+// Program-wide state: what the design calls the shared module.
+//
+// One PubDef lives for the process (main builds it); every routine of a run
+// reads and writes it through a reference, and tests make their own. The
+// database connection and the open document are not here: the run driver
+// owns them for the length of one run.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "run/file_system.h"
+#include "run/run_observer.h"
+
+namespace vantrelle {
+
+/// One report parameter: the [PARAMETER] keys NameN, DescN, DefaultN.
+struct ParameterRecord {
+  std::string name;
+  std::string desc;
+  std::string value;   ///< the value for this run: default, then command line, then dialog
+  int16_t number = 0;  ///< the key number N it was read from
+};
+
+inline constexpr int kMaxCommandValues = 10;
+inline constexpr int kMaxParameters = 10;
+
+struct PubDef {
+  /// False after -C: batch mode, no window is touched.
+  bool interactive = true;
+
+  std::string ini_file_name;
+  std::string template_file_name;
+  std::string report_file_name;
+  std::string log_file_name;
+  std::string dsn;
+  std::string db_user;
+  std::string db_pwd;
+
+  std::array<std::string, kMaxCommandValues + 1> command_values;
+  int16_t command_value_count = 0;
+
+  std::array<ParameterRecord, kMaxParameters + 1> parameters;
+  int16_t parameter_count = 0;
+
+  /// Set when the user confirms a run in the window's question or dialog.
+  bool run_confirmed = false;
+
+  // Run counters, reset at the start of every run.
+  int16_t sql_file_count = 0;
+  int16_t sql_stm_count = 0;
+  int16_t error_count = 0;
+  int16_t log_box_lines = 0;
+
+  FileSystem file_system;
+  /// The open run log; null before the first run and after a failed create.
+  std::unique_ptr<TextWriter> log_stream;
+
+  /// The main window, or null (batch mode, tests). Not owned.
+  RunObserver* observer = nullptr;
+
+  /// Local time now; tests replace it to pin time stamps and date macros.
+  std::function<std::tm()> clock = LocalNow;
+
+  /// The window to report to: the observer when interactive, else null.
+  RunObserver* Window() const { return interactive ? observer : nullptr; }
+
+  static std::tm LocalNow();
+};
+
+}  // namespace vantrelle

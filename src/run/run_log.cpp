@@ -1,0 +1,72 @@
+#include "run/run_log.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "run/error.h"
+#include "run/locale_info.h"
+
+namespace vantrelle {
+
+std::string LogStamp(const std::tm& when) {
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "[%04d%02d%02d %02d:%02d:%02d]    ",
+                (when.tm_year + 1900) % 10000, (when.tm_mon + 1) % 100, when.tm_mday % 100,
+                when.tm_hour % 100, when.tm_min % 100, when.tm_sec % 100);
+  return stamp;
+}
+
+void WriteLog(PubDef& pub, std::string_view message) {
+  if (pub.log_stream == nullptr || !pub.log_stream->IsOpen())
+    throw Error("The run log is not open.");
+  std::string line = LogStamp(pub.clock());
+  line.append(message);
+  pub.log_stream->WriteLine(line);
+  if (RunObserver* window = pub.Window()) {
+    if (pub.log_box_lines == 0 || pub.log_box_lines >= 8) {
+      pub.log_box_lines = 0;
+      window->ClearLogBox();
+    }
+    ++pub.log_box_lines;
+    std::string box_line(message);
+    box_line += "\r\n";
+    window->AppendLogBox(box_line);
+  }
+}
+
+void LogError(PubDef& pub, std::string_view error_text, std::string_view info_text) {
+  WriteLog(pub, std::string("Error: ").append(error_text));
+  WriteLog(pub, std::string("Error Info: ").append(info_text));
+  CountUp(pub.error_count);
+  if (RunObserver* window = pub.Window())
+    window->SetField(RunField::kErrorCount, FormatCount(pub.error_count, false));
+}
+
+void ShowErrorBox(PubDef& pub, std::string_view message) {
+  std::string prompt = "Error!\r\nError Info: ";
+  prompt.append(message);
+  if (RunObserver* window = pub.Window()) {
+    window->ShowErrorBox(prompt);
+    return;
+  }
+  std::cerr << "Error!\nError Info: " << message << std::endl;
+}
+
+std::string FormatCount(int count, bool zero_shows_digit) {
+  if (count == 0) return zero_shows_digit ? "0" : "";
+  std::string digits = std::to_string(count < 0 ? -static_cast<long>(count) : count);
+  const std::string& separator = LocaleInfo::Current().group_separator;
+  std::string text;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text += separator;
+    text += digits[i];
+  }
+  return count < 0 ? "-" + text : text;
+}
+
+void CountUp(int16_t& counter) {
+  if (counter == INT16_MAX) throw Error("Overflow", kErrOverflow);
+  ++counter;
+}
+
+}  // namespace vantrelle

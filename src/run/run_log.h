@@ -1,0 +1,41 @@
+// The run log and error reporting.
+//
+// Every step of a run leaves one time-stamped line in the run log:
+// "[YYYYMMDD hh:mm:ss]    message", ending with CR LF. In interactive mode the
+// message also goes to the main window's log box, which keeps at most eight
+// messages: the first message of a run and every ninth one empty it first.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "run/pubdef.h"
+
+namespace vantrelle {
+
+/// The 23-character stamp "[YYYYMMDD hh:mm:ss]    " for \a when.
+std::string LogStamp(const std::tm& when);
+
+/// Writes one log line. Throws Error when no log is open or the write
+/// fails; the log box is then left as it was.
+void WriteLog(PubDef& pub, std::string_view message);
+
+/// Logs an error as the two lines "Error: " + \a error_text and
+/// "Error Info: " + \a info_text, counts it in ErrorCount and shows the new
+/// count on the window. A failed write passes its Error to the caller.
+void LogError(PubDef& pub, std::string_view error_text, std::string_view info_text);
+
+/// Reports an error that cannot go to a log: a modal box in interactive
+/// mode, standard error in batch mode (an unattended run never waits).
+/// Nothing is logged or counted.
+void ShowErrorBox(PubDef& pub, std::string_view message);
+
+/// \a count with the locale's thousands separator: "#,##0" when
+/// \a zero_shows_digit, else "#,###" (zero shows as nothing).
+std::string FormatCount(int count, bool zero_shows_digit);
+
+/// Adds one to a 16-bit run counter; throws Error "Overflow" past 32767.
+void CountUp(int16_t& counter);
+
+}  // namespace vantrelle
