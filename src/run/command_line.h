@@ -1,0 +1,29 @@
+// The command line: -F names the configuration file, -C selects batch mode,
+// every other token is the next positional value (at most ten; once ten are
+// stored the rest of the line is not read, switches included).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run/pubdef.h"
+
+namespace vantrelle {
+
+/// Parses argument words that the shell has already split and unquoted
+/// (argv without the program's name) into \a pub.
+void ParseCommandWords(const std::vector<std::string>& words, PubDef& pub);
+
+/// Parses one command-line text, split with GetToken, into \a pub. Blanks at
+/// the end of the text give no empty values.
+void ParseCommandText(std::string_view text, PubDef& pub);
+
+/// The default configuration file for the executable at \a exe_path:
+/// "<exe folder>/<base>.ini" if it exists, else "<windir>/<base>.ini" when
+/// \a windir is set and that file exists, else "/etc/<base>.ini" if it
+/// exists; empty when none exists.
+std::string FindDefaultConfiguration(const FileSystem& file_system, const std::string& exe_path,
+                                     const char* windir);
+
+}  // namespace vantrelle

@@ -1,0 +1,85 @@
+#include "run/main_module.h"
+
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "run/command_line.h"
+#include "run/report_run.h"
+#include "run/run_log.h"
+#include "sql/parameters.h"
+#include "version.h"
+
+namespace vantrelle {
+namespace {
+
+const char kUsage[] =
+    "Usage: vantrelle [-C] [-F configuration.ini] [value1 ... value10]\n"
+    "\n"
+    "Generates a report from a configuration file, SQL scripts and a document template.\n"
+    "\n"
+    "  -F PATH   the configuration file (default: <program folder>/vantrelle.ini)\n"
+    "  -C        batch mode: run the report once without a window\n"
+    "  VALUES    report parameters, in the order the configuration declares them\n"
+    "  --help    show this text\n"
+    "  --version show the program's version\n"
+    "\n"
+    "Exit status in batch mode: 0 the report was made without errors; 1 errors were\n"
+    "logged or the run ended early (see the run log); 2 no configuration file, or the\n"
+    "run log could not be created.\n";
+
+std::string ExecutablePath(const char* argv0) {
+  std::vector<char> buffer(4096);
+  ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (length > 0) return std::string(buffer.data(), static_cast<size_t>(length));
+  return argv0 != nullptr ? argv0 : "vantrelle";
+}
+
+}  // namespace
+
+int Main(int argc, char** argv, WindowEntry window_main) {
+  std::setlocale(LC_ALL, "");
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::cout << kUsage;
+    return kExitOk;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::cout << kProductName << " " << kVersionText << "\n";
+    return kExitOk;
+  }
+
+  PubDef pub;
+  pub.interactive = true;
+  ParseCommandWords(std::vector<std::string>(argv + 1, argv + argc), pub);
+  if (pub.ini_file_name.empty())
+    pub.ini_file_name = FindDefaultConfiguration(pub.file_system, ExecutablePath(argv[0]),
+                                                 std::getenv("windir"));
+
+  if (pub.interactive) {
+    if (window_main == nullptr) {
+      std::cerr << "vantrelle: this build has no window; use -C for batch mode.\n";
+      return kExitNoRun;
+    }
+    return window_main(pub, argc, argv);
+  }
+
+  if (!pub.file_system.FileExists(pub.ini_file_name)) {
+    ShowErrorBox(pub, "Configuration file \"" + pub.ini_file_name + "\" does not exist.");
+    return kExitNoRun;
+  }
+  ReadParameters(pub);
+  RunOutcome outcome = RunReport(pub);
+  pub.log_stream.reset();
+  switch (outcome) {
+    case RunOutcome::kNoLog: return kExitNoRun;
+    case RunOutcome::kEndedEarly: return kExitRunErrors;
+    case RunOutcome::kCompleted: return pub.error_count == 0 ? kExitOk : kExitRunErrors;
+  }
+  return kExitRunErrors;
+}
+
+}  // namespace vantrelle

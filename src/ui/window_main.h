@@ -1,0 +1,13 @@
+// Interactive mode's entry: the Qt application and the main window.
+#pragma once
+
+#include "run/pubdef.h"
+
+namespace vantrelle {
+
+/// Creates the application and the main window for \a pub and runs the
+/// event loop until the window closes. Without a display it says so on
+/// standard error and returns 2.
+int WindowMain(PubDef& pub, int argc, char** argv);
+
+}  // namespace vantrelle
