@@ -5,6 +5,8 @@
 
 namespace vantrelle {
 
+struct ReportSession;
+
 /// How a run ended, for the batch exit status.
 enum class RunOutcome {
   kNoLog,       ///< the run log could not be created; nothing was logged
@@ -15,5 +17,13 @@ enum class RunOutcome {
 /// Carries out one report run with the state in \a pub. Everything that
 /// happens is in the run log, the counters and the window.
 RunOutcome RunReport(PubDef& pub);
+
+/// Copies the template over the report file and opens the copy. Logs and
+/// returns false on any failure; the template itself is never touched.
+bool CreateReportFile(ReportSession& session);
+
+/// Updates every field of the report, saves and closes it. Logs and returns
+/// false on failure; a failed save leaves the report file as it was.
+bool FinishReport(ReportSession& session);
 
 }  // namespace vantrelle

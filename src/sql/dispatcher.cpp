@@ -1,0 +1,77 @@
+#include "sql/dispatcher.h"
+
+#include "run/error.h"
+#include "run/run_log.h"
+#include "run/text_scan.h"
+#include "run/whole_number.h"
+#include "sql/statement_functions.h"
+#include "word/table_fill.h"
+
+namespace vantrelle {
+
+ControlFields ParseControlFields(const std::string& text) {
+  ControlFields fields;
+  size_t start = 0;
+  for (int index = 1; index <= 5 && start <= text.size(); ++index) {
+    size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    std::string field = TrimSpaces(std::string_view(text).substr(start, end - start));
+    start = end + 1;
+    if (field.empty()) continue;
+    switch (index) {
+      case 1: fields.function = ToWholeNumber(field); break;
+      case 2: fields.table = field; break;
+      case 3: fields.begin_row = ToWholeNumber(field); break;
+      case 4: fields.begin_col = ToWholeNumber(field); break;
+      case 5: fields.transpose = ToWholeNumber(field) != 0; break;
+    }
+    if (end == text.size()) break;
+  }
+  return fields;
+}
+
+void DispatchStatement(ReportSession& session, int16_t job, const std::string& label,
+                       const std::string& control_fields, const std::string& sql) {
+  PubDef& pub = session.pub;
+  const std::string prefix = "[SQLFILE" + std::to_string(job) + "]  [" + label + "]    ";
+  try {
+    bool result = false;
+    CountUp(pub.sql_stm_count);
+    if (RunObserver* window = pub.Window())
+      window->SetField(RunField::kSqlStmCount, FormatCount(pub.sql_stm_count, false));
+    ControlFields fields = ParseControlFields(control_fields);
+    switch (fields.function) {
+      case 0:
+        WriteLog(pub, prefix + "Function 0");
+        WriteLog(pub, prefix + sql);
+        result = ExecuteStatement(session, sql);
+        break;
+      case 1:
+      case 2: {
+        WriteLog(pub, prefix + "Function " + std::to_string(fields.function) + ", Table " +
+                          fields.table + ", Begin row " + std::to_string(fields.begin_row) +
+                          ", Begin col " + std::to_string(fields.begin_col));
+        WriteLog(pub, prefix + sql);
+        // The table field becomes a number only now, after both lines.
+        int16_t table = ToWholeNumber(fields.table);
+        result = fields.function == 1 ? FillTable(session, table, fields.begin_row,
+                                                  fields.begin_col, fields.transpose, sql)
+                                      : FillTableGrowing(session, table, fields.begin_row,
+                                                         fields.begin_col, fields.transpose, sql);
+        break;
+      }
+      case 3:
+        WriteLog(pub, prefix + "Function 3, DocVariable field [" + fields.table + "]");
+        WriteLog(pub, prefix + sql);
+        result = SetDocVariable(session, fields.table, sql);
+        break;
+      default:
+        break;  // an unknown function runs nothing and is a plain failure
+    }
+    WriteLog(pub, prefix + (result ? "Success." : "Failure."));
+  } catch (const Error& error) {
+    LogError(pub, "Failed to excute function.", error.Description());
+  }
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,24 @@
+// What one report run holds while its statements execute: the program-wide
+// state, the database connection with its one record set, and the report
+// document open in the document engine.
+#pragma once
+
+#include <memory>
+
+#include "data/database_connection.h"
+#include "run/pubdef.h"
+#include "word/application.h"
+
+namespace vantrelle {
+
+struct ReportSession {
+  explicit ReportSession(PubDef& pub_state) : pub(pub_state) {}
+
+  PubDef& pub;
+  DbSession db;
+  std::unique_ptr<Application> word_app;
+  /// The open report; owned by word_app, null until it is opened.
+  Document* report_doc = nullptr;
+};
+
+}  // namespace vantrelle
