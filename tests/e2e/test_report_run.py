@@ -56,14 +56,17 @@ class Backend:
             return
         script = "".join(s + ";\n" for s in statements)
         env = dict(os.environ, PGPASSWORD=os.environ["VANTRELLE_PG_PASSWORD"])
+        keys = dict(part.split("=", 1) for part in os.environ["VANTRELLE_PG_CONNSTR"].split(";")
+                    if "=" in part)
+        keys = {k.strip().lower(): v.strip() for k, v in keys.items()}
         subprocess.run(["psql", "-q", "-v", "ON_ERROR_STOP=1",
-                        "-h", "127.0.0.1", "-p", os.environ["VANTRELLE_PG_PORT"],
-                        "-U", os.environ["VANTRELLE_PG_USER"], os.environ["VANTRELLE_PG_DATABASE"]],
+                        "-h", keys.get("server", "127.0.0.1"), "-p", keys.get("port", "5432"),
+                        "-U", os.environ["VANTRELLE_PG_USER"], keys.get("database", "postgres")],
                        input=script, text=True, check=True, env=env, capture_output=True)
 
 
 BACKENDS = [Backend("sqlite")]
-if os.environ.get("VANTRELLE_PG_CONNSTR") and os.environ.get("VANTRELLE_PG_PORT"):
+if os.environ.get("VANTRELLE_PG_CONNSTR"):
     BACKENDS.append(Backend("postgresql"))
 
 # Sample data both back ends load: the names are unique per case run.
