@@ -1,11 +1,17 @@
 // The ODBC back end, through the unixODBC driver manager.
 //
-// Every call that carries text uses the wide (UTF-16) entry points, so
-// statements, names and messages keep their non-ASCII characters whatever
-// the driver's own character set; text values are read as UTF-16 too and
-// turned into UTF-8 here.
+// Names and messages go through the wide (UTF-16) entry points, and text
+// values are read as UTF-16 and turned into UTF-8 here, so non-ASCII
+// characters survive whatever the driver's own character set. Statements
+// go as UTF-16 too, except to a driver without wide entry points (see
+// AnsiOnlyDriver).
 #include <sql.h>
 #include <sqlext.h>
+#include <sqlite3.h>
+
+#include <dlfcn.h>
+#include <langinfo.h>
+#include <link.h>
 
 #include <cstring>
 #include <mutex>
@@ -99,6 +105,48 @@ void AppendUtf8(std::string& out, const SQLWCHAR* text, size_t count) {
     }
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
+}
+
+bool Utf8Locale() {
+  const char* codeset = nl_langinfo(CODESET);
+  return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+}
+
+// True when the driver behind \a dbc is loaded and has no wide entry points.
+// The driver manager hands such a driver UTF-16 statements converted one
+// unit at a time, which breaks characters outside the Basic Multilingual
+// Plane; it must get its statements as they are. The driver is found among
+// the loaded libraries by the name it reports (SQL_DRIVER_NAME).
+bool AnsiOnlyDriver(SQLHDBC dbc) {
+  char name[256] = {};
+  SQLSMALLINT length = 0;
+  SQLRETURN rc = SQLGetInfo(dbc, SQL_DRIVER_NAME, name, sizeof name, &length);
+  if ((rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) || name[0] == 0) return false;
+  std::string stem(name);
+  stem = stem.substr(0, stem.find('.'));
+  struct Search {
+    std::string stem;
+    std::string path;
+  } search{stem, ""};
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        auto* s = static_cast<Search*>(data);
+        std::string path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        std::string base = path.substr(path.rfind('/') + 1);
+        if (!s->stem.empty() && base.find(s->stem) != std::string::npos) {
+          s->path = path;
+          return 1;
+        }
+        return 0;
+      },
+      &search);
+  if (search.path.empty()) return false;
+  void* library = dlopen(search.path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) return false;
+  bool ansi_only = dlsym(library, "SQLExecDirectW") == nullptr &&
+                   dlsym(library, "SQLExecDirect") != nullptr;
+  dlclose(library);
+  return ansi_only;
 }
 
 bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
@@ -217,10 +265,15 @@ class OdbcCursor : public Cursor {
       SQLULEN size = 0;
       SQLSMALLINT digits = 0;
       SQLSMALLINT nullable = 0;
-      SQLRETURN rc = SQLDescribeColW(stmt_, static_cast<SQLUSMALLINT>(i), nullptr, 0, nullptr,
+      SQLWCHAR name[256];
+      SQLSMALLINT name_length = 0;
+      SQLRETURN rc = SQLDescribeColW(stmt_, static_cast<SQLUSMALLINT>(i), name,
+                                     static_cast<SQLSMALLINT>(std::size(name)), &name_length,
                                      &type, &size, &digits, &nullable);
       if (!Succeeded(rc)) throw Error(Diagnostics(SQL_HANDLE_STMT, stmt_, rc));
-      kinds_.push_back(KindFor(type));
+      Kind kind = KindFor(type);
+      if (kind == Kind::kText && DeclaredDecimal(static_cast<SQLUSMALLINT>(i))) kind = Kind::kDecimal;
+      kinds_.push_back(kind);
     }
   }
 
@@ -247,6 +300,20 @@ class OdbcCursor : public Cursor {
   }
 
  private:
+  // A driver over a database without a decimal type (SQLite) reports such
+  // columns as text; their declared type name still says what they hold.
+  bool DeclaredDecimal(SQLUSMALLINT column) {
+    SQLWCHAR name[128];
+    SQLSMALLINT length = 0;
+    if (!Succeeded(SQLColAttributeW(stmt_, column, SQL_DESC_TYPE_NAME, name, sizeof name, &length,
+                                    nullptr)))
+      return false;
+    std::string type;
+    AppendUtf8(type, name, std::min<size_t>(length / sizeof(SQLWCHAR), std::size(name) - 1));
+    for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return type.find("DECIMAL") != std::string::npos || type.find("NUMERIC") != std::string::npos;
+  }
+
   [[noreturn]] void Fail(SQLRETURN rc) {
     std::string text = Diagnostics(SQL_HANDLE_STMT, stmt_, rc);
     ReleaseStatement();
@@ -375,9 +442,32 @@ class OdbcCursor : public Cursor {
   std::string wide_;  // the UTF-16 bytes of the text value being read
 };
 
+// The statements of \a sql, for a driver that takes one at a time. SQLite's
+// own tokenizer tells where a statement ends: it knows quotes, comments and
+// the semicolons inside a trigger's body.
+std::vector<std::string> SplitStatements(const std::string& sql) {
+  std::vector<std::string> statements;
+  std::string current;
+  for (char c : sql) {
+    current += c;
+    if (c == ';' && sqlite3_complete(current.c_str())) {
+      statements.push_back(std::move(current));
+      current.clear();
+    }
+  }
+  if (current.find_first_not_of(" \t\r\n;") != std::string::npos) statements.push_back(current);
+  return statements;
+}
+
 class OdbcSession : public Session {
  public:
-  OdbcSession(SQLHDBC dbc, int command_timeout) : dbc_(dbc), command_timeout_(command_timeout) {}
+  OdbcSession(SQLHDBC dbc, int command_timeout) : dbc_(dbc), command_timeout_(command_timeout) {
+    // Drivers without batch support refuse a text of several statements.
+    SQLUINTEGER batch = 0;
+    if (Succeeded(SQLGetInfoW(dbc_, SQL_BATCH_SUPPORT, &batch, sizeof batch, nullptr)))
+      batches_ = batch != 0;
+    ansi_only_ = AnsiOnlyDriver(dbc_);
+  }
   ~OdbcSession() override {
     if (dbc_ == SQL_NULL_HDBC) return;
     ReleaseCursors();
@@ -386,6 +476,38 @@ class OdbcSession : public Session {
   }
 
   void Execute(const std::string& sql) override {
+    if (!batches_) {
+      for (const std::string& statement : SplitStatements(sql)) ExecuteOne(statement);
+      return;
+    }
+    ExecuteOne(sql);
+  }
+
+  std::unique_ptr<Cursor> Query(const std::string& sql) override {
+    if (batches_) return QueryOne(sql);
+    // The first statement that returns rows is the result; those before it
+    // run for their effect.
+    std::vector<std::string> statements = SplitStatements(sql);
+    for (size_t i = 0; i + 1 < statements.size(); ++i) {
+      std::unique_ptr<Cursor> cursor = QueryOne(statements[i]);
+      if (cursor->ColumnCount() > 0) return cursor;
+    }
+    return QueryOne(statements.empty() ? sql : statements.back());
+  }
+
+  void Close() override {
+    if (dbc_ == SQL_NULL_HDBC) return;
+    ReleaseCursors();
+    SQLRETURN rc = SQLDisconnect(dbc_);
+    std::string text;
+    if (!Succeeded(rc)) text = Diagnostics(SQL_HANDLE_DBC, dbc_, rc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    dbc_ = SQL_NULL_HDBC;
+    if (!text.empty()) throw Error(text);
+  }
+
+ private:
+  void ExecuteOne(const std::string& sql) {
     SQLHSTMT stmt = Run(sql);
     // Read past every result so that each statement of the text runs.
     SQLRETURN rc;
@@ -399,7 +521,7 @@ class OdbcSession : public Session {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
   }
 
-  std::unique_ptr<Cursor> Query(const std::string& sql) override {
+  std::unique_ptr<Cursor> QueryOne(const std::string& sql) {
     auto cursor = std::make_unique<OdbcCursor>(this, Run(sql));
     SQLHSTMT stmt = cursor->Handle();
     for (;;) {
@@ -416,17 +538,6 @@ class OdbcSession : public Session {
     }
   }
 
-  void Close() override {
-    if (dbc_ == SQL_NULL_HDBC) return;
-    ReleaseCursors();
-    SQLRETURN rc = SQLDisconnect(dbc_);
-    std::string text;
-    if (!Succeeded(rc)) text = Diagnostics(SQL_HANDLE_DBC, dbc_, rc);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    dbc_ = SQL_NULL_HDBC;
-    if (!text.empty()) throw Error(text);
-  }
-
  private:
   // Allocates a statement and executes \a sql on it; the caller frees it.
   SQLHSTMT Run(const std::string& sql) {
@@ -437,8 +548,13 @@ class OdbcSession : public Session {
     // 0 is no limit; a driver that knows no time-out keeps its own behaviour.
     SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(command_timeout_)), 0);
-    WideString text = Widen(sql);
-    rc = SQLExecDirectW(stmt, text.data(), static_cast<SQLINTEGER>(text.size()));
+    if (ansi_only_ && Utf8Locale()) {
+      rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
+                         static_cast<SQLINTEGER>(sql.size()));
+    } else {
+      WideString text = Widen(sql);
+      rc = SQLExecDirectW(stmt, text.data(), static_cast<SQLINTEGER>(text.size()));
+    }
     // SQL_NO_DATA: a searched update or delete that touched no row.
     if (!Succeeded(rc) && rc != SQL_NO_DATA) {
       std::string message = Diagnostics(SQL_HANDLE_STMT, stmt, rc);
@@ -450,6 +566,8 @@ class OdbcSession : public Session {
 
   SQLHDBC dbc_;
   int command_timeout_;
+  bool batches_ = true;
+  bool ansi_only_ = false;
 };
 
 }  // namespace
