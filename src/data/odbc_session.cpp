@@ -191,8 +191,13 @@ SQLHENV Environment() {
   return env;
 }
 
-// A connection string value in braces, so ";" and "=" inside stay part of it.
+// A connection string value, in braces when it holds a character that would
+// end it or start another keyword, so ";" and "=" inside stay part of it.
+// Plain values stay bare: some drivers keep the braces of a value in braces.
 std::string BraceQuote(const std::string& value) {
+  if (value.find_first_of(";{}=") == std::string::npos && value.front() != ' ' &&
+      value.back() != ' ')
+    return value;
   std::string quoted = "{";
   for (char c : value) {
     quoted += c;
