@@ -102,7 +102,7 @@ void RenderInto(const FormatSection& section, const DateTimeValue& value,
         AppendNumber(value.year % 100, 2, out);
         break;
       case TokenKind::kYear4:
-        AppendNumber(value.year, 1, out);
+        AppendNumber(value.year, 4, out);  // years before 1000 keep four digits
         break;
       case TokenKind::kHour:
         AppendNumber(hour, 1, out);

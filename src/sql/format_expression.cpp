@@ -162,21 +162,22 @@ class Tokenizer {
 // it groups thousands; right after the digits (before the decimal point, the
 // exponent or at the end) each comma divides by 1000; between fraction
 // placeholders it is dropped; anywhere else it is a literal comma.
-void ResolveCommas(FormatSection& section, const std::vector<bool>& is_comma) {
+void ResolveCommas(FormatSection& section) {
   std::vector<FormatToken> resolved;
   auto& tokens = section.tokens;
+  auto is_comma = [&](size_t i) { return tokens[i].kind == TokenKind::kComma; };
   resolved.reserve(tokens.size());
   for (size_t i = 0; i < tokens.size();) {
-    if (!is_comma[i]) {
+    if (!is_comma(i)) {
       resolved.push_back(std::move(tokens[i++]));
       continue;
     }
     size_t end = i;
-    while (end < tokens.size() && is_comma[end]) ++end;
+    while (end < tokens.size() && is_comma(end)) ++end;
     TokenKind prev = resolved.empty() ? TokenKind::kLiteral : resolved.back().kind;
     bool prev_digit = !resolved.empty() &&
                       (prev == TokenKind::kIntDigit || prev == TokenKind::kFracDigit);
-    bool has_next = end < tokens.size() && !is_comma[end];
+    bool has_next = end < tokens.size();
     TokenKind next = has_next ? tokens[end].kind : TokenKind::kLiteral;
     int count = static_cast<int>(end - i);
     if (prev_digit && has_next && prev == next) {
@@ -199,14 +200,9 @@ void ResolveCommas(FormatSection& section, const std::vector<bool>& is_comma) {
 
 void TokenizeNumber(std::string_view text, bool currency_marker, FormatSection& section) {
   Tokenizer out(section);
-  std::vector<bool> is_comma;
-  auto sync = [&]() { is_comma.resize(section.tokens.size(), false); };
   int phase = 0;  // 0 integer, 1 fraction, 2 exponent
   for (size_t pos = 0; pos < text.size();) {
-    if (out.Escaped(text, pos)) {
-      sync();
-      continue;
-    }
+    if (out.Escaped(text, pos)) continue;
     char c = text[pos];
     if (c == '0' || c == '#') {
       out.Code(phase == 0   ? TokenKind::kIntDigit
@@ -219,12 +215,8 @@ void TokenizeNumber(std::string_view text, bool currency_marker, FormatSection& 
       phase = 1;
       ++pos;
     } else if (c == ',') {
-      // A comma is never merged into a literal: it is resolved afterwards.
-      section.tokens.push_back(FormatToken{});
-      sync();
-      is_comma.back() = true;
+      out.Code(TokenKind::kComma);
       ++pos;
-      continue;
     } else if (c == '%') {
       section.number.shift += 2;
       out.Literal("%");
@@ -247,10 +239,8 @@ void TokenizeNumber(std::string_view text, bool currency_marker, FormatSection& 
     } else {
       out.LiteralChar(text, pos);
     }
-    sync();
   }
-  sync();
-  ResolveCommas(section, is_comma);
+  ResolveCommas(section);
 
   NumberLayout& layout = section.number;
   int frac = 0;

@@ -45,6 +45,7 @@ enum class TokenKind : uint8_t {
   // Text.
   kCharOrBlank,    ///< @
   kCharOrNothing,  ///< &
+  kComma,          ///< a comma while a number section is parsed; resolved away after
 };
 
 struct FormatToken {

@@ -123,6 +123,8 @@ std::string RenderNumber(const FormatSection& section, DecimalValue value,
         } else if (token.text[1] == '+') {
           out.push_back('+');
         }
+        // "0E+" has no exponent placeholders: the exponent still shows.
+        if (layout.exp_digits == 0) exponent_part.All(out);
         break;
       case TokenKind::kExpDigit:
         exponent_part.Placeholder(token.index, out);
@@ -139,7 +141,7 @@ std::string GeneralNumberText(const DecimalValue& value, const LocaleInfo& local
   std::string out = value.negative ? "-" : "";
   const std::string& digits = value.digits;
   const int size = static_cast<int>(digits.size());
-  if (value.point > 15 || value.point < -4) {
+  if (value.point > 15 || value.point < -3) {
     out.push_back(digits[0]);
     if (size > 1) {
       out.append(locale.decimal_separator);

@@ -18,7 +18,7 @@ std::string RenderNumber(const FormatSection& section, DecimalValue value,
                          const LocaleInfo& locale);
 
 /// The number with all its digits, the locale's decimal separator and no
-/// grouping; from 1E+15 and below 1E-5 in the form "1.5E+20".
+/// grouping; from 1E+15 and below 1E-4 in the form "1.5E+20".
 std::string GeneralNumberText(const DecimalValue& value, const LocaleInfo& locale);
 
 }  // namespace vantrelle

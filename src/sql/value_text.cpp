@@ -256,8 +256,7 @@ void RoundDecimal(DecimalValue& value, int fraction_digits) {
   int64_t keep = static_cast<int64_t>(value.point) + fraction_digits;
   if (keep >= static_cast<int64_t>(value.digits.size())) return;
   if (keep < 0) {
-    value.digits.clear();
-    value.negative = false;
+    value = DecimalValue{};
     return;
   }
   bool up = value.digits[static_cast<size_t>(keep)] >= '5';
@@ -274,7 +273,7 @@ void RoundDecimal(DecimalValue& value, int fraction_digits) {
   }
   size_t last = value.digits.find_last_not_of('0');
   value.digits.resize(last == std::string::npos ? 0 : last + 1);
-  if (value.digits.empty()) value.negative = false;
+  if (value.digits.empty()) value = DecimalValue{};
 }
 
 double DecimalToDouble(const DecimalValue& value) {
