@@ -77,8 +77,9 @@ std::string RenderNumber(const FormatSection& section, DecimalValue value,
   const int last_fraction = digit_count - 1 - value.point;
   std::string exponent_digits = std::to_string(std::abs(exponent));
 
-  WholeDigits integer(whole, layout.int_digits, layout.min_int_digits,
-                      layout.grouping && !layout.scientific ? locale.group_separator : "");
+  std::string_view group;
+  if (layout.grouping && !layout.scientific) group = locale.group_separator;
+  WholeDigits integer(whole, layout.int_digits, layout.min_int_digits, group);
   WholeDigits exponent_part(exponent_digits, layout.exp_digits, layout.min_exp_digits, "");
 
   std::string out;

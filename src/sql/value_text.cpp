@@ -70,7 +70,8 @@ const int64_t kSerialEpoch = DaysFromCivil(1899, 12, 30);
 
 // Reads "hh:mm[:ss[.fff]][ AM|PM]" to the end of the text.
 bool ParseTime(std::string_view text, size_t pos, const LocaleInfo& locale, DateTimeValue& out) {
-  std::string_view separator = locale.time_separator.empty() ? ":" : locale.time_separator;
+  std::string_view separator = locale.time_separator;
+  if (separator.empty()) separator = ":";
   auto read_separator = [&]() {
     if (StartsWith(text, pos, separator)) {
       pos += separator.size();
