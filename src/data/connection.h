@@ -1,0 +1,61 @@
+// A connection to one database.
+//
+// The data source name chooses the back end: "sqlite:PATH" opens the SQLite
+// file PATH in-process (it must exist; "sqlite::memory:" is a new in-memory
+// database); a value holding "=" is an ODBC connection string; anything else
+// is an ODBC data source name. Every failure throws Error whose description
+// is the driver's diagnostic ("SQLSTATE: message" for ODBC); the password
+// never appears in it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vantrelle {
+
+class Session;
+
+class Connection {
+ public:
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  /// Seconds to wait for the data source to accept the login; 0 = no limit.
+  /// Read by the next Open. Default 15.
+  void SetConnectionTimeout(int seconds);
+  /// Seconds each statement may run; 0 = no limit. Read by the next Open.
+  /// Default 30.
+  void SetCommandTimeout(int seconds);
+  int ConnectionTimeout() const { return connection_timeout_; }
+  int CommandTimeout() const { return command_timeout_; }
+
+  /// Opens \a data_source with \a user and \a password, passed to the driver
+  /// as values of their own. Throws Error when it cannot, or when the
+  /// connection is open already.
+  void Open(const std::string& data_source, const std::string& user,
+            const std::string& password);
+  /// Runs \a sql, every statement of it, and releases what it returns unread.
+  /// Throws Error; a failed statement leaves the connection usable.
+  void Execute(const std::string& sql);
+  /// Closes the connection and every record set still reading from it.
+  /// Nothing happens when it is closed already. Throws Error when the driver
+  /// refuses; the connection counts as closed all the same.
+  void Close();
+  bool IsOpen() const { return session_ != nullptr; }
+
+ private:
+  friend class Recordset;
+  /// The open session; throws Error when the connection is closed.
+  Session& OpenSession();
+  /// \a error's description with the password of the last Open blanked out.
+  [[noreturn]] void Rethrow(const std::exception& error) const;
+
+  int connection_timeout_ = 15;
+  int command_timeout_ = 30;
+  std::unique_ptr<Session> session_;
+  std::string password_;  // only to keep it out of error descriptions
+};
+
+}  // namespace vantrelle

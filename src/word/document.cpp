@@ -1,0 +1,410 @@
+#include "word/document.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "run/error.h"
+#include "word/application.h"
+
+namespace vantrelle {
+
+namespace {
+
+constexpr const char* kRelationshipsNamespace =
+    "http://schemas.openxmlformats.org/package/2006/relationships";
+constexpr const char* kSettingsType =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/settings";
+constexpr const char* kStrictSettingsType =
+    "http://purl.oclc.org/ooxml/officeDocument/relationships/settings";
+constexpr const char* kSettingsContentType =
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.settings+xml";
+constexpr const char* kDocumentContentType =
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
+constexpr const char* kMacroDocumentContentType =
+    "application/vnd.ms-word.document.macroEnabled.main+xml";
+
+// Settings elements that come after the variables, in the order the schema
+// gives; new variables are inserted before the first of them.
+constexpr const char* kAfterDocVars[] = {
+    "rsids",         "mathPr",       "attachedSchema", "themeFontLang",
+    "clrSchemeMapping", "doNotIncludeSubdocsInStats", "doNotAutoCompressPictures",
+    "forceUpgrade",  "captions",     "readModeInkLockDown", "smartTagType",
+    "schemaLibrary", "shapeDefaults", "doNotEmbedSmartTags", "decimalSymbol",
+    "listSeparator"};
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool EndsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+std::string Quoted(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
+
+const char* LocalName(const char* qualified) {
+  const char* colon = std::strchr(qualified, ':');
+  return colon ? colon + 1 : qualified;
+}
+
+struct StringWriter : pugi::xml_writer {
+  std::string out;
+  void write(const void* data, size_t size) override {
+    out.append(static_cast<const char*>(data), size);
+  }
+};
+
+std::string Serialize(pugi::xml_document& xml) {
+  // The text is written as UTF-8 whatever the part was read in.
+  for (pugi::xml_node node = xml.first_child(); node; node = node.next_sibling()) {
+    if (node.type() != pugi::node_declaration) continue;
+    if (pugi::xml_attribute encoding = node.attribute("encoding")) encoding = "UTF-8";
+  }
+  StringWriter writer;
+  xml.save(writer, "",
+           pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
+           pugi::encoding_utf8);
+  return std::move(writer.out);
+}
+
+// Values of variables are attributes: the XML keeps TAB, CR and LF there,
+// but no other control character.
+std::string SafeAttributeText(std::string_view text) {
+  std::string out = MakeValidUtf8(text);
+  out.erase(std::remove_if(out.begin(), out.end(),
+                           [](char c) {
+                             auto u = static_cast<unsigned char>(c);
+                             return u < 0x20 && c != '\t' && c != '\r' && c != '\n';
+                           }),
+            out.end());
+  return out;
+}
+
+}  // namespace
+
+Document::Document(Application* application, const std::filesystem::path& path,
+                   const PackageLimits& limits)
+    : application_(application), package_(std::make_unique<Package>(path, limits)) {
+  FindParts();
+  FixTemplateContentType(path);
+  IndexTables();
+}
+
+Document::~Document() = default;
+
+std::unique_ptr<XmlPart> Document::LoadPart(const std::string& name) {
+  auto part = std::make_unique<XmlPart>();
+  part->name = name;
+  std::string data = package_->ReadPart(name);
+  const unsigned flags = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration |
+                         pugi::parse_doctype | pugi::parse_pi | pugi::parse_comments;
+  pugi::xml_parse_result result =
+      part->xml.load_buffer(data.data(), data.size(), flags, pugi::encoding_auto);
+  if (!result) {
+    throw Error("The part \"" + name + "\" of " + Quoted(Path()) + " is not well-formed XML (" +
+                result.description() + " at byte " + std::to_string(result.offset) + ").");
+  }
+  for (pugi::xml_node node = part->xml.first_child(); node; node = node.next_sibling()) {
+    if (node.type() == pugi::node_doctype) {
+      throw Error("The part \"" + name + "\" of " + Quoted(Path()) +
+                  " holds a document type declaration (DOCTYPE), which Office Open XML does "
+                  "not allow; the document is refused so that no entity it declares is read.");
+    }
+  }
+  part->names = WordNames(WordNames::PrefixOf(part->xml.document_element()));
+  return part;
+}
+
+void Document::FindParts() {
+  if (!package_->HasPart("[Content_Types].xml")) {
+    throw Error("Cannot open " + Quoted(Path()) +
+                ": it is not an Office Open XML package (it has no [Content_Types].xml).");
+  }
+  content_types_ = LoadPart("[Content_Types].xml");
+
+  if (package_->HasPart("_rels/.rels")) {
+    auto rels = LoadPart("_rels/.rels");
+    for (pugi::xml_node rel : rels->xml.document_element().children()) {
+      if (std::strcmp(LocalName(rel.name()), "Relationship") != 0) continue;
+      if (std::string_view(rel.attribute("TargetMode").value()) == "External") continue;
+      if (EndsWith(rel.attribute("Type").value(), "/officeDocument")) {
+        main_name_ = ResolvePartName("", rel.attribute("Target").value());
+        break;
+      }
+    }
+  }
+  if (main_name_.empty() || !package_->HasPart(main_name_)) {
+    if (!package_->HasPart("word/document.xml")) {
+      throw Error("Cannot open " + Quoted(Path()) +
+                  ": the package holds no Word document (no main part word/document.xml).");
+    }
+    main_name_ = "word/document.xml";
+  }
+  main_ = LoadPart(main_name_);
+  pugi::xml_node root = main_->xml.document_element();
+  const WordNames& names = main_->names;
+  if (names.Is(root, names.prefix.empty() ? "document" : names.prefix + ":document") == false ||
+      !root.child(names.body.c_str())) {
+    throw Error("Cannot open " + Quoted(Path()) + ": the part \"" + main_name_ +
+                "\" is not a Word document body (its root element is <" + root.name() + ">).");
+  }
+  for (pugi::xml_attribute a : root.attributes()) {
+    if (std::strcmp(a.value(), kWordStrictNamespace) == 0) strict_ = true;
+  }
+
+  std::string rels_name = RelationshipsPartName(main_name_);
+  if (package_->HasPart(rels_name)) {
+    main_rels_ = LoadPart(rels_name);
+    for (pugi::xml_node rel : main_rels_->xml.document_element().children()) {
+      if (std::strcmp(LocalName(rel.name()), "Relationship") != 0) continue;
+      if (std::string_view(rel.attribute("TargetMode").value()) == "External") continue;
+      std::string_view type = rel.attribute("Type").value();
+      std::string target = ResolvePartName(main_name_, rel.attribute("Target").value());
+      if (!package_->HasPart(target)) continue;
+      if (EndsWith(type, "/settings")) settings_name_ = target;
+      else if (EndsWith(type, "/header") || EndsWith(type, "/footer"))
+        other_story_names_.push_back(target);
+    }
+  }
+  if (!settings_name_.empty()) settings_ = LoadPart(settings_name_);
+}
+
+void Document::FixTemplateContentType(const std::filesystem::path& path) {
+  std::string extension = Lower(path.extension().string());
+  std::string part_name = Lower(main_name_);
+  part_name.insert(part_name.begin(), '/');
+  for (pugi::xml_node entry : content_types_->xml.document_element().children()) {
+    if (std::strcmp(LocalName(entry.name()), "Override") != 0) continue;
+    if (Lower(entry.attribute("PartName").value()) != part_name) continue;
+    pugi::xml_attribute type = entry.attribute("ContentType");
+    std::string_view value = type.value();
+    if (value.find("wordprocessingml") == std::string_view::npos &&
+        value.find("ms-word") == std::string_view::npos) {
+      throw Error("Cannot open " + Quoted(Path()) + ": it is not a Word document (its main part is " +
+                  std::string(value) + ").");
+    }
+    // A template copied to a document name must say it is a document, or
+    // the word processor refuses to open it.
+    bool is_template = value.find("template") != std::string_view::npos ||
+                       value.find("Template") != std::string_view::npos;
+    if (is_template && (extension == ".docx" || extension == ".docm")) {
+      type = extension == ".docx" ? kDocumentContentType : kMacroDocumentContentType;
+      content_types_->modified = true;
+    }
+  }
+}
+
+void Document::IndexTables() {
+  const WordNames& names = Names();
+  auto visit = [&](auto&& self, pugi::xml_node parent) -> void {
+    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
+      if (child.type() != pugi::node_element) continue;
+      if (names.Is(child, names.tbl)) {
+        tables_.push_back(std::unique_ptr<Table>(new Table(this, child)));
+      } else if (names.Is(child, names.sdt)) {
+        self(self, child.child(names.sdtContent.c_str()));
+      } else if (names.Is(child, names.customXml)) {
+        self(self, child);
+      }
+    }
+  };
+  visit(visit, main_->xml.document_element().child(names.body.c_str()));
+}
+
+void Document::Activate() { application_->active_ = this; }
+
+Table& Document::TableItem(int n) {
+  if (n < 1 || n > static_cast<int>(tables_.size())) {
+    throw Error("The requested member of the collection does not exist.", kErrNoSuchMember);
+  }
+  return *tables_[static_cast<std::size_t>(n - 1)];
+}
+
+int Document::TableCount() const { return static_cast<int>(tables_.size()); }
+
+XmlPart& Document::Settings() {
+  if (settings_) return *settings_;
+  // The document has no settings part: create one and register it.
+  std::string folder = main_name_.substr(0, main_name_.rfind('/') + 1);
+  settings_name_ = folder + "settings.xml";
+  for (int i = 2; package_->HasPart(settings_name_); ++i) {
+    settings_name_ = folder + "settings" + std::to_string(i) + ".xml";
+  }
+  settings_ = std::make_unique<XmlPart>();
+  settings_->name = settings_name_;
+  pugi::xml_node declaration = settings_->xml.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "UTF-8";
+  declaration.append_attribute("standalone") = "yes";
+  settings_->names = WordNames("w");
+  pugi::xml_node root = settings_->xml.append_child(settings_->names.settings.c_str());
+  root.append_attribute("xmlns:w") = strict_ ? kWordStrictNamespace : kWordNamespace;
+  settings_->modified = true;
+
+  if (!main_rels_) {
+    main_rels_ = std::make_unique<XmlPart>();
+    main_rels_->name = RelationshipsPartName(main_name_);
+    pugi::xml_node d = main_rels_->xml.append_child(pugi::node_declaration);
+    d.append_attribute("version") = "1.0";
+    d.append_attribute("encoding") = "UTF-8";
+    d.append_attribute("standalone") = "yes";
+    main_rels_->xml.append_child("Relationships").append_attribute("xmlns") =
+        kRelationshipsNamespace;
+  }
+  pugi::xml_node relationships = main_rels_->xml.document_element();
+  std::string prefix = std::string(relationships.name()).substr(
+      0, std::strlen(relationships.name()) - std::strlen(LocalName(relationships.name())));
+  std::string id = "rIdSettings";
+  for (int i = 1;; ++i) {
+    std::string candidate = id + std::to_string(i);
+    bool taken = false;
+    for (pugi::xml_node rel : relationships.children()) {
+      if (candidate == rel.attribute("Id").value()) taken = true;
+    }
+    if (!taken) {
+      id = candidate;
+      break;
+    }
+  }
+  pugi::xml_node rel = relationships.append_child((prefix + "Relationship").c_str());
+  rel.append_attribute("Id") = id.c_str();
+  rel.append_attribute("Type") = strict_ ? kStrictSettingsType : kSettingsType;
+  rel.append_attribute("Target") = settings_name_.substr(folder.size()).c_str();
+  main_rels_->modified = true;
+
+  pugi::xml_node types = content_types_->xml.document_element();
+  std::string types_prefix = std::string(types.name()).substr(
+      0, std::strlen(types.name()) - std::strlen(LocalName(types.name())));
+  pugi::xml_node override_entry = types.append_child((types_prefix + "Override").c_str());
+  override_entry.append_attribute("PartName") = ("/" + settings_name_).c_str();
+  override_entry.append_attribute("ContentType") = kSettingsContentType;
+  content_types_->modified = true;
+  return *settings_;
+}
+
+void Document::SetVariable(std::string_view name, std::string_view value) {
+  std::string safe_name = SafeAttributeText(name);
+  if (safe_name.empty()) throw Error("A document variable needs a name.");
+  std::string safe_value = SafeAttributeText(value);
+  XmlPart& settings = Settings();
+  const WordNames& names = settings.names;
+  pugi::xml_node root = settings.xml.document_element();
+  pugi::xml_node variables = root.child(names.docVars.c_str());
+  if (!variables) {
+    pugi::xml_node before, last_word;
+    for (pugi::xml_node child : root.children()) {
+      if (child.type() != pugi::node_element) continue;
+      std::string_view qualified = child.name();
+      bool in_word = names.prefix.empty() ? qualified.find(':') == std::string_view::npos
+                                          : qualified.substr(0, names.prefix.size() + 1) ==
+                                                names.prefix + ":";
+      if (!in_word) continue;
+      last_word = child;
+      for (const char* after : kAfterDocVars) {
+        if (std::strcmp(LocalName(child.name()), after) == 0 && !before) before = child;
+      }
+    }
+    if (before) variables = root.insert_child_before(names.docVars.c_str(), before);
+    else if (last_word) variables = root.insert_child_after(names.docVars.c_str(), last_word);
+    else variables = root.append_child(names.docVars.c_str());
+  }
+  std::string wanted = Lower(safe_name);
+  pugi::xml_node variable;
+  for (pugi::xml_node child = variables.child(names.docVar.c_str()); child;
+       child = child.next_sibling(names.docVar.c_str())) {
+    if (Lower(child.attribute(names.a_name.c_str()).value()) == wanted) {
+      variable = child;
+      break;
+    }
+  }
+  if (!variable) {
+    variable = variables.append_child(names.docVar.c_str());
+    variable.append_attribute(names.a_name.c_str()) = safe_name.c_str();
+  }
+  pugi::xml_attribute attribute = variable.attribute(names.a_val.c_str());
+  if (!attribute) attribute = variable.append_attribute(names.a_val.c_str());
+  attribute = safe_value.c_str();
+  settings.modified = true;
+}
+
+std::optional<std::string> Document::GetVariable(std::string_view name) const {
+  if (!settings_) return std::nullopt;
+  const WordNames& names = settings_->names;
+  std::string wanted = Lower(name);
+  pugi::xml_node variables = settings_->xml.document_element().child(names.docVars.c_str());
+  for (pugi::xml_node child = variables.child(names.docVar.c_str()); child;
+       child = child.next_sibling(names.docVar.c_str())) {
+    if (Lower(child.attribute(names.a_name.c_str()).value()) == wanted) {
+      return std::string(child.attribute(names.a_val.c_str()).value());
+    }
+  }
+  return std::nullopt;
+}
+
+FieldContext Document::MakeFieldContext() const {
+  FieldContext context;
+  context.variable = [this](std::string_view name) { return GetVariable(name); };
+  std::time_t now = std::time(nullptr);
+  localtime_r(&now, &context.now);
+  context.locale = &LocaleInfo::Current();
+  return context;
+}
+
+int Document::FieldCount() {
+  refresh_other_stories_ = true;
+  if (fields_stale_) {
+    fields_ = FindFields(main_->xml.document_element().child(Names().body.c_str()), Names());
+    fields_stale_ = false;
+  }
+  return static_cast<int>(fields_.size());
+}
+
+void Document::UpdateField(int i) {
+  if (fields_stale_) FieldCount();
+  if (i < 1 || i > static_cast<int>(fields_.size())) {
+    throw Error("The requested member of the collection does not exist.", kErrNoSuchMember);
+  }
+  bool removed_fields = false;
+  if (vantrelle::UpdateField(fields_[static_cast<std::size_t>(i - 1)], Names(),
+                             MakeFieldContext(), removed_fields)) {
+    main_->modified = true;
+  }
+  if (removed_fields) fields_stale_ = true;
+}
+
+void Document::RefreshOtherStories() {
+  if (other_stories_.size() != other_story_names_.size()) {
+    other_stories_.clear();
+    for (const std::string& name : other_story_names_) other_stories_.push_back(LoadPart(name));
+  }
+  FieldContext context = MakeFieldContext();
+  for (auto& part : other_stories_) {
+    std::vector<FieldSpan> fields = FindFields(part->xml.document_element(), part->names);
+    for (const FieldSpan& field : fields) {
+      bool removed_fields = false;
+      if (vantrelle::UpdateField(field, part->names, context, removed_fields)) {
+        part->modified = true;
+      }
+    }
+  }
+}
+
+void Document::Save() {
+  if (refresh_other_stories_) RefreshOtherStories();
+  std::vector<XmlPart*> parts = {main_.get(), content_types_.get(), main_rels_.get(),
+                                 settings_.get()};
+  for (auto& part : other_stories_) parts.push_back(part.get());
+  for (XmlPart* part : parts) {
+    if (part && part->modified) package_->ReplacePart(part->name, Serialize(part->xml));
+  }
+  package_->Save();
+  for (XmlPart* part : parts) {
+    if (part) part->modified = false;
+  }
+}
+
+void Document::Close() { application_->Forget(this); }
+
+}  // namespace vantrelle

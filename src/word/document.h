@@ -1,0 +1,103 @@
+// A Word document opened for editing: its numbered tables, its variables and
+// fields, saved atomically.
+//
+// The main part is parsed once when the document is opened; the settings and
+// the header and footer parts when they are first needed. Save writes only
+// the parts that changed and copies every other part unchanged.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "word/fields.h"
+#include "word/package.h"
+#include "word/table.h"
+#include "word/wordml.h"
+
+namespace vantrelle {
+
+class Application;
+
+/// One XML part of the package, parsed.
+struct XmlPart {
+  std::string name;
+  pugi::xml_document xml;
+  WordNames names;
+  bool modified = false;
+};
+
+class Document {
+ public:
+  ~Document();
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+
+  /// Makes this the application's active document.
+  void Activate();
+  /// Tables.Item(\a n), 1-based, counting the top-level tables of the main
+  /// text. Throws Error "The requested member of the collection does not
+  /// exist." when there is none. The reference lives until Close.
+  Table& TableItem(int n);
+  int TableCount() const;
+  /// Sets document variable \a name (case-insensitive), creating it when the
+  /// document does not hold it.
+  void SetVariable(std::string_view name, std::string_view value);
+  std::optional<std::string> GetVariable(std::string_view name) const;
+  /// The number of fields of the main text. Counting the fields also asks for
+  /// the fields of headers and footers to be refreshed when the document is
+  /// saved, as the main text's fields are refreshed one by one.
+  int FieldCount();
+  /// Updates field \a i (1-based, document order) of the main text. Fields
+  /// this engine does not compute keep their result. Throws Error when there
+  /// is no such field.
+  void UpdateField(int i);
+  /// Writes the document to its file atomically (temporary file in the same
+  /// folder, then rename). Throws Error; the file is then unchanged.
+  void Save();
+  /// Closes the document without saving; the Document is destroyed.
+  void Close();
+
+  const std::filesystem::path& Path() const { return package_->Path(); }
+
+ private:
+  friend class Application;
+  friend class Cell;
+  friend class Table;
+  friend class Selection;
+  Document(Application* application, const std::filesystem::path& path,
+           const PackageLimits& limits);
+
+  std::unique_ptr<XmlPart> LoadPart(const std::string& name);
+  void FindParts();
+  void FixTemplateContentType(const std::filesystem::path& path);
+  void IndexTables();
+  XmlPart& Settings();
+  FieldContext MakeFieldContext() const;
+  void RefreshOtherStories();
+  void MarkMainModified() { main_->modified = true; fields_stale_ = true; }
+  const WordNames& Names() const { return main_->names; }
+
+  Application* application_;
+  std::unique_ptr<Package> package_;
+  std::unique_ptr<XmlPart> main_;
+  std::unique_ptr<XmlPart> content_types_;
+  std::unique_ptr<XmlPart> main_rels_;
+  std::unique_ptr<XmlPart> settings_;
+  std::string main_name_;
+  std::string settings_name_;
+  std::vector<std::string> other_story_names_;  // headers and footers
+  std::vector<std::unique_ptr<XmlPart>> other_stories_;
+  bool strict_ = false;
+  std::vector<std::unique_ptr<Table>> tables_;
+  std::vector<FieldSpan> fields_;
+  bool fields_stale_ = true;
+  bool refresh_other_stories_ = false;
+};
+
+}  // namespace vantrelle

@@ -1,0 +1,374 @@
+#include "word/fields.h"
+
+#include <cstring>
+#include <cwctype>
+
+namespace vantrelle {
+
+namespace {
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) { return Upper(a) == Upper(b); }
+
+std::u32string Decode(std::string_view text) {
+  std::u32string out;
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  for (std::size_t i = 0; i < text.size();) {
+    unsigned char c = s[i];
+    int length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    if (i + length > text.size()) length = 1;
+    char32_t cp = length == 1 ? c : length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+    for (int k = 1; k < length; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+    out += cp;
+    i += static_cast<std::size_t>(length);
+  }
+  return out;
+}
+
+std::string Encode(const std::u32string& text) {
+  std::string out;
+  for (char32_t cp : text) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+char32_t ToUpper(char32_t c) { return static_cast<char32_t>(std::towupper(static_cast<wint_t>(c))); }
+char32_t ToLower(char32_t c) { return static_cast<char32_t>(std::towlower(static_cast<wint_t>(c))); }
+bool IsLetter(char32_t c) { return std::iswalpha(static_cast<wint_t>(c)) != 0; }
+
+std::string Pad2(int value) {
+  std::string s = std::to_string(value);
+  return s.size() < 2 ? "0" + s : s;
+}
+
+// The locale's short date, written as a date picture.
+std::string DefaultDatePicture(const LocaleInfo& locale) {
+  const std::string& sep = locale.date_separator;
+  if (locale.short_date_order == "dmy") return "dd" + sep + "MM" + sep + "yyyy";
+  if (locale.short_date_order == "ymd") return "yyyy" + sep + "MM" + sep + "dd";
+  return "M" + sep + "d" + sep + "yyyy";
+}
+
+}  // namespace
+
+FieldCode ParseFieldCode(std::string_view code) {
+  std::vector<std::pair<std::string, bool>> tokens;  // text, is a switch
+  std::size_t i = 0;
+  while (i < code.size()) {
+    char c = code[i];
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      ++i;
+    } else if (c == '"') {
+      std::string token;
+      for (++i; i < code.size() && code[i] != '"'; ++i) {
+        if (code[i] == '\\' && i + 1 < code.size()) ++i;
+        token += code[i];
+      }
+      ++i;
+      tokens.emplace_back(token, false);
+    } else if (c == '\\' && i + 1 < code.size()) {
+      tokens.emplace_back(std::string(1, code[i + 1]), true);
+      i += 2;
+    } else {
+      std::size_t start = i;
+      while (i < code.size() && !std::isspace(static_cast<unsigned char>(code[i])) &&
+             code[i] != '"') {
+        ++i;
+      }
+      tokens.emplace_back(std::string(code.substr(start, i - start)), false);
+    }
+  }
+  FieldCode result;
+  for (std::size_t k = 0; k < tokens.size(); ++k) {
+    const auto& [text, is_switch] = tokens[k];
+    if (is_switch) {
+      bool has_value = k + 1 < tokens.size() && !tokens[k + 1].second;
+      if (text == "*" && has_value) result.format_switches.push_back(tokens[++k].first);
+      else if (text == "@" && has_value) result.date_picture = tokens[++k].first;
+      else if ((text == "#" || text == "!") && has_value) ++k;
+    } else if (k == 0) {
+      result.type = Upper(text);
+    } else if (result.argument.empty() && k == 1) {
+      result.argument = text;
+    }
+  }
+  return result;
+}
+
+std::string ApplyFormatSwitches(std::string value, const std::vector<std::string>& switches) {
+  for (const std::string& option : switches) {
+    if (EqualsNoCase(option, "Upper") || EqualsNoCase(option, "Lower")) {
+      bool upper = EqualsNoCase(option, "Upper");
+      std::u32string text = Decode(value);
+      for (char32_t& c : text) c = upper ? ToUpper(c) : ToLower(c);
+      value = Encode(text);
+    } else if (EqualsNoCase(option, "FirstCap") || EqualsNoCase(option, "Caps")) {
+      bool every_word = EqualsNoCase(option, "Caps");
+      std::u32string text = Decode(value);
+      bool at_word_start = true;
+      bool done = false;
+      for (char32_t& c : text) {
+        if (IsLetter(c)) {
+          if (at_word_start && !done) c = ToUpper(c);
+          at_word_start = false;
+          if (!every_word) done = true;
+        } else {
+          at_word_start = std::iswspace(static_cast<wint_t>(c)) != 0 || at_word_start;
+        }
+      }
+      value = Encode(text);
+    }
+  }
+  return value;
+}
+
+std::string FormatDatePicture(const std::tm& time, std::string_view picture,
+                              const LocaleInfo& locale) {
+  std::string out;
+  for (std::size_t i = 0; i < picture.size();) {
+    char c = picture[i];
+    if (c == '\'') {
+      std::size_t close = picture.find('\'', i + 1);
+      if (close == std::string_view::npos) close = picture.size();
+      out.append(picture.substr(i + 1, close - i - 1));
+      i = close + 1;
+      continue;
+    }
+    if ((c == 'a' || c == 'A') && i + 5 <= picture.size() &&
+        EqualsNoCase(picture.substr(i, 5), "am/pm")) {
+      std::string mark = time.tm_hour < 12 ? locale.am : locale.pm;
+      if (c == 'a') {
+        for (char& m : mark) m = static_cast<char>(std::tolower(static_cast<unsigned char>(m)));
+      } else {
+        mark = Upper(mark);
+      }
+      out += mark;
+      i += 5;
+      continue;
+    }
+    if (std::strchr("dMyhHms", c) == nullptr) {
+      out += c;
+      ++i;
+      continue;
+    }
+    std::size_t count = 1;
+    while (i + count < picture.size() && picture[i + count] == c) ++count;
+    i += count;
+    switch (c) {
+      case 'd':
+        if (count == 1) out += std::to_string(time.tm_mday);
+        else if (count == 2) out += Pad2(time.tm_mday);
+        else if (count == 3) out += locale.day_abbreviations[time.tm_wday % 7];
+        else out += locale.day_names[time.tm_wday % 7];
+        break;
+      case 'M':
+        if (count == 1) out += std::to_string(time.tm_mon + 1);
+        else if (count == 2) out += Pad2(time.tm_mon + 1);
+        else if (count == 3) out += locale.month_abbreviations[time.tm_mon % 12];
+        else out += locale.month_names[time.tm_mon % 12];
+        break;
+      case 'y':
+        out += count <= 2 ? Pad2((time.tm_year + 1900) % 100) : std::to_string(time.tm_year + 1900);
+        break;
+      case 'h': {
+        int hour = time.tm_hour % 12 == 0 ? 12 : time.tm_hour % 12;
+        out += count == 1 ? std::to_string(hour) : Pad2(hour);
+        break;
+      }
+      case 'H':
+        out += count == 1 ? std::to_string(time.tm_hour) : Pad2(time.tm_hour);
+        break;
+      case 'm':
+        out += count == 1 ? std::to_string(time.tm_min) : Pad2(time.tm_min);
+        break;
+      case 's':
+        out += count == 1 ? std::to_string(time.tm_sec) : Pad2(time.tm_sec);
+        break;
+    }
+  }
+  return out;
+}
+
+std::vector<FieldSpan> FindFields(pugi::xml_node story, const WordNames& names) {
+  std::vector<FieldSpan> fields;
+  std::vector<std::size_t> open;  // indexes of complex fields begun, not ended
+  std::vector<bool> complete;
+  auto visit = [&](auto&& self, pugi::xml_node node) -> void {
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+      if (child.type() != pugi::node_element) continue;
+      const char* name = child.name();
+      if (names.Is(child, names.fldChar)) {
+        std::string_view type = child.attribute(names.a_fldCharType.c_str()).value();
+        if (type == "begin") {
+          FieldSpan span;
+          span.begin = child.parent();
+          std::string_view lock = child.attribute(names.a_fldLock.c_str()).value();
+          span.locked = lock == "1" || lock == "true" || lock == "on";
+          open.push_back(fields.size());
+          fields.push_back(span);
+          complete.push_back(false);
+        } else if (type == "separate" && !open.empty()) {
+          fields[open.back()].separate = child.parent();
+        } else if (type == "end" && !open.empty()) {
+          fields[open.back()].end = child.parent();
+          complete[open.back()] = true;
+          open.pop_back();
+        }
+        continue;
+      }
+      if (names.Is(child, names.instrText)) {
+        if (!open.empty() && !fields[open.back()].separate) {
+          FieldSpan& span = fields[open.back()];
+          span.code += child.child_value();
+          if (!span.first_code) span.first_code = child.parent();
+        }
+        continue;
+      }
+      if (names.Is(child, names.fldSimple)) {
+        FieldSpan span;
+        span.simple = child;
+        span.code = child.attribute(names.a_instr.c_str()).value();
+        std::string_view lock = child.attribute(names.a_fldLock.c_str()).value();
+        span.locked = lock == "1" || lock == "true" || lock == "on";
+        fields.push_back(span);
+        complete.push_back(true);
+      }
+      // A fallback repeats the content of its alternate.
+      const char* colon = std::strchr(name, ':');
+      if (colon && std::strcmp(colon + 1, "Fallback") == 0) continue;
+      self(self, child);
+    }
+  };
+  visit(visit, story);
+  std::vector<FieldSpan> result;
+  result.reserve(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (complete[i]) result.push_back(std::move(fields[i]));
+  }
+  return result;
+}
+
+std::optional<std::string> ComputeFieldResult(const FieldCode& code, const FieldContext& context) {
+  const LocaleInfo& locale = context.locale ? *context.locale : LocaleInfo::Current();
+  if (code.type == "DOCVARIABLE") {
+    std::optional<std::string> value;
+    if (!code.argument.empty() && context.variable) value = context.variable(code.argument);
+    if (!value) return std::string("Error! No document variable supplied.");
+    return ApplyFormatSwitches(*value, code.format_switches);
+  }
+  if (code.type == "DATE" || code.type == "TIME") {
+    std::string picture;
+    if (code.date_picture) picture = *code.date_picture;
+    else if (code.type == "DATE") picture = DefaultDatePicture(locale);
+    else picture = locale.am.empty() ? "HH:mm" : "h:mm AM/PM";
+    return ApplyFormatSwitches(FormatDatePicture(context.now, picture, locale),
+                               code.format_switches);
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+bool HoldsFields(pugi::xml_node node, const WordNames& names) {
+  if (node.type() != pugi::node_element) return false;
+  if (names.Is(node, names.fldChar) || names.Is(node, names.fldSimple)) return true;
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (HoldsFields(child, names)) return true;
+  }
+  return false;
+}
+
+pugi::xml_node FirstRunWithProperties(pugi::xml_node from, pugi::xml_node until,
+                                      const WordNames& names) {
+  for (pugi::xml_node node = from; node && node != until; node = node.next_sibling()) {
+    if (names.Is(node, names.r) && node.child(names.rPr.c_str())) return node;
+  }
+  return {};
+}
+
+bool FormatSwitchIs(const FieldCode& code, std::string_view option) {
+  for (const auto& s : code.format_switches) {
+    if (EqualsNoCase(s, option)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool UpdateField(const FieldSpan& field, const WordNames& names, const FieldContext& context,
+                 bool& removed_fields) {
+  removed_fields = false;
+  if (field.locked) return false;
+  FieldCode code = ParseFieldCode(field.code);
+  std::optional<std::string> result = ComputeFieldResult(code, context);
+  if (!result) return false;
+  std::string text = MakeValidUtf8(*result);
+
+  if (pugi::xml_node simple = field.simple) {
+    pugi::xml_node style = FirstRunWithProperties(simple.first_child(), {}, names);
+    pugi::xml_node run = simple.append_child(names.r.c_str());
+    CopyChildToFront(style, run, names.rPr);
+    AppendRunText(run, text, names);
+    std::vector<pugi::xml_node> old;
+    for (pugi::xml_node child = simple.first_child(); child != run;
+         child = child.next_sibling()) {
+      // The field's private data stays; the old result goes.
+      if (child.type() == pugi::node_element && std::strstr(child.name(), "fldData")) continue;
+      old.push_back(child);
+    }
+    for (pugi::xml_node node : old) {
+      removed_fields = removed_fields || HoldsFields(node, names);
+      simple.remove_child(node);
+    }
+    return true;
+  }
+
+  pugi::xml_node end = field.end;
+  pugi::xml_node separate = field.separate;
+  if (separate && (separate.parent() != end.parent() || separate == end)) return false;
+  if (!separate) {
+    if (field.begin == end) return false;
+    separate = end.parent().insert_child_before(names.r.c_str(), end);
+    separate.append_child(names.fldChar.c_str())
+        .append_attribute(names.a_fldCharType.c_str()) = "separate";
+  }
+  pugi::xml_node style;
+  if (FormatSwitchIs(code, "CHARFORMAT")) style = field.first_code;
+  if (!style) style = FirstRunWithProperties(separate.next_sibling(), end, names);
+  if (!style) style = field.first_code ? field.first_code : field.begin;
+  pugi::xml_node run = end.parent().insert_child_before(names.r.c_str(), end);
+  CopyChildToFront(style, run, names.rPr);
+  AppendRunText(run, text, names);
+  std::vector<pugi::xml_node> old;
+  for (pugi::xml_node node = separate.next_sibling(); node != run; node = node.next_sibling()) {
+    if (names.Is(node, names.bookmarkStart) || names.Is(node, names.bookmarkEnd)) continue;
+    old.push_back(node);
+  }
+  for (pugi::xml_node node : old) {
+    removed_fields = removed_fields || HoldsFields(node, names);
+    node.parent().remove_child(node);
+  }
+  return true;
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,76 @@
+// Fields: finding them in a story and computing their results.
+//
+// A field is either simple (one element carrying its code) or complex (runs
+// with begin / separate / end marks, the code in between the first two, the
+// result between the last two; complex fields nest). Updating computes
+// DOCVARIABLE (with its \* format switches) and DATE / TIME (with a \@ date
+// picture); every other field keeps the result it has.
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "run/locale_info.h"
+#include "word/wordml.h"
+
+namespace vantrelle {
+
+/// A field code split into its parts.
+struct FieldCode {
+  std::string type;                          ///< upper case: "DOCVARIABLE", "DATE", ...
+  std::string argument;                      ///< first argument, unquoted
+  std::vector<std::string> format_switches;  ///< values of \* switches, as written
+  std::optional<std::string> date_picture;   ///< value of the \@ switch
+};
+
+/// Splits \a code ("DOCVARIABLE \"Name\" \* Upper") into its parts.
+FieldCode ParseFieldCode(std::string_view code);
+
+/// Applies the \* switches Upper, Lower, FirstCap and Caps to \a value;
+/// MERGEFORMAT and CHARFORMAT concern formatting, others are ignored.
+std::string ApplyFormatSwitches(std::string value, const std::vector<std::string>& switches);
+
+/// Formats \a time with a date picture (d dd ddd dddd M MM MMM MMMM yy yyyy
+/// h hh H HH m mm s ss am/pm AM/PM, 'quoted' literals; other characters as
+/// they are), using the day and month names of \a locale.
+std::string FormatDatePicture(const std::tm& time, std::string_view picture,
+                              const LocaleInfo& locale);
+
+/// One field found in a story, in the order of its beginning.
+struct FieldSpan {
+  pugi::xml_node simple;      ///< the simple field element, or empty
+  pugi::xml_node begin;       ///< complex: the run holding the begin mark
+  pugi::xml_node first_code;  ///< complex: the first run holding code text
+  pugi::xml_node separate;    ///< complex: the run holding the separate mark, or empty
+  pugi::xml_node end;         ///< complex: the run holding the end mark
+  std::string code;
+  bool locked = false;
+};
+
+/// Every field of \a story in document order (nested ones included);
+/// complex fields without an end mark are left out.
+std::vector<FieldSpan> FindFields(pugi::xml_node story, const WordNames& names);
+
+/// What a field update needs from the document.
+struct FieldContext {
+  std::function<std::optional<std::string>(std::string_view)> variable;
+  std::tm now{};
+  const LocaleInfo* locale = nullptr;
+};
+
+/// The result \a code gives, or nothing when the field is not one this
+/// engine computes.
+std::optional<std::string> ComputeFieldResult(const FieldCode& code, const FieldContext& context);
+
+/// Updates \a field's result in place. Returns true when the XML changed.
+/// \a removed_fields is set when the old result held fields of its own.
+bool UpdateField(const FieldSpan& field, const WordNames& names, const FieldContext& context,
+                 bool& removed_fields);
+
+}  // namespace vantrelle

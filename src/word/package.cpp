@@ -1,0 +1,274 @@
+#include "word/package.h"
+
+#include <sys/stat.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "run/error.h"
+
+namespace vantrelle {
+
+namespace {
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+std::string Quoted(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
+
+// A compound (OLE2) file is what old binary documents and password-protected
+// Office Open XML documents are stored in; say which of the two it is.
+void RefuseCompoundFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(8, '\0');
+  if (!in.read(head.data(), 8)) return;
+  static const char kCompoundSignature[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+  if (std::memcmp(head.data(), kCompoundSignature, 8) != 0) return;
+  std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  static const char kEncryptionInfo[] = "E\0n\0c\0r\0y\0p\0t\0i\0o\0n\0I\0n\0f\0o";
+  if (rest.find(std::string_view(kEncryptionInfo, sizeof kEncryptionInfo - 1)) !=
+      std::string::npos) {
+    throw Error("Cannot open " + Quoted(path) +
+                ": the document is encrypted (protected with a password); save it without "
+                "a password and try again.");
+  }
+  throw Error("Cannot open " + Quoted(path) +
+              ": it is an old binary Word document (.doc), not an Office Open XML package; "
+              "save it as .docx and try again.");
+}
+
+std::string ZipErrorText(int code) {
+  zip_error_t error;
+  zip_error_init_with_code(&error, code);
+  std::string text = zip_error_strerror(&error);
+  zip_error_fini(&error);
+  return text;
+}
+
+}  // namespace
+
+Package::Package(const std::filesystem::path& path, const PackageLimits& limits)
+    : path_(path), limits_(limits) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path_, ec)) {
+    throw Error("Cannot open " + Quoted(path_) + ": the file does not exist.");
+  }
+  RefuseCompoundFile(path_);
+  OpenArchive();
+  try {
+    CheckEntries();
+  } catch (...) {
+    zip_discard(archive_);
+    archive_ = nullptr;
+    throw;
+  }
+}
+
+Package::~Package() {
+  if (archive_) zip_discard(archive_);
+}
+
+void Package::OpenArchive() {
+  int code = 0;
+  archive_ = zip_open(path_.c_str(), 0, &code);
+  if (!archive_) {
+    std::string reason = code == ZIP_ER_NOZIP || code == ZIP_ER_INCONS
+                             ? "it is not an Office Open XML package (not a valid zip file: " +
+                                   ZipErrorText(code) + ")"
+                             : ZipErrorText(code);
+    throw Error("Cannot open " + Quoted(path_) + ": " + reason + ".");
+  }
+  names_.clear();
+  zip_int64_t count = zip_get_num_entries(archive_, 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* name = zip_get_name(archive_, static_cast<zip_uint64_t>(i), 0);
+    if (name) names_[Lower(name)] = name;
+  }
+}
+
+// Inflates every entry once: libzip verifies each entry's checksum at its end,
+// and the byte count is the real inflated size, whatever the headers claim.
+void Package::CheckEntries() {
+  std::uint64_t total = 0;
+  std::vector<char> buffer(1 << 16);
+  zip_int64_t count = zip_get_num_entries(archive_, 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* name = zip_get_name(archive_, static_cast<zip_uint64_t>(i), 0);
+    std::string part = name ? name : "?";
+    zip_file_t* file = zip_fopen_index(archive_, static_cast<zip_uint64_t>(i), 0);
+    if (!file) {
+      std::string reason = zip_strerror(archive_);
+      throw Error("Cannot open " + Quoted(path_) + ": the part \"" + part +
+                  "\" cannot be read (" + reason + ").");
+    }
+    std::uint64_t part_bytes = 0;
+    for (;;) {
+      zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
+      if (n < 0) {
+        std::string reason = zip_file_strerror(file);
+        zip_fclose(file);
+        throw Error("Cannot open " + Quoted(path_) + ": the document is damaged; the part \"" +
+                    part + "\" cannot be read (" + reason + ").");
+      }
+      if (n == 0) break;
+      part_bytes += static_cast<std::uint64_t>(n);
+      total += static_cast<std::uint64_t>(n);
+      if (part_bytes > limits_.max_part_bytes || total > limits_.max_total_bytes) {
+        zip_fclose(file);
+        throw Error("Cannot open " + Quoted(path_) + ": the part \"" + part +
+                    "\" inflates beyond the size limit of a document (" +
+                    std::to_string((part_bytes > limits_.max_part_bytes ? limits_.max_part_bytes
+                                                                        : limits_.max_total_bytes) >>
+                                   20) +
+                    " MiB).");
+      }
+    }
+    zip_fclose(file);
+  }
+}
+
+std::string Package::EntryName(std::string_view name) const {
+  auto it = names_.find(Lower(name));
+  return it == names_.end() ? std::string() : it->second;
+}
+
+bool Package::HasPart(std::string_view name) const {
+  return changed_.count(std::string(name)) || !EntryName(name).empty();
+}
+
+std::string Package::ReadPart(std::string_view name) const {
+  std::string entry = EntryName(name);
+  if (auto it = changed_.find(entry.empty() ? std::string(name) : entry); it != changed_.end()) {
+    return it->second;
+  }
+  if (entry.empty()) {
+    throw Error("Cannot read " + Quoted(path_) + ": the package has no part \"" +
+                std::string(name) + "\".");
+  }
+  zip_file_t* file = zip_fopen(archive_, entry.c_str(), 0);
+  if (!file) {
+    throw Error("Cannot read the part \"" + entry + "\" of " + Quoted(path_) + ": " +
+                zip_strerror(archive_) + ".");
+  }
+  std::string data;
+  zip_stat_t st;
+  if (zip_stat(archive_, entry.c_str(), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) &&
+      st.size <= limits_.max_part_bytes) {
+    data.reserve(st.size);
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    zip_int64_t n = zip_fread(file, buffer, sizeof buffer);
+    if (n < 0) {
+      std::string reason = zip_file_strerror(file);
+      zip_fclose(file);
+      throw Error("Cannot read the part \"" + entry + "\" of " + Quoted(path_) + ": " + reason +
+                  ".");
+    }
+    if (n == 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
+    if (data.size() > limits_.max_part_bytes) {
+      zip_fclose(file);
+      throw Error("Cannot read the part \"" + entry + "\" of " + Quoted(path_) +
+                  ": it inflates beyond the size limit of a document.");
+    }
+  }
+  zip_fclose(file);
+  return data;
+}
+
+void Package::ReplacePart(std::string_view name, std::string data) {
+  std::string entry = EntryName(name);
+  changed_[entry.empty() ? std::string(name) : entry] = std::move(data);
+}
+
+void Package::Save() {
+  std::filesystem::path folder = path_.parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    throw Error("Cannot save " + Quoted(path_) + ": the folder \"" + folder.string() +
+                "\" does not exist.");
+  }
+  struct stat st;
+  if (::stat(path_.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    throw Error("Cannot save " + Quoted(path_) + ": the file is read-only.");
+  }
+  if (changed_.empty()) return;
+  for (auto& [name, data] : changed_) {
+    zip_source_t* source = zip_source_buffer(archive_, data.data(), data.size(), 0);
+    zip_int64_t index = source ? zip_file_add(archive_, name.c_str(), source,
+                                              ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
+                               : -1;
+    if (index < 0) {
+      if (source) zip_source_free(source);
+      throw Error("Cannot save " + Quoted(path_) + ": " + zip_strerror(archive_) + ".");
+    }
+    // Large parts (a filled table of thousands of rows) are deflated fast;
+    // small ones as usual.
+    zip_uint32_t level = data.size() > (4u << 20) ? 1 : 6;
+    zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, level);
+  }
+  // libzip writes the whole archive to a temporary file beside the document
+  // and renames it over the document only when everything was written.
+  if (zip_close(archive_) != 0) {
+    std::string reason = zip_strerror(archive_);
+    throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
+  }
+  archive_ = nullptr;
+  std::map<std::string, std::string> changed;
+  changed.swap(changed_);
+  try {
+    OpenArchive();
+  } catch (...) {
+    changed_.swap(changed);
+    throw;
+  }
+}
+
+std::string ResolvePartName(std::string_view source_part, std::string_view target) {
+  std::string base;
+  if (!target.empty() && target.front() == '/') {
+    target.remove_prefix(1);
+  } else {
+    auto slash = source_part.rfind('/');
+    if (slash != std::string_view::npos) base = std::string(source_part.substr(0, slash + 1));
+  }
+  std::vector<std::string> segments;
+  std::string joined = base + std::string(target);
+  std::size_t start = 0;
+  while (start <= joined.size()) {
+    std::size_t end = joined.find('/', start);
+    if (end == std::string::npos) end = joined.size();
+    std::string segment = joined.substr(start, end - start);
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (const auto& segment : segments) {
+    if (!out.empty()) out += '/';
+    out += segment;
+  }
+  return out;
+}
+
+std::string RelationshipsPartName(std::string_view part_name) {
+  auto slash = part_name.rfind('/');
+  std::string folder =
+      slash == std::string_view::npos ? std::string() : std::string(part_name.substr(0, slash + 1));
+  std::string file = std::string(
+      slash == std::string_view::npos ? part_name : part_name.substr(slash + 1));
+  return folder + "_rels/" + file + ".rels";
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,73 @@
+// An Office Open XML package: the zip file behind a Word document.
+//
+// Opening checks the whole package once: every entry is inflated (so a damaged
+// entry or a zip bomb is found before any work is done) and the main document
+// part is located through the package relationships. Parts are read as text;
+// changed parts are handed back with ReplacePart and written by Save, which
+// writes a temporary file in the same folder and renames it over the document,
+// copying every unchanged entry's compressed bytes as they are.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct zip;
+
+namespace vantrelle {
+
+/// Caps on what a package may inflate to; a part or a package beyond them is
+/// refused as a zip bomb.
+struct PackageLimits {
+  std::uint64_t max_part_bytes = 512ull << 20;
+  std::uint64_t max_total_bytes = 1ull << 30;
+};
+
+class Package {
+ public:
+  /// Opens and checks \a path. Throws Error naming the file when it is not a
+  /// zip package, is encrypted or an old binary document, is damaged, or
+  /// inflates beyond \a limits.
+  Package(const std::filesystem::path& path, const PackageLimits& limits);
+  ~Package();
+  Package(const Package&) = delete;
+  Package& operator=(const Package&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  /// True when the package holds an entry named \a name (case-insensitive).
+  bool HasPart(std::string_view name) const;
+  /// The inflated bytes of \a name, or the changed bytes given by ReplacePart.
+  /// Throws Error when the part does not exist.
+  std::string ReadPart(std::string_view name) const;
+  /// Replaces (or adds) part \a name with \a data on the next Save.
+  void ReplacePart(std::string_view name, std::string data);
+  /// Writes the package atomically to Path(). Throws Error with the file
+  /// system's reason; the document on disk is then unchanged.
+  void Save();
+
+ private:
+  void OpenArchive();
+  void CheckEntries();
+  std::string EntryName(std::string_view name) const;
+
+  std::filesystem::path path_;
+  PackageLimits limits_;
+  zip* archive_ = nullptr;
+  // Entry names as stored, keyed by lower-case name (OPC names ignore case).
+  std::map<std::string, std::string> names_;
+  std::map<std::string, std::string> changed_;  // stored name -> new bytes
+};
+
+/// Resolves a relationship target against the folder of the part that holds
+/// the relationship ("word/document.xml" + "../media/a.png" -> "media/a.png").
+std::string ResolvePartName(std::string_view source_part, std::string_view target);
+
+/// The relationships part of \a part_name ("word/document.xml" ->
+/// "word/_rels/document.xml.rels"; "" gives "_rels/.rels").
+std::string RelationshipsPartName(std::string_view part_name);
+
+}  // namespace vantrelle

@@ -1,0 +1,162 @@
+#include "data/connection.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "backends.h"
+#include "data/recordset.h"
+#include "run/error.h"
+
+namespace vantrelle {
+namespace {
+
+using testing_data::BackendTarget;
+using testing_data::Env;
+using testing_data::TempDir;
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  // The description of the Error that opening \a data_source throws.
+  std::string OpenError(const std::string& data_source, const std::string& user = "",
+                        const std::string& password = "") {
+    Connection connection;
+    try {
+      connection.Open(data_source, user, password);
+    } catch (const Error& error) {
+      EXPECT_FALSE(connection.IsOpen());
+      return error.Description();
+    }
+    ADD_FAILURE() << "opened " << data_source;
+    return "";
+  }
+
+  // A PostgreSQL data source with its user and password, or skips.
+  bool Postgres(BackendTarget& target) {
+    std::string why;
+    if (testing_data::FindBackend("postgresql", dir_, target, why)) return true;
+    if (testing_data::PgRequired()) ADD_FAILURE() << why;
+    return false;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(ConnectionTest, MissingSqliteFileIsAnErrorNotANewDatabase) {
+  std::string path = dir_.File("missing.db");
+  EXPECT_EQ(OpenError("sqlite:" + path),
+            "The SQLite database file \"" + path + "\" does not exist.");
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(OpenError("sqlite:" + dir_.File("")),
+            "The SQLite database file \"" + dir_.File("") + "\" does not exist.");
+}
+
+TEST_F(ConnectionTest, SqliteFileThatIsNoDatabaseFailsOnFirstUse) {
+  std::string path = dir_.File("notes.txt");
+  {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::fputs("this is not a database, only some text that is long enough", file);
+    std::fclose(file);
+  }
+  Connection connection;
+  connection.Open("sqlite:" + path, "", "");
+  try {
+    connection.Execute("SELECT 1 FROM sqlite_master");
+    ADD_FAILURE() << "a text file read as a database";
+  } catch (const Error& error) {
+    EXPECT_EQ(std::string(error.Description()), "file is not a database (SQLite error 26)");
+  }
+}
+
+TEST_F(ConnectionTest, UnknownDsnNamesTheDriverManagersDiagnostic) {
+  std::string description = OpenError("NoSuchVantrelleDsn", "user", "secret-pw");
+  EXPECT_EQ(description.substr(0, 7), "IM002: ") << description;
+  EXPECT_NE(description.find("Data source name not found"), std::string::npos) << description;
+  EXPECT_EQ(description.find("secret-pw"), std::string::npos);
+}
+
+TEST_F(ConnectionTest, UnknownDriverInConnectionStringFails) {
+  std::string description = OpenError("Driver=/no/such/driver.so;Database=x");
+  EXPECT_EQ(description.substr(0, 5), "01000") << description;
+}
+
+TEST_F(ConnectionTest, OnlyTheRecordsReadAreFetched) {
+  // The second row raises an error when SQLite computes it: reading only the
+  // first record must not compute it.
+  Connection connection;
+  connection.Open("sqlite::memory:", "", "");
+  Recordset recordset;
+  recordset.SetActiveConnection(&connection);
+  const std::string sql =
+      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 3) "
+      "SELECT CASE WHEN x = 2 THEN abs(-9223372036854775807 - 1) ELSE x END FROM n";
+  recordset.Open(sql);
+  EXPECT_EQ(recordset.FieldValue(0).ToText(), "1");
+  recordset.Close();
+  recordset.Open(sql);
+  try {
+    recordset.MoveNext();
+    ADD_FAILURE() << "the failing row was not fetched";
+  } catch (const Error& error) {
+    EXPECT_EQ(std::string(error.Description()), "integer overflow (SQLite error 1)");
+  }
+  EXPECT_TRUE(recordset.Eof());
+  recordset.Close();
+}
+
+TEST_F(ConnectionTest, SqliteStatementsAfterTheFirstResultAreNotRun) {
+  Connection connection;
+  connection.Open("sqlite::memory:", "", "");
+  connection.Execute("CREATE TABLE t (n INTEGER); INSERT INTO t VALUES (1);");
+  Recordset recordset;
+  recordset.SetActiveConnection(&connection);
+  recordset.Open("INSERT INTO t VALUES (2); SELECT COUNT(*) FROM t");
+  EXPECT_EQ(recordset.FieldValue(0).ToText(), "2");
+  recordset.Close();
+}
+
+TEST_F(ConnectionTest, ClosedConnectionRefusesStatementsAndClosesTwiceQuietly) {
+  Connection connection;
+  EXPECT_THROW(connection.Execute("SELECT 1"), Error);
+  connection.Open("sqlite::memory:", "", "");
+  EXPECT_THROW(connection.Open("sqlite::memory:", "", ""), Error);
+  connection.Close();
+  connection.Close();
+  EXPECT_THROW(connection.Execute("SELECT 1"), Error);
+}
+
+TEST_F(ConnectionTest, PostgresWrongPasswordFailsWithoutShowingIt) {
+  BackendTarget pg;
+  if (!Postgres(pg)) GTEST_SKIP() << "no PostgreSQL test server";
+  const std::string wrong = "Not-The;Password}";
+  std::string description = OpenError(pg.data_source, pg.user, wrong);
+  EXPECT_EQ(description.substr(0, 7), "08001: ") << description;
+  EXPECT_NE(description.find("password authentication failed"), std::string::npos) << description;
+  EXPECT_EQ(description.find(wrong), std::string::npos);
+}
+
+TEST_F(ConnectionTest, PostgresConnectionStringTakesUserAndPasswordApart) {
+  BackendTarget pg;
+  if (!Postgres(pg)) GTEST_SKIP() << "no PostgreSQL test server";
+  // The test password holds ";" and "=": it must reach the server whole.
+  Connection connection;
+  ASSERT_NO_THROW(connection.Open(Env("VANTRELLE_PG_CONNSTR"), pg.user, pg.password));
+  Recordset recordset;
+  recordset.SetActiveConnection(&connection);
+  recordset.Open("SELECT current_user");
+  EXPECT_EQ(recordset.FieldValue(0).ToText(), pg.user);
+}
+
+TEST_F(ConnectionTest, PostgresServerThatIsDownFailsAtOnce) {
+  BackendTarget pg;
+  if (!Postgres(pg)) GTEST_SKIP() << "no PostgreSQL test server";
+  // Port 1 on the loopback: nothing listens there, the connection is refused.
+  std::string description = OpenError(
+      "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=x", pg.user, pg.password);
+  EXPECT_EQ(description.substr(0, 7), "08001: ") << description;
+  EXPECT_NE(description.find("refused"), std::string::npos) << description;
+}
+
+}  // namespace
+}  // namespace vantrelle

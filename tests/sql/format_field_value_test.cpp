@@ -1,0 +1,315 @@
+#include "sql/format_field_value.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+#include "sql/format_expression.h"
+
+namespace vantrelle {
+namespace {
+
+struct FormatCase {
+  const char* value;
+  const char* format;
+  const char* expected;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os) {
+  *os << "value \"" << c.value << "\" format \"" << c.format << "\"";
+}
+
+// Pins the C.UTF-8 locale (".", ",", "/", English names, short date m/d/y)
+// and restores the caller's locale afterwards.
+class FormatTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* current = std::setlocale(LC_ALL, nullptr);
+    saved_ = current ? current : "C";
+    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+  }
+  void TearDown() override { std::setlocale(LC_ALL, saved_.c_str()); }
+
+  static std::string Format(std::string_view value, std::string_view format) {
+    return FormatFieldValue(value, format);
+  }
+
+ private:
+  std::string saved_;
+};
+
+class FormatTableTest : public FormatTest, public testing::WithParamInterface<FormatCase> {};
+
+TEST_P(FormatTableTest, FormatsAsExpected) {
+  const FormatCase& c = GetParam();
+  EXPECT_EQ(Format(c.value, c.format), c.expected);
+  // The same pattern as a template cell returns it, with the end-of-cell mark.
+  EXPECT_EQ(Format(c.value, std::string(c.format) + "\r\a"), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbers, FormatTableTest, testing::Values(
+    FormatCase{"1234.5", "#,##0.00", "1,234.50"},
+    FormatCase{"-1234.5", "#,##0.00", "-1,234.50"},
+    FormatCase{"1234567", "#,##0", "1,234,567"},
+    FormatCase{"1234", "#,#", "1,234"},
+    FormatCase{"5", "0,000", "0,005"},
+    FormatCase{"0.256", "0.0%", "25.6%"},
+    FormatCase{"0.05", "0%", "5%"},
+    FormatCase{"5", "0\\%", "5%"},
+    // Rounding works on the decimal digits, an exact half away from zero.
+    FormatCase{"0.285", "0.00", "0.29"},
+    FormatCase{"2.5", "0", "3"},
+    FormatCase{"-2.5", "0", "-3"},
+    FormatCase{"1.005", "0.00", "1.01"},
+    FormatCase{"9.995", "0.00", "10.00"},
+    FormatCase{"1234567890123.455", "0.00", "1234567890123.46"},
+    FormatCase{"123456789012345678901234567890.5", "0.0", "123456789012345678901234567890.5"},
+    // A negative value that rounds to zero shows no minus sign.
+    FormatCase{"-0.001", "0.00", "0.00"},
+    FormatCase{"0.5", "#.##", ".5"},
+    FormatCase{"1", "0.##", "1."},
+    FormatCase{"1.5", "0.##", "1.5"},
+    FormatCase{"0", "#", ""},
+    FormatCase{"1234.5", ".00", "1234.50"},
+    FormatCase{"123", "00000", "00123"},
+    FormatCase{"123456", "00", "123456"},
+    FormatCase{"123456789", "000-00-0000", "123-45-6789"},
+    // Commas right after the digits divide by 1000 each.
+    FormatCase{"1234567", "#,##0,", "1,235"},
+    FormatCase{"1234567", "0.0,,", "1.2"},
+    FormatCase{"1234567", "0.00,\"K\"", "1234.57K"},
+    FormatCase{"5", ",0", ",5"},
+    FormatCase{"12345", "0.00E+00", "1.23E+04"},
+    FormatCase{"99999", "0.00E+00", "1.00E+05"},
+    FormatCase{"0.000123", "0.00E-00", "1.23E-04"},
+    FormatCase{"12345", "0.00E-00", "1.23E04"},
+    FormatCase{"12345", "00.0e+0", "12.3e+3"},
+    FormatCase{"-12345", "0.0##E+0", "-1.235E+4"},
+    FormatCase{"0", "0.00E+00", "0.00E+00"},
+    FormatCase{"5", "$0.00", "$5.00"},
+    FormatCase{"-5", "$0.00", "-$5.00"},
+    FormatCase{"5", "0 \"kg\"", "5 kg"},
+    FormatCase{"5", "0 days", "5 days"},
+    // Value text as the data layer and users write numbers.
+    FormatCase{"1.5E+3", "0", "1500"},
+    FormatCase{"2.5e-1", "0.00", "0.25"},
+    FormatCase{"12,345,678.9", "#,##0", "12,345,679"},
+    FormatCase{"  42  ", "0.0", "42.0"},
+    FormatCase{"+7", "0", "7"},
+    FormatCase{"1,5", "0.00", "1,5"},
+    FormatCase{"abc", "0.00", "abc"},
+    FormatCase{"12abc", "0.00", "12abc"}));
+
+INSTANTIATE_TEST_SUITE_P(Sections, FormatTableTest, testing::Values(
+    FormatCase{"5", "0.00;(0.00)", "5.00"},
+    FormatCase{"-5", "0.00;(0.00)", "(5.00)"},
+    FormatCase{"0", "0.00;(0.00)", "0.00"},
+    FormatCase{"0", "0.00;(0.00);\"zero\"", "zero"},
+    FormatCase{"-0.0", "0.00;(0.00);\"zero\"", "zero"},
+    // The section follows the value before rounding.
+    FormatCase{"-0.001", "0.00;(0.00);\"zero\"", "(0.00)"},
+    // An empty section stands aside for the first, sign included.
+    FormatCase{"-5", "0.00;;\"zero\"", "-5.00"},
+    FormatCase{"0", "0.00;(0.00);", "0.00"},
+    FormatCase{"-3", "0;\"neg\"", "neg"},
+    FormatCase{"0", "\"pos\";\"neg\";\"zero\"", "zero"},
+    FormatCase{"", "0;0;0;\"n/a\"", "n/a"},
+    FormatCase{"", "0.00;(0.00);0.00;0.00", "0.00"},
+    FormatCase{"", "0.00", ""},
+    FormatCase{"", "0;0;0", ""},
+    FormatCase{"abc", "0;0;0;\"n/a\"", "abc"},
+    FormatCase{"-12", "0;-0;0;x;y;z;0;0;0;0;0;0;0;0;0;0;0;0;0;0", "-12"}));
+
+INSTANTIATE_TEST_SUITE_P(Dates, FormatTableTest, testing::Values(
+    FormatCase{"2004-05-05 14:07:09", "yyyy-mm-dd hh:nn", "2004-05-05 14:07"},
+    FormatCase{"2004-05-05 14:07:09", "YYYY-MM-DD HH:NN:SS", "2004-05-05 14:07:09"},
+    FormatCase{"2004-05-05T14:07:09", "hh:nn", "14:07"},
+    FormatCase{"2004-05-05", "dddd, mmmm d, yyyy", "Wednesday, May 5, 2004"},
+    FormatCase{"2004-05-05", "ddd d mmm yy", "Wed 5 May 04"},
+    FormatCase{"2004-05-05", "d/m/yy", "5/5/04"},
+    FormatCase{"2004-05-05", "dd.mm.yyyy", "05.05.2004"},
+    FormatCase{"2004-05-05", "mm/dd", "05/05"},
+    FormatCase{"2004-05-05", "mmm>", "MAY"},
+    FormatCase{"2004-05-05 14:07:09", "h:mm", "14:07"},
+    FormatCase{"2004-05-05 14:07:09", "h:mm AM/PM", "2:07 PM"},
+    FormatCase{"2004-05-05 00:30:00", "h:nn am/pm", "12:30 am"},
+    FormatCase{"2004-05-05 09:05:03", "hh:nn:ss a/p", "09:05:03 a"},
+    FormatCase{"2004-05-05 12:00:00", "h A/P", "12 P"},
+    FormatCase{"2004-05-05 13:05:03", "h AMPM", "1 PM"},
+    FormatCase{"2004-05-05 14:07:09", "hh\\h nn", "14h 07"},
+    FormatCase{"2004-05-05 14:07:09", "h \"hours\" n", "14 hours 7"},
+    FormatCase{"2004-05-05 04:07:09", "h:n:s", "4:7:9"},
+    // Sunday is day 1; the week holding 1 January is week 1.
+    FormatCase{"2004-01-01", "ww w y q", "1 5 1 1"},
+    FormatCase{"2004-12-31", "ww w y q", "53 6 366 4"},
+    FormatCase{"2005-01-01", "ww w", "1 7"},
+    FormatCase{"2005-01-02", "ww w", "2 1"},
+    FormatCase{"2004-05-05 14:07:09", "c", "5/5/2004 2:07:09 PM"},
+    FormatCase{"2004-05-05", "c", "5/5/2004"},
+    FormatCase{"14:07:09", "c", "2:07:09 PM"},
+    FormatCase{"14:07:09", "hh:nn", "14:07"},
+    FormatCase{"14:07:09", "yyyy-mm-dd", "1899-12-30"},
+    FormatCase{"2004-05-05", "ddddd", "5/5/2004"},
+    FormatCase{"2004-05-05", "dddddd", "Wednesday, May 5, 2004"},
+    FormatCase{"2004-05-05 14:07:09", "ttttt", "2:07:09 PM"},
+    // Numbers under a date expression are serial day numbers.
+    FormatCase{"38112", "yyyy-mm-dd", "2004-05-05"},
+    FormatCase{"38112.5", "yyyy-mm-dd hh:nn", "2004-05-05 12:00"},
+    FormatCase{"0", "yyyy-mm-dd", "1899-12-30"},
+    FormatCase{"-1.5", "yyyy-mm-dd hh:nn", "1899-12-29 12:00"},
+    FormatCase{"0.99999999", "yyyy-mm-dd hh:nn:ss", "1899-12-31 00:00:00"},
+    FormatCase{"-4", "0;yyyy-mm-dd", "1899-12-26"},
+    // The locale's short date and times with a marker.
+    FormatCase{"05/14/2004", "yyyy-mm-dd", "2004-05-14"},
+    FormatCase{"5/14/04 3:04 PM", "yyyy-mm-dd hh:nn", "2004-05-14 15:04"},
+    FormatCase{"2004-05-05 14:07:09.750", "hh:nn:ss", "14:07:09"},
+    // What is not a date in range comes back as it is.
+    FormatCase{"2004-05-05", "0.00", "2004-05-05"},
+    FormatCase{"hello", "yyyy-mm-dd", "hello"},
+    FormatCase{"0050-01-01", "yyyy", "0050-01-01"},
+    FormatCase{"2004-02-30", "yyyy", "2004-02-30"},
+    FormatCase{"2004-05-05 25:00:00", "yyyy", "2004-05-05 25:00:00"},
+    FormatCase{"99999999", "yyyy", "99999999"},
+    FormatCase{"-700000", "yyyy", "-700000"},
+    FormatCase{"2958465", "yyyy-mm-dd", "9999-12-31"},
+    FormatCase{"-657434", "yyyy-mm-dd", "0100-01-01"}));
+
+INSTANTIATE_TEST_SUITE_P(Text, FormatTableTest, testing::Values(
+    FormatCase{"12345", "@@@-@@", "123-45"},
+    FormatCase{"1234567", "@@@-@@", "12345-67"},
+    FormatCase{"123", "@@@-@@", "  1-23"},
+    FormatCase{"123", "&&&-&&", "1-23"},
+    FormatCase{"123", "!@@@@@", "123  "},
+    FormatCase{"1234567", "!@@@-@@", "123-4567"},
+    FormatCase{"abc", ">", "ABC"},
+    FormatCase{"ABC", "<", "abc"},
+    FormatCase{"abc", ">@@@@", " ABC"},
+    FormatCase{"café", ">", "CAFÉ"},
+    FormatCase{"abc", "\"Name: \"@", "Name: abc"},
+    FormatCase{"12345", "\\@@", "@12345"},
+    FormatCase{"", "@;\"none\"", "none"},
+    FormatCase{"x", "@;\"none\"", "x"},
+    FormatCase{"", "@@", ""},
+    // Text that is neither number nor date keeps the case codes.
+    FormatCase{"abc", "0.00>", "ABC"}));
+
+INSTANTIATE_TEST_SUITE_P(NamedFormats, FormatTableTest, testing::Values(
+    FormatCase{"1234.5", "General Number", "1234.5"},
+    FormatCase{"-0.5", "general number", "-0.5"},
+    FormatCase{"1234567890123456789", "General Number", "1.234567890123456789E+18"},
+    FormatCase{"0.00001", "General Number", "1E-05"},
+    FormatCase{"5", "Currency", "$5.00"},
+    FormatCase{"-1234.5", "CURRENCY", "($1,234.50)"},
+    FormatCase{"1234.567", "Fixed", "1234.57"},
+    FormatCase{"1234.567", "Standard", "1,234.57"},
+    FormatCase{"0.1234", "Percent", "12.34%"},
+    FormatCase{"12345", "Scientific", "1.23E+04"},
+    FormatCase{"0", "Yes/No", "No"},
+    FormatCase{"-1", "Yes/No", "Yes"},
+    FormatCase{"True", "yes/no", "Yes"},
+    FormatCase{"True", "True/False", "True"},
+    FormatCase{"False", "On/Off", "Off"},
+    FormatCase{"maybe", "Yes/No", "maybe"},
+    FormatCase{"2004-05-05 14:07:09", "General Date", "5/5/2004 2:07:09 PM"},
+    FormatCase{"2004-05-05", "Long Date", "Wednesday, May 5, 2004"},
+    FormatCase{"2004-05-05", "Medium Date", "05-May-04"},
+    FormatCase{"2004-05-05", "short date", "5/5/2004"},
+    FormatCase{"14:07:09", "Long Time", "2:07:09 PM"},
+    FormatCase{"14:07:09", "Medium Time", "02:07 PM"},
+    FormatCase{"14:07:09", "Short Time", "14:07"},
+    FormatCase{"2004-05-05", "Fixed", "2004-05-05"}));
+
+// Input a formatter must survive with a defined result.
+INSTANTIATE_TEST_SUITE_P(BadInput, FormatTableTest, testing::Values(
+    FormatCase{"1E+400", "0.00", "1E+400"},
+    FormatCase{"1E+99999999999999999999", "0.00", "1E+99999999999999999999"},
+    FormatCase{"1E-400", "0.00", "0.00"},
+    FormatCase{"NaN", "0.00", "NaN"},
+    FormatCase{"Infinity", "#,##0", "Infinity"},
+    FormatCase{"-Infinity", "yyyy", "-Infinity"},
+    FormatCase{"5", "\"unbalanced", "unbalanced"},
+    FormatCase{"5", "0\"kg", "5kg"},
+    FormatCase{"5", "0\\", "5"},
+    FormatCase{"x", "\\", "x"},
+    FormatCase{"5", ";;;", ""},
+    FormatCase{"5", "0E+", "5E+0"},
+    FormatCase{"1234", "0.0,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,", "0.0"}));
+
+TEST_F(FormatTest, EndOfCellMarkAloneLeavesValueUnchanged) {
+  EXPECT_EQ(Format("1234.5", "\r\a"), "1234.5");
+  EXPECT_EQ(Format("abc", "\r\n\r\r\a\a"), "abc");
+  EXPECT_EQ(Format("", "\r\a"), "");
+  EXPECT_EQ(Format("1234.5", ""), "1234.5");
+}
+
+TEST_F(FormatTest, StripsOnlyTrailingLineBreaks) {
+  EXPECT_EQ(Format("1234.5", "#,##0.00\r\n\r\n\r\a"), "1,234.50");
+  // A line break inside the pattern is a literal and stays.
+  EXPECT_EQ(Format("12", "0\r\n0\r\a"), "1\r\n2");
+  EXPECT_EQ(Format("ab", "@\n@\r\a"), "a\nb");
+}
+
+TEST_F(FormatTest, HugePatternsHaveBoundedResults) {
+  std::string zeros(100000, '0');
+  std::string result = Format("5", zeros);
+  ASSERT_EQ(result.size(), zeros.size());
+  EXPECT_EQ(result.substr(result.size() - 2), "05");
+
+  // Each percent sign multiplies by 100: the digits grow with the pattern.
+  std::string percents = "0" + std::string(1000, '%');
+  result = Format("1", percents);
+  EXPECT_EQ(result, "1" + std::string(2000, '0') + std::string(1000, '%'));
+
+  std::string quotes(100000, '"');
+  EXPECT_EQ(Format("5", quotes), "");
+  std::string sections(100000, ';');
+  EXPECT_EQ(Format("5", sections), "");
+}
+
+TEST_F(FormatTest, ValueWithManyDigitsKeepsThem) {
+  std::string digits(300, '7');
+  EXPECT_EQ(Format(digits, "0"), digits);
+  EXPECT_EQ(Format("0." + std::string(5000, '9'), "0.00"), "1.00");
+  std::string too_large(400, '9');
+  EXPECT_EQ(Format(too_large, "0"), too_large);
+}
+
+TEST_F(FormatTest, ManyDistinctPatternsStayCorrect) {
+  // More patterns than the cache holds: each still formats with its own.
+  for (int i = 0; i < 100000; ++i) {
+    std::string number = std::to_string(i);
+    std::string pattern = "0\"";
+    pattern.append(number).push_back('"');
+    ASSERT_EQ(Format("7", pattern), "7" + number);
+  }
+  EXPECT_EQ(Format("1234.5", "#,##0.00"), "1,234.50");
+}
+
+TEST(FormatLocaleTest, UsesSeparatorsAndNamesOfTheLocale) {
+  LocaleInfo german = LocaleInfo::Fallback();
+  german.decimal_separator = ",";
+  german.group_separator = ".";
+  german.short_date_order = "dmy";
+  german.date_separator = ".";
+  german.month_names[4] = "Mai";
+  german.day_names[3] = "Mittwoch";
+  german.currency_symbol = "€";
+  EXPECT_EQ(FormatValue("1234,5", "#,##0.00", german), "1.234,50");
+  EXPECT_EQ(FormatValue("1.234.567,891", "0.0", german), "1234567,9");
+  EXPECT_EQ(FormatValue("-1234,5", "Currency", german), "(€1.234,50)");
+  EXPECT_EQ(FormatValue("1234.5", "0.00", german), "1234.5");
+  EXPECT_EQ(FormatValue("14.05.2004", "yyyy-mm-dd", german), "2004-05-14");
+  EXPECT_EQ(FormatValue("2004-05-14", "dd/mm/yyyy", german), "14.05.2004");
+  EXPECT_EQ(FormatValue("2004-05-05", "ddddd", german), "05.05.2004");
+  EXPECT_EQ(FormatValue("2004-05-05", "dddd, d. mmmm yyyy", german), "Mittwoch, 5. Mai 2004");
+}
+
+TEST(FormatExpressionTest, SectionsBeyondTheFourthAreIgnored) {
+  FormatExpression expression = ParseFormatExpression("0;1;2;3;4;5;6;7;8;9;10;11;12");
+  EXPECT_EQ(expression.sections.size(), 4u);
+  EXPECT_EQ(ParseFormatExpression("\"a;b\";\\;").sections.size(), 2u);
+}
+
+}  // namespace
+}  // namespace vantrelle
