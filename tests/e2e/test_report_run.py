@@ -8,6 +8,7 @@ The cases run on the embedded SQLite back end, and on PostgreSQL through
 ODBC when the test script has started a server (VANTRELLE_PG_CONNSTR).
 """
 import hashlib
+import html
 import os
 import re
 import shutil
@@ -169,7 +170,8 @@ class ReportCase(unittest.TestCase):
     def variables(self):
         with zipfile.ZipFile(self.report) as package:
             settings = package.read("word/settings.xml").decode("utf-8")
-        return dict(re.findall(r'<w:docVar w:name="([^"]*)" w:val="([^"]*)"', settings))
+        return {html.unescape(name): html.unescape(value) for name, value in
+                re.findall(r'<w:docVar w:name="([^"]*)" w:val="([^"]*)"', settings)}
 
     def document_text(self):
         with zipfile.ZipFile(self.report) as package:
@@ -291,7 +293,8 @@ class ReportCase(unittest.TestCase):
         with open(ini_path, "w") as f:
             f.write(ini)
         subprocess.run([EXE, "-C", "-F", ini_path], timeout=300, check=False)
-        log = [STAMP.sub("", l) for l in open(self.log, encoding="utf-8").read().split("\r\n")[:-1]]
+        log = [STAMP.sub("", l) for l in open(self.log, encoding="utf-8", newline="").read().split("\r\n")[:-1]]
+        self.assertIn('Error Info: [SQLFILE2] "%s" does not exist.' % missing, log, "\n".join(log) + open(ini_path).read())
         i = log.index('Error Info: [SQLFILE2] "%s" does not exist.' % missing)
         self.assertEqual("Error: The information in the configuration file is incorrect.", log[i - 1])
         self.assertEqual("[SQLFILE3]  [One]    Success.", log[i + 4])
