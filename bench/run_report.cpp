@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "could not prepare the benchmark\n");
     return 1;
   }
-  std::ofstream(dir / "grow.sql") << "@Grow=2;1;2;1\n"
+  std::ofstream(dir / "grow.sql") << "@Grow=2;1;1;1\n"
                                      "SELECT id, amount, share, day, note, exact, day2, code\n"
                                      "FROM t ORDER BY id\n";
   std::ofstream(dir / "report.ini")
