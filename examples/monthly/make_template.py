@@ -10,7 +10,7 @@ from docx import Document
 from docx.enum.text import WD_ALIGN_PARAGRAPH
 from docx.oxml import OxmlElement
 from docx.oxml.ns import qn
-from docx.shared import Pt, RGBColor
+from docx.shared import Cm, Pt, RGBColor
 
 
 def add_field(paragraph, instruction, placeholder, bold=False, size=None):
@@ -114,6 +114,13 @@ for row, (label, pattern) in enumerate([
     fill_row(weeks, row, [label, pattern, pattern])
     shade(weeks.cell(row, 0), "E8EEF7")
     weeks.cell(row, 0).paragraphs[0].runs[0].bold = True
+# Narrow columns: the table grows by one column per week of the month.
+weeks.autofit = False
+for row in weeks.rows:
+    for column, cell in enumerate(row.cells):
+        cell.width = Cm(2.6 if column == 0 else 2.2)
+for column, grid in enumerate(weeks._tbl.tblGrid.findall(qn("w:gridCol"))):
+    grid.set(qn("w:w"), str(int((2.6 if column == 0 else 2.2) * 567)))
 
 total = document.add_paragraph()
 total.add_run("Total sales in the month: ")
