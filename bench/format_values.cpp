@@ -17,8 +17,8 @@ double Measure(const char* pattern, const std::vector<std::string>& values, int 
   std::string format = std::string(pattern) + "\r\a";  // as a template cell returns it
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < calls; ++i) {
-    g_sink += vantrelle::FormatFieldValue(values[static_cast<size_t>(i) % values.size()], format)
-                  .size();
+    g_sink +=
+        vantrelle::FormatFieldValue(values[static_cast<size_t>(i) % values.size()], format).size();
   }
   std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   return calls / elapsed.count();

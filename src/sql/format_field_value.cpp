@@ -57,7 +57,8 @@ std::string FormatValue(std::string_view value_text, std::string_view expression
   const std::vector<FormatSection>& sections = format->sections;
   const FormatSection& first = sections.front();
 
-  // Text expressions: the first section for text, the second for Null.
+  // Text expressions: the first section for text, the second for Null; without
+  // a second section Null stays empty rather than becoming blanks.
   if (first.kind == SectionKind::kText) {
     if (value_text.empty()) return sections.size() >= 2 ? RenderText(sections[1], "") : "";
     return RenderText(first, value_text);
@@ -73,6 +74,8 @@ std::string FormatValue(std::string_view value_text, std::string_view expression
     return RenderLiterals(null_section);
   }
 
+  // The data layer writes booleans as True and False; the boolean named
+  // formats read them as -1 and 0. Other expressions leave that text alone.
   std::optional<DecimalValue> number;
   if (format->named == NamedFormat::kBoolean) {
     if (EqualsIgnoreCase(value_text, "True")) number = DecimalValue{true, "1", 1};
@@ -95,7 +98,8 @@ std::string FormatValue(std::string_view value_text, std::string_view expression
       shown.negative = false;
     }
     const FormatSection& section = sections[index];
-    if (section.kind == SectionKind::kDate) return RenderNumberValue(section, *number, value_text, locale);
+    if (section.kind == SectionKind::kDate)
+      return RenderNumberValue(section, *number, value_text, locale);
     return RenderNumberValue(section, shown, value_text, locale);
   }
   if (first.kind == SectionKind::kDate) {
