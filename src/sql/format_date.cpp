@@ -24,17 +24,17 @@ std::string_view LongDatePattern(const LocaleInfo& locale) {
 
 constexpr std::string_view kLongTimePattern = "h:nn:ss AMPM";
 
-void RenderInto(const FormatSection& section, const DateTimeValue& value,
-                const LocaleInfo& locale, std::string& out);
+void RenderInto(const FormatSection& section, const DateTimeValue& value, const LocaleInfo& locale,
+                std::string& out);
 
-void RenderPattern(std::string_view pattern, const DateTimeValue& value,
-                   const LocaleInfo& locale, std::string& out) {
+void RenderPattern(std::string_view pattern, const DateTimeValue& value, const LocaleInfo& locale,
+                   std::string& out) {
   auto expression = CachedFormatExpression(pattern);
   RenderInto(expression->sections.front(), value, locale, out);
 }
 
-void RenderInto(const FormatSection& section, const DateTimeValue& value,
-                const LocaleInfo& locale, std::string& out) {
+void RenderInto(const FormatSection& section, const DateTimeValue& value, const LocaleInfo& locale,
+                std::string& out) {
   auto hour12 = [&]() { return value.hour % 12 == 0 ? 12 : value.hour % 12; };
   int hour = section.twelve_hour ? hour12() : value.hour;
   for (const FormatToken& token : section.tokens) {

@@ -78,7 +78,15 @@ size_t AmPmLength(std::string_view text, size_t pos) {
 
 bool IsDateCodeAt(std::string_view text, size_t pos) {
   switch (Lower(text[pos])) {
-    case 'c': case 'd': case 'w': case 'm': case 'q': case 'y': case 'h': case 'n': case 's':
+    case 'c':
+    case 'd':
+    case 'w':
+    case 'm':
+    case 'q':
+    case 'y':
+    case 'h':
+    case 'n':
+    case 's':
       return true;
     case 't':
       return MatchesAt(text, pos, "ttttt");
@@ -93,10 +101,14 @@ SectionKind Classify(std::string_view text) {
   bool text_code = false, digit = false, date = false, letter_case = false;
   ForEachCodeChar(text, [&](size_t i) {
     char c = text[i];
-    if (c == '@' || c == '&') text_code = true;
-    else if (c == '0' || c == '#') digit = true;
-    else if (c == '<' || c == '>') letter_case = true;
-    else if (IsDateCodeAt(text, i)) date = true;
+    if (c == '@' || c == '&')
+      text_code = true;
+    else if (c == '0' || c == '#')
+      digit = true;
+    else if (c == '<' || c == '>')
+      letter_case = true;
+    else if (IsDateCodeAt(text, i))
+      date = true;
   });
   if (text_code) return SectionKind::kText;
   if (digit) return SectionKind::kNumber;
@@ -175,8 +187,8 @@ void ResolveCommas(FormatSection& section) {
     size_t end = i;
     while (end < tokens.size() && is_comma(end)) ++end;
     TokenKind prev = resolved.empty() ? TokenKind::kLiteral : resolved.back().kind;
-    bool prev_digit = !resolved.empty() &&
-                      (prev == TokenKind::kIntDigit || prev == TokenKind::kFracDigit);
+    bool prev_digit =
+        !resolved.empty() && (prev == TokenKind::kIntDigit || prev == TokenKind::kFracDigit);
     bool has_next = end < tokens.size();
     TokenKind next = has_next ? tokens[end].kind : TokenKind::kLiteral;
     int count = static_cast<int>(end - i);
@@ -286,8 +298,8 @@ void TokenizeDate(std::string_view text, FormatSection& section) {
         out.Code(TokenKind::kGeneralDate);
         break;
       case 'd': {
-        static const TokenKind kCodes[] = {TokenKind::kDay,     TokenKind::kDay2,
-                                           TokenKind::kDayAbbr, TokenKind::kDayName,
+        static const TokenKind kCodes[] = {TokenKind::kDay,       TokenKind::kDay2,
+                                           TokenKind::kDayAbbr,   TokenKind::kDayName,
                                            TokenKind::kShortDate, TokenKind::kLongDate};
         used = std::min<size_t>(run, 6);
         out.Code(kCodes[used - 1]);

@@ -22,26 +22,44 @@
 namespace vantrelle {
 
 enum class TokenKind : uint8_t {
-  kLiteral,        ///< `text` shown as it stands
-  kCurrency,       ///< the locale's currency symbol (named format Currency)
+  kLiteral,   ///< `text` shown as it stands
+  kCurrency,  ///< the locale's currency symbol (named format Currency)
   // Numbers.
-  kIntDigit,       ///< integer digit placeholder; `index` counts from the right
-  kFracDigit,      ///< fraction digit placeholder; `index` counts from the left
-  kExpDigit,       ///< exponent digit placeholder; `index` counts from the right
+  kIntDigit,   ///< integer digit placeholder; `index` counts from the right
+  kFracDigit,  ///< fraction digit placeholder; `index` counts from the left
+  kExpDigit,   ///< exponent digit placeholder; `index` counts from the right
   kDecimalPoint,
-  kExponent,       ///< `text` is the letter and the sign code, "E+" "E-" "e+" "e-"
-  // Dates and times.
-  kGeneralDate,    ///< c
-  kDay, kDay2, kDayAbbr, kDayName, kShortDate, kLongDate,
-  kWeekday,        ///< w: 1 for Sunday
-  kWeek,           ///< ww
-  kMonth, kMonth2, kMonthAbbr, kMonthName,
-  kQuarter, kDayOfYear, kYear2, kYear4,
-  kHour, kHour2, kMinute, kMinute2, kSecond, kSecond2,
-  kLongTime,       ///< ttttt
-  kAmPm,           ///< `text` before noon, `alt` after: AM/PM, am/pm, A/P, a/p
-  kAmPmLocale,     ///< AMPM: the locale's markers
-  kDateSeparator, kTimeSeparator,
+  kExponent,  ///< `text` is the letter and the sign code, "E+" "E-" "e+" "e-"
+  // Dates and times, in the order of their codes: c, d dd ddd dddd ddddd dddddd, w ww,
+  // m mm mmm mmmm, q, y yy yyyy, h hh, n nn, s ss, ttttt, AM/PM, AMPM, / and :.
+  kGeneralDate,  ///< c
+  kDay,
+  kDay2,
+  kDayAbbr,
+  kDayName,
+  kShortDate,
+  kLongDate,
+  kWeekday,  ///< w: 1 for Sunday
+  kWeek,     ///< ww
+  kMonth,
+  kMonth2,
+  kMonthAbbr,
+  kMonthName,
+  kQuarter,
+  kDayOfYear,
+  kYear2,
+  kYear4,
+  kHour,
+  kHour2,
+  kMinute,
+  kMinute2,
+  kSecond,
+  kSecond2,
+  kLongTime,    ///< ttttt
+  kAmPm,        ///< `text` before noon, `alt` after: AM/PM, am/pm, A/P, a/p
+  kAmPmLocale,  ///< AMPM: the locale's markers
+  kDateSeparator,
+  kTimeSeparator,
   // Text.
   kCharOrBlank,    ///< @
   kCharOrNothing,  ///< &
@@ -60,24 +78,24 @@ enum class SectionKind : uint8_t { kLiteral, kNumber, kDate, kText };
 
 /// What a number section asks for, gathered from its placeholders.
 struct NumberLayout {
-  int int_digits = 0;          ///< integer placeholders
-  int frac_digits = 0;         ///< fraction placeholders
-  int exp_digits = 0;          ///< exponent placeholders
-  int min_int_digits = 0;      ///< integer digits always shown (up to the leftmost "0")
-  int min_exp_digits = 0;      ///< exponent digits always shown
-  int mantissa_int_digits = 0; ///< integer digits of a scientific mantissa
-  int shift = 0;               ///< power of ten applied: +2 per %, -3 per scaling comma
+  int int_digits = 0;           ///< integer placeholders
+  int frac_digits = 0;          ///< fraction placeholders
+  int exp_digits = 0;           ///< exponent placeholders
+  int min_int_digits = 0;       ///< integer digits always shown (up to the leftmost "0")
+  int min_exp_digits = 0;       ///< exponent digits always shown
+  int mantissa_int_digits = 0;  ///< integer digits of a scientific mantissa
+  int shift = 0;                ///< power of ten applied: +2 per %, -3 per scaling comma
   bool grouping = false;
   bool scientific = false;
 };
 
 struct FormatSection {
   SectionKind kind = SectionKind::kLiteral;
-  bool empty = true;         ///< nothing between its separators: another section stands in
+  bool empty = true;  ///< nothing between its separators: another section stands in
   std::vector<FormatToken> tokens;
   NumberLayout number;
-  bool twelve_hour = false;  ///< an AM/PM code is present
-  char letter_case = 0;      ///< '<' lower case, '>' upper case, 0 as it is
+  bool twelve_hour = false;    ///< an AM/PM code is present
+  char letter_case = 0;        ///< '<' lower case, '>' upper case, 0 as it is
   bool left_to_right = false;  ///< "!": text placeholders fill from the left
   int text_placeholders = 0;
 };

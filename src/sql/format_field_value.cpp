@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <optional>
+#include <utility>
 
 #include "sql/format_date.h"
 #include "sql/format_expression.h"
@@ -22,24 +23,31 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Applies a section's case code to text the section rendered, without a copy
+// when it has none.
+std::string Cased(std::string text, char letter_case) {
+  if (letter_case == 0) return text;
+  return ApplyCase(text, letter_case);
+}
+
 std::string RenderLiterals(const FormatSection& section) {
   std::string out;
   for (const FormatToken& token : section.tokens) {
     if (token.kind == TokenKind::kLiteral) out.append(token.text);
   }
-  return ApplyCase(out, section.letter_case);
+  return Cased(std::move(out), section.letter_case);
 }
 
 std::string RenderNumberValue(const FormatSection& section, const DecimalValue& number,
                               std::string_view value_text, const LocaleInfo& locale) {
   switch (section.kind) {
     case SectionKind::kNumber:
-      return ApplyCase(RenderNumber(section, number, locale), section.letter_case);
+      return Cased(RenderNumber(section, number, locale), section.letter_case);
     case SectionKind::kDate: {
       // A number under a date expression is a serial day number.
       std::optional<DateTimeValue> date = DateTimeFromSerial(DecimalToDouble(number));
       if (!date) return std::string(value_text);
-      return ApplyCase(RenderDate(section, *date, locale), section.letter_case);
+      return Cased(RenderDate(section, *date, locale), section.letter_case);
     }
     case SectionKind::kText:
       return RenderText(section, value_text);
@@ -57,7 +65,8 @@ std::string FormatValue(std::string_view value_text, std::string_view expression
   const std::vector<FormatSection>& sections = format->sections;
   const FormatSection& first = sections.front();
 
-  // Text expressions: the first section for text, the second for Null.
+  // Text expressions: the first section for text, the second for Null; without
+  // a second section Null stays empty rather than becoming blanks.
   if (first.kind == SectionKind::kText) {
     if (value_text.empty()) return sections.size() >= 2 ? RenderText(sections[1], "") : "";
     return RenderText(first, value_text);
@@ -66,13 +75,14 @@ std::string FormatValue(std::string_view value_text, std::string_view expression
     if (sections.size() < 4 || sections[3].empty) return "";
     const FormatSection& null_section = sections[3];
     if (null_section.kind == SectionKind::kNumber) {
-      return ApplyCase(RenderNumber(null_section, DecimalValue{}, locale),
-                       null_section.letter_case);
+      return Cased(RenderNumber(null_section, DecimalValue{}, locale), null_section.letter_case);
     }
     if (null_section.kind == SectionKind::kText) return RenderText(null_section, "");
     return RenderLiterals(null_section);
   }
 
+  // The data layer writes booleans as True and False; the boolean named
+  // formats read them as -1 and 0. Other expressions leave that text alone.
   std::optional<DecimalValue> number;
   if (format->named == NamedFormat::kBoolean) {
     if (EqualsIgnoreCase(value_text, "True")) number = DecimalValue{true, "1", 1};
@@ -95,12 +105,13 @@ std::string FormatValue(std::string_view value_text, std::string_view expression
       shown.negative = false;
     }
     const FormatSection& section = sections[index];
-    if (section.kind == SectionKind::kDate) return RenderNumberValue(section, *number, value_text, locale);
+    if (section.kind == SectionKind::kDate)
+      return RenderNumberValue(section, *number, value_text, locale);
     return RenderNumberValue(section, shown, value_text, locale);
   }
   if (first.kind == SectionKind::kDate) {
     if (std::optional<DateTimeValue> date = ParseDateTime(value_text, locale)) {
-      return ApplyCase(RenderDate(first, *date, locale), first.letter_case);
+      return Cased(RenderDate(first, *date, locale), first.letter_case);
     }
   }
   return ApplyCase(value_text, first.letter_case);

@@ -71,8 +71,7 @@ std::string ApplyCase(std::string_view text, char letter_case) {
       wint_t mapped = letter_case == '<' ? std::towlower(static_cast<wint_t>(code))
                                          : std::towupper(static_cast<wint_t>(code));
       // A mapping outside Unicode would not encode; keep the character then.
-      Encode(mapped <= 0x10FFFF ? static_cast<uint32_t>(mapped) : static_cast<uint32_t>(code),
-             out);
+      Encode(mapped <= 0x10FFFF ? static_cast<uint32_t>(mapped) : static_cast<uint32_t>(code), out);
     }
     pos += length;
   }

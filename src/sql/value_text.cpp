@@ -93,7 +93,8 @@ bool ParseTime(std::string_view text, size_t pos, const LocaleInfo& locale, Date
     second = ReadNumber(text, pos, 2, &count);
     if (second < 0 || count != 2) return false;
     // Fractions of a second are dropped: the language shows whole seconds.
-    if (pos < text.size() && (text[pos] == '.' || StartsWith(text, pos, locale.decimal_separator))) {
+    if (pos < text.size() &&
+        (text[pos] == '.' || StartsWith(text, pos, locale.decimal_separator))) {
       pos += text[pos] == '.' ? 1 : locale.decimal_separator.size();
       size_t digits = 0;
       while (pos < text.size() && IsDigit(text[pos])) ++pos, ++digits;
@@ -279,8 +280,8 @@ void RoundDecimal(DecimalValue& value, int fraction_digits) {
 
 double DecimalToDouble(const DecimalValue& value) {
   if (value.IsZero()) return 0.0;
-  std::string text = (value.negative ? "-0." : "0.") + value.digits + "e" +
-                     std::to_string(value.point);
+  std::string text =
+      (value.negative ? "-0." : "0.") + value.digits + "e" + std::to_string(value.point);
   return std::strtod(text.c_str(), nullptr);
 }
 
