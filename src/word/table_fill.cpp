@@ -1,5 +1,8 @@
 #include "word/table_fill.h"
 
+#include <optional>
+#include <vector>
+
 #include "run/error.h"
 #include "run/run_log.h"
 #include "sql/format_field_value.h"
@@ -81,17 +84,31 @@ std::string StripEndOfCell(std::string text) {
   return text;
 }
 
-// Copies the text of cell (from_row, from_col) into (row, col); a copy that
-// fails is skipped silently, and the fill then takes the cell's own text as
-// its pattern.
-void CopyCellText(Document& doc, int16_t table, int row, int col, int from_row, int from_col) {
-  try {
-    Cell& target = doc.TableItem(table).CellAt(row, col);
-    std::string text = doc.TableItem(table).CellAt(from_row, from_col).Text();
-    target.SetText(StripEndOfCell(text));
-  } catch (const Error&) {
+// Copies the pattern row's (or column's) texts into the cells of one
+// inserted row (or column). A cell that cannot be read or written is skipped
+// silently, and the fill then takes that cell's own text as its pattern.
+// The pattern texts do not change while they are copied, so each is read
+// once and kept in \a patterns (indexed by position, nullopt when unread).
+class PatternCopier {
+ public:
+  PatternCopier(Document& doc, int16_t table) : doc_(doc), table_(table) {}
+
+  void Copy(int row, int col, int from_row, int from_col, int key) {
+    try {
+      if (static_cast<size_t>(key) >= patterns_.size()) patterns_.resize(key + 1);
+      std::optional<std::string>& pattern = patterns_[key];
+      Cell& target = doc_.TableItem(table_).CellAt(row, col);
+      if (!pattern) pattern = StripEndOfCell(doc_.TableItem(table_).CellAt(from_row, from_col).Text());
+      target.SetText(*pattern);
+    } catch (const Error&) {
+    }
   }
-}
+
+ private:
+  Document& doc_;
+  int16_t table_;
+  std::vector<std::optional<std::string>> patterns_;
+};
 
 }  // namespace
 
@@ -122,6 +139,7 @@ bool FillTableGrowing(ReportSession& session, int16_t table, int16_t begin_row,
         doc.TableItem(table).CellAt(begin_row, 1).Select();
         session.word_app->GetSelection().InsertRows(added);
         const int pattern_row = begin_row + added;
+        PatternCopier copier(doc, table);
         for (int row = begin_row; row <= pattern_row; ++row) {
           int columns = 0;
           try {
@@ -129,12 +147,13 @@ bool FillTableGrowing(ReportSession& session, int16_t table, int16_t begin_row,
           } catch (const Error&) {
           }
           for (int col = 1; col <= columns; ++col)
-            CopyCellText(doc, table, row, col, pattern_row, col);
+            copier.Copy(row, col, pattern_row, col, col);
         }
       } else {
         doc.TableItem(table).CellAt(1, begin_col).Select();
         for (int i = 0; i < added; ++i) session.word_app->GetSelection().InsertColumns();
         const int pattern_col = begin_col + added;
+        PatternCopier copier(doc, table);
         for (int col = begin_col; col <= pattern_col; ++col) {
           int rows = 0;
           try {
@@ -142,7 +161,7 @@ bool FillTableGrowing(ReportSession& session, int16_t table, int16_t begin_row,
           } catch (const Error&) {
           }
           for (int row = 1; row <= rows; ++row)
-            CopyCellText(doc, table, row, col, row, pattern_col);
+            copier.Copy(row, col, row, pattern_col, row);
         }
       }
     }
