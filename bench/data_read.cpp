@@ -12,9 +12,9 @@
 
 #include <charconv>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -109,7 +109,8 @@ void CreateSqliteData(const std::string& path, long rows) {
 
 size_t RawSqlite(const std::string& path) {
   sqlite3* db = nullptr;
-  Check(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr), db);
+  Check(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr),
+        db);
   sqlite3_stmt* stmt = nullptr;
   Check(sqlite3_prepare_v2(db, kQuery, -1, &stmt, nullptr), db);
   size_t total = 0;
@@ -154,8 +155,8 @@ size_t RawOdbc(const std::string& source, const std::string& user, const std::st
   SQLHDBC dbc;
   SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
   if (source.find('=') != std::string::npos) {
-    OdbcCheck(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)source.c_str(), SQL_NTS, nullptr, 0,
-                               nullptr, SQL_DRIVER_NOPROMPT),
+    OdbcCheck(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)source.c_str(), SQL_NTS, nullptr, 0, nullptr,
+                               SQL_DRIVER_NOPROMPT),
               SQL_HANDLE_DBC, dbc);
   } else {
     OdbcCheck(SQLConnect(dbc, (SQLCHAR*)source.c_str(), SQL_NTS, (SQLCHAR*)user.c_str(), SQL_NTS,
@@ -244,16 +245,18 @@ size_t ThroughRecordset(const std::string& source, const std::string& user,
   return total;
 }
 
-void Compare(const char* name, const std::function<size_t()>& raw,
-             const std::string& source, const std::string& user, const std::string& password) {
+void Compare(const char* name, const std::function<size_t()>& raw, const std::string& source,
+             const std::string& user, const std::string& password) {
   size_t raw_sum = 0, kept_sum = 0, forward_sum = 0;
   double raw_s = Time(3, raw, raw_sum);
-  double kept_s = Time(3, [&] { return ThroughRecordset(source, user, password, true); }, kept_sum);
-  double forward_s =
-      Time(3, [&] { return ThroughRecordset(source, user, password, false); }, forward_sum);
-  std::printf("%-12s raw %7.3f s CPU | record set %7.3f s (x%.2f) | forward-only %7.3f s (x%.2f)%s\n",
-              name, raw_s, kept_s, kept_s / raw_s, forward_s, forward_s / raw_s,
-              raw_sum == kept_sum && raw_sum == forward_sum ? "" : "  [text lengths differ]");
+  double kept_s = Time(
+      3, [&] { return ThroughRecordset(source, user, password, true); }, kept_sum);
+  double forward_s = Time(
+      3, [&] { return ThroughRecordset(source, user, password, false); }, forward_sum);
+  std::printf(
+      "%-12s raw %7.3f s CPU | record set %7.3f s (x%.2f) | forward-only %7.3f s (x%.2f)%s\n", name,
+      raw_s, kept_s, kept_s / raw_s, forward_s, forward_s / raw_s,
+      raw_sum == kept_sum && raw_sum == forward_sum ? "" : "  [text lengths differ]");
   if (raw_sum != kept_sum)
     std::printf("%-12s text bytes: raw %zu, record set %zu\n", "", raw_sum, kept_sum);
 }
@@ -265,13 +268,18 @@ int main(int argc, char** argv) {
   std::string only = argc > 2 ? argv[2] : "";
   auto wanted = [&](const char* name) { return only.empty() || only == name; };
   std::string path = (std::filesystem::temp_directory_path() / "vantrelle_bench_read.db").string();
-  std::printf("%ld rows x 8 columns, every value to text; CPU time of this process, best of 3 runs\n", rows);
+  std::printf(
+      "%ld rows x 8 columns, every value to text; CPU time of this process, best of 3 runs\n",
+      rows);
   CreateSqliteData(path, rows);
   try {
-    if (wanted("sqlite")) Compare("sqlite", [&] { return RawSqlite(path); }, "sqlite:" + path, "", "");
-    std::string odbc =
-        "Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=" + path;
-    if (wanted("odbc")) Compare("sqlite odbc", [&] { return RawOdbc(odbc, "", ""); }, odbc, "", "");
+    if (wanted("sqlite"))
+      Compare(
+          "sqlite", [&] { return RawSqlite(path); }, "sqlite:" + path, "", "");
+    std::string odbc = "Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=" + path;
+    if (wanted("odbc"))
+      Compare(
+          "sqlite odbc", [&] { return RawOdbc(odbc, "", ""); }, odbc, "", "");
     const char* pg_dsn = std::getenv("VANTRELLE_PG_DSN");
     if (pg_dsn != nullptr && *pg_dsn != 0 && wanted("postgresql")) {
       std::string user = std::getenv("VANTRELLE_PG_USER") ? std::getenv("VANTRELLE_PG_USER") : "";
@@ -286,9 +294,10 @@ int main(int argc, char** argv) {
           "date '2024-01-01' + (i % 365) AS day, "
           "timestamp '2024-01-01 00:00:00' + i * interval '7 second' AS stamp, "
           "CASE WHEN i % 3 = 0 THEN NULL ELSE i * 3 END AS maybe "
-          "FROM generate_series(1, " + std::to_string(rows) + ") AS i");
-      Compare("postgresql", [&] { return RawOdbc(pg_dsn, user, password); }, pg_dsn, user,
-              password);
+          "FROM generate_series(1, " +
+          std::to_string(rows) + ") AS i");
+      Compare(
+          "postgresql", [&] { return RawOdbc(pg_dsn, user, password); }, pg_dsn, user, password);
       setup.Execute("DROP TABLE bench");
     }
   } catch (const vantrelle::Error& error) {

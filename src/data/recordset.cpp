@@ -3,7 +3,6 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -68,7 +67,9 @@ const char* GetVarint(const char* in, uint64_t& v) {
   }
 }
 
-uint64_t ZigZag(int64_t v) { return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63); }
+uint64_t ZigZag(int64_t v) {
+  return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63);
+}
 
 int64_t UnZigZag(uint64_t v) { return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1); }
 

@@ -312,8 +312,8 @@ bool ParseDateTime(std::string_view text, ValueType type, DateTimeParts& parts) 
     case ValueType::kDateTime:
       if (!ParseDatePart(text, p)) return false;
       // A date alone is midnight of that day.
-      if (!text.empty() && ((text[0] != ' ' && text[0] != 'T') ||
-                            (text.remove_prefix(1), !ParseTimePart(text, p))))
+      if (!text.empty() &&
+          ((text[0] != ' ' && text[0] != 'T') || (text.remove_prefix(1), !ParseTimePart(text, p))))
         return false;
       break;
     default:
