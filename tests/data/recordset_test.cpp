@@ -183,6 +183,12 @@ TEST_P(RecordsetTest, ExecuteRunsEveryStatementOfTheText) {
   EXPECT_EQ(Query("SELECT n FROM nums"), (Rows{{"2"}}));
 }
 
+TEST_P(RecordsetTest, QueryRunsTheStatementsBeforeItsResult) {
+  EXPECT_EQ(Query("UPDATE nums SET label = 'first' WHERE n = 1; "
+                  "SELECT label FROM nums WHERE n = 1"),
+            (Rows{{"first"}}));
+}
+
 TEST_P(RecordsetTest, FailedStatementLeavesTheConnectionUsable) {
   try {
     connection_.Execute("SELEC nonsense FROM");
