@@ -23,7 +23,9 @@ std::string Scrub(std::string text, const std::string& password) {
 Connection::Connection() = default;
 Connection::~Connection() = default;
 
-void Connection::SetConnectionTimeout(int seconds) { connection_timeout_ = seconds < 0 ? 0 : seconds; }
+void Connection::SetConnectionTimeout(int seconds) {
+  connection_timeout_ = seconds < 0 ? 0 : seconds;
+}
 
 void Connection::SetCommandTimeout(int seconds) { command_timeout_ = seconds < 0 ? 0 : seconds; }
 
@@ -36,8 +38,8 @@ void Connection::Open(const std::string& data_source, const std::string& user,
     if (data_source.compare(0, kSqlitePrefix.size(), kSqlitePrefix) == 0) {
       session_ = OpenSqliteSession(data_source.substr(kSqlitePrefix.size()), command_timeout_);
     } else {
-      session_ = OpenOdbcSession(data_source, user, password, connection_timeout_,
-                                 command_timeout_);
+      session_ =
+          OpenOdbcSession(data_source, user, password, connection_timeout_, command_timeout_);
     }
   } catch (const std::exception& error) {
     Rethrow(error);

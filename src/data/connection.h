@@ -34,8 +34,7 @@ class Connection {
   /// Opens \a data_source with \a user and \a password, passed to the driver
   /// as values of their own. Throws Error when it cannot, or when the
   /// connection is open already.
-  void Open(const std::string& data_source, const std::string& user,
-            const std::string& password);
+  void Open(const std::string& data_source, const std::string& user, const std::string& password);
   /// Runs \a sql, every statement of it, and releases what it returns unread.
   /// Throws Error; a failed statement leaves the connection usable.
   void Execute(const std::string& sql);

@@ -5,13 +5,12 @@
 // characters survive whatever the driver's own character set. Statements
 // go as UTF-16 too, except to a driver without wide entry points (see
 // AnsiOnlyDriver).
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlite3.h>
-
 #include <dlfcn.h>
 #include <langinfo.h>
 #include <link.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlite3.h>
 
 #include <cstring>
 #include <mutex>
@@ -54,9 +53,8 @@ void AppendUtf16(WideString& out, std::string_view utf8) {
         if ((next & 0xC0) != 0x80) valid = false;
         cp = (cp << 6) | (next & 0x3F);
       }
-      if (!valid || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ||
-          (length == 2 && cp < 0x80) || (length == 3 && cp < 0x800) ||
-          (length == 4 && cp < 0x10000)) {
+      if (!valid || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || (length == 2 && cp < 0x80) ||
+          (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000)) {
         cp = 0xFFFD;
         length = 1;
       }
@@ -143,8 +141,8 @@ bool AnsiOnlyDriver(SQLHDBC dbc) {
   if (search.path.empty()) return false;
   void* library = dlopen(search.path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
   if (library == nullptr) return false;
-  bool ansi_only = dlsym(library, "SQLExecDirectW") == nullptr &&
-                   dlsym(library, "SQLExecDirect") != nullptr;
+  bool ansi_only =
+      dlsym(library, "SQLExecDirectW") == nullptr && dlsym(library, "SQLExecDirect") != nullptr;
   dlclose(library);
   return ansi_only;
 }
@@ -273,11 +271,12 @@ class OdbcCursor : public Cursor {
       SQLWCHAR name[256];
       SQLSMALLINT name_length = 0;
       SQLRETURN rc = SQLDescribeColW(stmt_, static_cast<SQLUSMALLINT>(i), name,
-                                     static_cast<SQLSMALLINT>(std::size(name)), &name_length,
-                                     &type, &size, &digits, &nullable);
+                                     static_cast<SQLSMALLINT>(std::size(name)), &name_length, &type,
+                                     &size, &digits, &nullable);
       if (!Succeeded(rc)) throw Error(Diagnostics(SQL_HANDLE_STMT, stmt_, rc));
       Kind kind = KindFor(type);
-      if (kind == Kind::kText && DeclaredDecimal(static_cast<SQLUSMALLINT>(i))) kind = Kind::kDecimal;
+      if (kind == Kind::kText && DeclaredDecimal(static_cast<SQLUSMALLINT>(i)))
+        kind = Kind::kDecimal;
       kinds_.push_back(kind);
     }
   }
@@ -293,7 +292,8 @@ class OdbcCursor : public Cursor {
       return false;
     }
     if (!Succeeded(rc)) Fail(rc);
-    for (size_t i = 0; i < kinds_.size(); ++i) Read(static_cast<SQLUSMALLINT>(i + 1), kinds_[i], row[i]);
+    for (size_t i = 0; i < kinds_.size(); ++i)
+      Read(static_cast<SQLUSMALLINT>(i + 1), kinds_[i], row[i]);
     return true;
   }
 

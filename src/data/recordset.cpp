@@ -1,7 +1,12 @@
 #include "data/recordset.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "data/connection.h"
 #include "data/session.h"
@@ -15,13 +20,65 @@ constexpr char kNoCurrentRecord[] =
     "Either BOF or EOF is True, or the current record has been deleted. Requested operation "
     "requires a current record.";
 constexpr char kClosed[] = "Operation is not allowed when the object is closed.";
-constexpr size_t kBlockSize = size_t{1} << 20;
+constexpr size_t kFirstBlockSize = size_t{64} << 10;
+constexpr size_t kMaxBlockSize = size_t{4} << 20;
+constexpr size_t kHugePage = size_t{2} << 20;
+
+struct FreeBlock {
+  void operator()(char* block) const { std::free(block); }
+};
+using Block = std::unique_ptr<char, FreeBlock>;
+
+// A block of \a size bytes, left uninitialised: every byte is written before
+// it is read. Large blocks sit on huge-page boundaries and ask for huge
+// pages: a million kept rows then cost a few dozen page faults, not tens of
+// thousands.
+Block NewBlock(size_t size) {
+  void* memory = nullptr;
+  if (size >= kHugePage) {
+    size = (size + kHugePage - 1) / kHugePage * kHugePage;
+    memory = std::aligned_alloc(kHugePage, size);
+    if (memory != nullptr) madvise(memory, size, MADV_HUGEPAGE);
+  } else {
+    memory = std::malloc(size);
+  }
+  if (memory == nullptr) throw std::bad_alloc();
+  return Block(static_cast<char*>(memory));
+}
+
+size_t VarintSize(uint64_t v) {
+  size_t size = 1;
+  for (; v >= 0x80; v >>= 7) ++size;
+  return size;
+}
+
+char* PutVarint(char* out, uint64_t v) {
+  for (; v >= 0x80; v >>= 7) *out++ = static_cast<char>((v & 0x7F) | 0x80);
+  *out++ = static_cast<char>(v);
+  return out;
+}
+
+const char* GetVarint(const char* in, uint64_t& v) {
+  v = 0;
+  for (int shift = 0;; shift += 7) {
+    auto byte = static_cast<unsigned char>(*in++);
+    v |= static_cast<uint64_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) return in;
+  }
+}
+
+uint64_t ZigZag(int64_t v) {
+  return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63);
+}
+
+int64_t UnZigZag(uint64_t v) { return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1); }
 
 }  // namespace
 
-// Kept rows, packed: per value a type byte, then 8 bytes for a number or
-// boolean, the date-time parts, or a 4-byte length and the bytes of a text,
-// decimal or binary value. Rows go into 1 MB blocks (a larger row gets a
+// Kept rows, packed: per value a type byte, then an integer or boolean as a
+// variable-length number (7 bits a byte, zigzag for the sign), 8 bytes for a
+// double, the date-time parts, or a variable-length length and the bytes of
+// a text, decimal or binary value. Rows go into 1 MB blocks (a larger row gets a
 // block of its own), so keeping a million rows never copies them around.
 class Recordset::RowStore {
  public:
@@ -47,6 +104,7 @@ class Recordset::RowStore {
         return 1;
       case ValueType::kInteger:
       case ValueType::kBoolean:
+        return 1 + VarintSize(ZigZag(value.AsInteger()));
       case ValueType::kDouble:
         return 1 + 8;
       case ValueType::kDate:
@@ -54,8 +112,7 @@ class Recordset::RowStore {
       case ValueType::kDateTime:
         return 1 + sizeof(DateTimeParts);
       default:
-        if (value.Bytes().size() > UINT32_MAX) throw Error("A field value is too long to keep.");
-        return 1 + 4 + value.Bytes().size();
+        return 1 + VarintSize(value.Bytes().size()) + value.Bytes().size();
     }
   }
 
@@ -65,11 +122,8 @@ class Recordset::RowStore {
       case ValueType::kNull:
         return out;
       case ValueType::kInteger:
-      case ValueType::kBoolean: {
-        int64_t v = value.AsInteger();
-        std::memcpy(out, &v, 8);
-        return out + 8;
-      }
+      case ValueType::kBoolean:
+        return PutVarint(out, ZigZag(value.AsInteger()));
       case ValueType::kDouble: {
         double v = value.AsDouble();
         std::memcpy(out, &v, 8);
@@ -82,10 +136,9 @@ class Recordset::RowStore {
         return out + sizeof(DateTimeParts);
       default: {
         const std::string& bytes = value.Bytes();
-        uint32_t length = static_cast<uint32_t>(bytes.size());
-        std::memcpy(out, &length, 4);
-        if (length > 0) std::memcpy(out + 4, bytes.data(), length);
-        return out + 4 + length;
+        out = PutVarint(out, bytes.size());
+        if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+        return out + bytes.size();
       }
     }
   }
@@ -98,14 +151,14 @@ class Recordset::RowStore {
         return in;
       case ValueType::kInteger:
       case ValueType::kBoolean: {
-        int64_t v;
-        std::memcpy(&v, in, 8);
+        uint64_t v;
+        in = GetVarint(in, v);
         if (type == ValueType::kBoolean) {
           value.SetBoolean(v != 0);
         } else {
-          value.SetInteger(v);
+          value.SetInteger(UnZigZag(v));
         }
-        return in + 8;
+        return in;
       }
       case ValueType::kDouble: {
         double v;
@@ -122,18 +175,20 @@ class Recordset::RowStore {
         return in + sizeof parts;
       }
       default: {
-        uint32_t length;
-        std::memcpy(&length, in, 4);
-        value.SetBytes(type, std::string_view(in + 4, length));
-        return in + 4 + length;
+        uint64_t length;
+        in = GetVarint(in, length);
+        value.SetBytes(type, std::string_view(in, length));
+        return in + length;
       }
     }
   }
 
   char* Reserve(size_t size) {
     if (blocks_.empty() || used_ + size > block_size_) {
-      block_size_ = size > kBlockSize ? size : kBlockSize;
-      blocks_.push_back(std::make_unique<char[]>(block_size_));
+      size_t next = blocks_.empty() ? kFirstBlockSize : std::min(next_size_ * 2, kMaxBlockSize);
+      next_size_ = next;
+      block_size_ = std::max(size, next);
+      blocks_.push_back(NewBlock(block_size_));
       used_ = 0;
     }
     char* at = blocks_.back().get() + used_;
@@ -141,8 +196,9 @@ class Recordset::RowStore {
     return at;
   }
 
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<Block> blocks_;
   size_t block_size_ = 0;
+  size_t next_size_ = 0;
   size_t used_ = 0;
   std::vector<const char*> starts_;
 };

@@ -171,15 +171,15 @@ class SqliteCursor : public Cursor {
 
 class SqliteSession : public Session {
  public:
-  SqliteSession(sqlite3* db, int command_timeout_seconds)
-      : db_(db) {
+  SqliteSession(sqlite3* db, int command_timeout_seconds) : db_(db) {
     deadline_.seconds = command_timeout_seconds;
     // No time-out means waiting for another writer's lock as long as it takes.
     int busy_ms = command_timeout_seconds > 0 && command_timeout_seconds < INT_MAX / 1000
                       ? command_timeout_seconds * 1000
                       : INT_MAX;
     sqlite3_busy_timeout(db_, busy_ms);
-    if (command_timeout_seconds > 0) sqlite3_progress_handler(db_, 10000, &Deadline::Passed, &deadline_);
+    if (command_timeout_seconds > 0)
+      sqlite3_progress_handler(db_, 10000, &Deadline::Passed, &deadline_);
   }
   ~SqliteSession() override {
     if (db_ != nullptr) {
@@ -208,7 +208,8 @@ class SqliteSession : public Session {
     while (tail < end) {
       sqlite3_stmt* stmt = Prepare(tail, end, &tail);
       if (stmt == nullptr) continue;
-      if (sqlite3_column_count(stmt) > 0) return std::make_unique<SqliteCursor>(this, db_, stmt, &deadline_);
+      if (sqlite3_column_count(stmt) > 0)
+        return std::make_unique<SqliteCursor>(this, db_, stmt, &deadline_);
       RunToEnd(stmt);
     }
     return std::make_unique<SqliteCursor>(this, db_, nullptr, &deadline_);
@@ -264,8 +265,9 @@ std::unique_ptr<Session> OpenSqliteSession(const std::string& path, int command_
   }
   sqlite3* db = nullptr;
   // Never SQLITE_OPEN_CREATE: a mistyped path must fail, not give an empty database.
-  int rc = sqlite3_open_v2(in_memory ? ":memory:" : path.c_str(), &db, SQLITE_OPEN_READWRITE,
-                           nullptr);
+  // A connection serves one thread: SQLite's per-call locking would only cost.
+  int rc = sqlite3_open_v2(in_memory ? ":memory:" : path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string text = "Cannot open the SQLite database \"" + path + "\": " + Describe(db, rc);
     sqlite3_close_v2(db);

@@ -1,46 +1,58 @@
 #include "data/value.h"
 
+#include <langinfo.h>
+
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "run/error.h"
-#include "run/locale_info.h"
 
 namespace vantrelle {
 
 namespace {
 
-void AppendTwoDigits(std::string& out, int v) {
-  out += static_cast<char>('0' + v / 10 % 10);
-  out += static_cast<char>('0' + v % 10);
+// The locale's decimal separator, as LocaleInfo reads it; asked of the C
+// library directly because it is needed for every number of every row.
+std::string_view DecimalSeparator() {
+  const char* radix = nl_langinfo(RADIXCHAR);
+  return radix != nullptr && *radix != 0 ? std::string_view(radix) : std::string_view(".");
 }
 
-void AppendDate(std::string& out, const DateTimeParts& p) {
+char* PutTwoDigits(char* out, int v) {
+  out[0] = static_cast<char>('0' + v / 10 % 10);
+  out[1] = static_cast<char>('0' + v % 10);
+  return out + 2;
+}
+
+// "YYYY-MM-DD"; the parts are formatted into a buffer and appended at once.
+char* PutDate(char* out, const DateTimeParts& p) {
   int year = p.year;
   if (year < 0) {
-    out += '-';
+    *out++ = '-';
     year = -year;
   }
-  AppendTwoDigits(out, year / 100);
-  AppendTwoDigits(out, year % 100);
-  out += '-';
-  AppendTwoDigits(out, p.month);
-  out += '-';
-  AppendTwoDigits(out, p.day);
+  out = PutTwoDigits(out, year / 100);
+  out = PutTwoDigits(out, year % 100);
+  *out++ = '-';
+  out = PutTwoDigits(out, p.month);
+  *out++ = '-';
+  return PutTwoDigits(out, p.day);
 }
 
-void AppendTime(std::string& out, const DateTimeParts& p) {
-  AppendTwoDigits(out, p.hour);
-  out += ':';
-  AppendTwoDigits(out, p.minute);
-  out += ':';
-  AppendTwoDigits(out, p.second);
+// "hh:mm:ss"
+char* PutTime(char* out, const DateTimeParts& p) {
+  out = PutTwoDigits(out, p.hour);
+  *out++ = ':';
+  out = PutTwoDigits(out, p.minute);
+  *out++ = ':';
+  return PutTwoDigits(out, p.second);
 }
 
 // Exact decimal digits as the database gave them, shown without trailing
 // fraction zeros ("1.5000" is "1.5", "-0.00" is "0") and with the locale's
 // decimal separator.
-void AppendDecimal(std::string& out, std::string_view digits, const std::string& separator) {
+void AppendDecimal(std::string& out, std::string_view digits) {
   bool negative = false;
   if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
     negative = digits[0] == '-';
@@ -59,14 +71,14 @@ void AppendDecimal(std::string& out, std::string_view digits, const std::string&
   if (negative) out += '-';
   out.append(whole);
   if (!fraction.empty()) {
-    out += separator;
+    out += DecimalSeparator();
     out.append(fraction);
   }
 }
 
 // At most 15 significant digits, the shortest form that shows them; very
 // large or small magnitudes in the scientific form "1E+20", "1E-05".
-void AppendDouble(std::string& out, double v, const std::string& separator) {
+void AppendDouble(std::string& out, double v) {
   if (std::isnan(v)) {
     out += "NaN";
     return;
@@ -82,7 +94,7 @@ void AppendDouble(std::string& out, double v, const std::string& separator) {
   if (text == "-0") text = "0";
   for (char c : text) {
     if (c == '.') {
-      out += separator;
+      out += DecimalSeparator();
     } else if (c == 'e') {
       out += 'E';
     } else {
@@ -232,25 +244,25 @@ void Value::AppendText(std::string& out) const {
       return;
     }
     case ValueType::kDecimal:
-      AppendDecimal(out, bytes_, LocaleInfo::Current().decimal_separator);
+      AppendDecimal(out, bytes_);
       return;
     case ValueType::kDouble:
-      AppendDouble(out, double_, LocaleInfo::Current().decimal_separator);
+      AppendDouble(out, double_);
       return;
     case ValueType::kText:
       out += bytes_;
       return;
     case ValueType::kDate:
-      AppendDate(out, date_time_);
-      return;
     case ValueType::kTime:
-      AppendTime(out, date_time_);
+    case ValueType::kDateTime: {
+      char buffer[32];
+      char* end = buffer;
+      if (type_ != ValueType::kTime) end = PutDate(end, date_time_);
+      if (type_ == ValueType::kDateTime) *end++ = ' ';
+      if (type_ != ValueType::kDate) end = PutTime(end, date_time_);
+      out.append(buffer, end);
       return;
-    case ValueType::kDateTime:
-      AppendDate(out, date_time_);
-      out += ' ';
-      AppendTime(out, date_time_);
-      return;
+    }
     case ValueType::kBoolean:
       out += integer_ != 0 ? "True" : "False";
       return;
@@ -300,8 +312,8 @@ bool ParseDateTime(std::string_view text, ValueType type, DateTimeParts& parts) 
     case ValueType::kDateTime:
       if (!ParseDatePart(text, p)) return false;
       // A date alone is midnight of that day.
-      if (!text.empty() && ((text[0] != ' ' && text[0] != 'T') ||
-                            (text.remove_prefix(1), !ParseTimePart(text, p))))
+      if (!text.empty() &&
+          ((text[0] != ' ' && text[0] != 'T') || (text.remove_prefix(1), !ParseTimePart(text, p))))
         return false;
       break;
     default:

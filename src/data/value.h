@@ -15,9 +15,9 @@ namespace vantrelle {
 enum class ValueType : uint8_t {
   kNull,
   kInteger,
-  kDecimal,   ///< exact decimal: the text "-123.4500" as the database gave it
+  kDecimal,  ///< exact decimal: the text "-123.4500" as the database gave it
   kDouble,
-  kText,      ///< UTF-8
+  kText,  ///< UTF-8
   kDate,
   kTime,
   kDateTime,
@@ -62,15 +62,33 @@ class Value {
   const DateTimeParts& AsDateTime() const { return date_time_; }
 
   void SetNull() { type_ = ValueType::kNull; }
-  void SetInteger(int64_t v) { type_ = ValueType::kInteger; integer_ = v; }
-  void SetDouble(double v) { type_ = ValueType::kDouble; double_ = v; }
-  void SetBoolean(bool v) { type_ = ValueType::kBoolean; integer_ = v ? 1 : 0; }
+  void SetInteger(int64_t v) {
+    type_ = ValueType::kInteger;
+    integer_ = v;
+  }
+  void SetDouble(double v) {
+    type_ = ValueType::kDouble;
+    double_ = v;
+  }
+  void SetBoolean(bool v) {
+    type_ = ValueType::kBoolean;
+    integer_ = v ? 1 : 0;
+  }
   /// Sets a text, decimal or binary value; \a type must be one of those.
-  void SetBytes(ValueType type, std::string_view bytes) { type_ = type; bytes_.assign(bytes); }
+  void SetBytes(ValueType type, std::string_view bytes) {
+    type_ = type;
+    bytes_.assign(bytes);
+  }
   /// Gives the storage of a text, decimal or binary value to fill in place.
-  std::string& MutableBytes(ValueType type) { type_ = type; return bytes_; }
+  std::string& MutableBytes(ValueType type) {
+    type_ = type;
+    return bytes_;
+  }
   /// Sets a date, time or date-time value; \a type must be one of those.
-  void SetDateTime(ValueType type, const DateTimeParts& parts) { type_ = type; date_time_ = parts; }
+  void SetDateTime(ValueType type, const DateTimeParts& parts) {
+    type_ = type;
+    date_time_ = parts;
+  }
 
   /// The default conversion to text: integers in plain digits, decimals
   /// exactly without trailing fraction zeros, floating point with at most 15

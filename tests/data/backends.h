@@ -68,9 +68,9 @@ inline bool FindBackend(const std::string& name, const TempDir& dir, BackendTarg
   target = BackendTarget{};
   if (name == "sqlite" || name == "sqlite_odbc") {
     std::string path = dir.EmptyFile("test.db");
-    target.data_source = name == "sqlite" ? "sqlite:" + path
-                                          : std::string("Driver=") + kSqliteOdbcDriver +
-                                                ";Database=" + path;
+    target.data_source = name == "sqlite"
+                             ? "sqlite:" + path
+                             : std::string("Driver=") + kSqliteOdbcDriver + ";Database=" + path;
     // SQLite keeps exact decimals only as text: a declared type naming
     // DECIMAL (and TEXT, for text affinity) reads back as an exact decimal.
     target.decimal_type = "DECIMAL_TEXT(18,4)";
@@ -105,12 +105,12 @@ inline bool FindBackend(const std::string& name, const TempDir& dir, BackendTarg
 
 /// Skips the test when the back end is missing; fails instead when it is
 /// PostgreSQL and VANTRELLE_REQUIRE_PG=1.
-#define VANTRELLE_REQUIRE_BACKEND(name, dir, target)                                  \
-  do {                                                                                \
-    std::string why_missing;                                                          \
-    if (!::vantrelle::testing_data::FindBackend(name, dir, target, why_missing)) {    \
+#define VANTRELLE_REQUIRE_BACKEND(name, dir, target)                                    \
+  do {                                                                                  \
+    std::string why_missing;                                                            \
+    if (!::vantrelle::testing_data::FindBackend(name, dir, target, why_missing)) {      \
       if (std::string(name) == "postgresql" && ::vantrelle::testing_data::PgRequired()) \
-        FAIL() << why_missing;                                                        \
-      GTEST_SKIP() << why_missing;                                                    \
-    }                                                                                 \
+        FAIL() << why_missing;                                                          \
+      GTEST_SKIP() << why_missing;                                                      \
+    }                                                                                   \
   } while (0)

@@ -53,7 +53,8 @@ TEST_F(DatabaseConnectionTest, ConnectLogsTheDataSourceAndNoUserWhenThereIsNone)
   EXPECT_EQ(session_.recordset->ActiveConnection(), session_.connection.get());
   EXPECT_EQ(session_.recordset->State(), 0);
   EXPECT_EQ(pub_.error_count, 0);
-  EXPECT_EQ(Log(), std::string(kStamp) + "Connect to database successfully. DSN=" + pub_.dsn + "\r\n");
+  EXPECT_EQ(Log(),
+            std::string(kStamp) + "Connect to database successfully. DSN=" + pub_.dsn + "\r\n");
 }
 
 TEST_F(DatabaseConnectionTest, ConnectLogsTheUserAfterAFullWidthCommaButNeverThePassword) {
@@ -77,10 +78,9 @@ TEST_F(DatabaseConnectionTest, FailedConnectLogsAndCountsOneErrorAndKeepsTheNewO
   ASSERT_NE(session_.connection, nullptr);
   ASSERT_NE(session_.recordset, nullptr);
   EXPECT_FALSE(session_.connection->IsOpen());
-  EXPECT_EQ(Log(), std::string(kStamp) + "Error: Failed to connect to database. DSN=sqlite:" + path +
-                       "\xEF\xBC\x8C USER=bob\r\n" + kStamp +
-                       "Error Info: The SQLite database file \"" + path +
-                       "\" does not exist.\r\n");
+  EXPECT_EQ(Log(), std::string(kStamp) + "Error: Failed to connect to database. DSN=sqlite:" +
+                       path + "\xEF\xBC\x8C USER=bob\r\n" + kStamp +
+                       "Error Info: The SQLite database file \"" + path + "\" does not exist.\r\n");
 }
 
 TEST_F(DatabaseConnectionTest, ConnectReplacesTheObjectsOfAnEarlierRun) {
@@ -100,7 +100,8 @@ TEST_F(DatabaseConnectionTest, DisconnectClosesAndReleasesQuietly) {
   EXPECT_TRUE(DisconnectDatabase(pub_, session_));
   EXPECT_EQ(session_.connection, nullptr);
   EXPECT_EQ(session_.recordset, nullptr);
-  EXPECT_EQ(Log(), std::string(kStamp) + "Connect to database successfully. DSN=sqlite::memory:\r\n");
+  EXPECT_EQ(Log(),
+            std::string(kStamp) + "Connect to database successfully. DSN=sqlite::memory:\r\n");
 }
 
 TEST_F(DatabaseConnectionTest, DisconnectWithoutConnectionIsALoggedFailure) {
@@ -130,8 +131,8 @@ TEST_F(DatabaseConnectionTest, PostgresLoginRefusedIsLoggedWithoutThePassword) {
             std::string::npos)
       << log;
   EXPECT_NE(log.find("Error Info: 08001: "), std::string::npos) << log;
-  EXPECT_NE(log.find("Connect to database successfully. DSN=" + pg.data_source + "\xEF\xBC\x8C USER=" +
-                     pg.user + "\r\n"),
+  EXPECT_NE(log.find("Connect to database successfully. DSN=" + pg.data_source +
+                     "\xEF\xBC\x8C USER=" + pg.user + "\r\n"),
             std::string::npos);
 }
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "backends.h"
 #include "data/connection.h"
 #include "run/error.h"
-#include "backends.h"
 
 namespace vantrelle {
 namespace {
@@ -65,26 +65,29 @@ TEST_P(RecordsetTest, EveryValueTypeReadsBackWithItsDefaultText) {
   connection_.Execute("CREATE TEMPORARY TABLE vals (id INTEGER, i BIGINT, d " + t.decimal_type +
                       ", f " + t.double_type + ", s VARCHAR(50), dt DATE, tm TIME, ts " +
                       t.timestamp_type + ", b BOOLEAN, bin " + t.binary_type + ")");
-  connection_.Execute("INSERT INTO vals VALUES (1, -9007199254740993, '12345678901234.5678', 0.1, "
-                      "'Grüße, 東京', '2024-02-29', '13:45:07', '2024-02-29 23:59:58', " +
-                      t.bool_true + ", " + t.binary_00ff10 + ")");
-  connection_.Execute("INSERT INTO vals VALUES (2, 0, '-0.5000', 1e20, '', '1999-12-31', "
-                      "'00:00:00', '2000-01-01 00:00:00', NOT " + t.bool_true + ", NULL)");
+  connection_.Execute(
+      "INSERT INTO vals VALUES (1, -9007199254740993, '12345678901234.5678', 0.1, "
+      "'Grüße, 東京', '2024-02-29', '13:45:07', '2024-02-29 23:59:58', " +
+      t.bool_true + ", " + t.binary_00ff10 + ")");
+  connection_.Execute(
+      "INSERT INTO vals VALUES (2, 0, '-0.5000', 1e20, '', '1999-12-31', "
+      "'00:00:00', '2000-01-01 00:00:00', NOT " +
+      t.bool_true + ", NULL)");
   connection_.Execute(
       "INSERT INTO vals VALUES (3, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
 
   EXPECT_EQ(Query("SELECT i, d, f, s, dt, tm, ts, b, bin FROM vals ORDER BY id"),
-            (Rows{{"-9007199254740993", "12345678901234.5678", "0.1", "Grüße, 東京",
-                   "2024-02-29", "13:45:07", "2024-02-29 23:59:58", "True", "00FF10"},
+            (Rows{{"-9007199254740993", "12345678901234.5678", "0.1", "Grüße, 東京", "2024-02-29",
+                   "13:45:07", "2024-02-29 23:59:58", "True", "00FF10"},
                   {"0", "-0.5", "1E+20", "", "1999-12-31", "00:00:00", "2000-01-01 00:00:00",
                    "False", "<null>"},
-                  {"<null>", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>",
-                   "<null>", "<null>"}}));
+                  {"<null>", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>",
+                   "<null>"}}));
 
   recordset_.Open("SELECT i, d, f, s, dt, tm, ts, b, bin FROM vals ORDER BY id");
   const std::vector<ValueType> expected = {
-      ValueType::kInteger, ValueType::kDecimal,  ValueType::kDouble,
-      ValueType::kText,    ValueType::kDate,     ValueType::kTime,
+      ValueType::kInteger,  ValueType::kDecimal, ValueType::kDouble,
+      ValueType::kText,     ValueType::kDate,    ValueType::kTime,
       ValueType::kDateTime, ValueType::kBoolean, ValueType::kBinary};
   for (int i = 0; i < 9; ++i) EXPECT_EQ(recordset_.FieldValue(i).Type(), expected[i]) << i;
   recordset_.MoveNext();
@@ -178,6 +181,12 @@ TEST_P(RecordsetTest, MisuseIsAnErrorNotACrash) {
 TEST_P(RecordsetTest, ExecuteRunsEveryStatementOfTheText) {
   connection_.Execute("DELETE FROM nums WHERE n = 1; DELETE FROM nums WHERE n = 3");
   EXPECT_EQ(Query("SELECT n FROM nums"), (Rows{{"2"}}));
+}
+
+TEST_P(RecordsetTest, QueryRunsTheStatementsBeforeItsResult) {
+  EXPECT_EQ(Query("UPDATE nums SET label = 'first' WHERE n = 1; "
+                  "SELECT label FROM nums WHERE n = 1"),
+            (Rows{{"first"}}));
 }
 
 TEST_P(RecordsetTest, FailedStatementLeavesTheConnectionUsable) {

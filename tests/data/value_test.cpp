@@ -16,9 +16,7 @@ struct TextCase {
 
 class ValueTextTest : public ::testing::TestWithParam<TextCase> {};
 
-TEST_P(ValueTextTest, DefaultConversion) {
-  EXPECT_EQ(GetParam().value.ToText(), GetParam().text);
-}
+TEST_P(ValueTextTest, DefaultConversion) { EXPECT_EQ(GetParam().value.ToText(), GetParam().text); }
 
 DateTimeParts Stamp(int y, int mo, int d, int h, int mi, int s, uint32_t nanos = 0) {
   DateTimeParts p;
@@ -37,23 +35,18 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TextCase{Value::Integer(INT64_MIN), "-9223372036854775808"},
         TextCase{Value::Decimal("12345678901234.5678"), "12345678901234.5678"},
-        TextCase{Value::Decimal("1.5000"), "1.5"},
-        TextCase{Value::Decimal("100.0000"), "100"},
-        TextCase{Value::Decimal("-0.0000"), "0"},
-        TextCase{Value::Decimal("-.50"), "-0.5"},
+        TextCase{Value::Decimal("1.5000"), "1.5"}, TextCase{Value::Decimal("100.0000"), "100"},
+        TextCase{Value::Decimal("-0.0000"), "0"}, TextCase{Value::Decimal("-.50"), "-0.5"},
         TextCase{Value::Decimal("007"), "7"},
         TextCase{Value::Decimal("123456789012345678901234567890.123"),
                  "123456789012345678901234567890.123"},
         TextCase{Value::Double(0.1 + 0.2), "0.3"},
         TextCase{Value::Double(1.0 / 3), "0.333333333333333"},
         TextCase{Value::Double(123456789012345678.0), "1.23456789012346E+17"},
-        TextCase{Value::Double(0.00001), "1E-05"},
-        TextCase{Value::Double(-0.0), "0"},
-        TextCase{Value::Double(-2.5), "-2.5"},
-        TextCase{Value::Text(""), ""},
+        TextCase{Value::Double(0.00001), "1E-05"}, TextCase{Value::Double(-0.0), "0"},
+        TextCase{Value::Double(-2.5), "-2.5"}, TextCase{Value::Text(""), ""},
         TextCase{Value::Date(2024, 2, 29), "2024-02-29"},
-        TextCase{Value::Date(5, 1, 9), "0005-01-09"},
-        TextCase{Value::Time(7, 5, 0), "07:05:00"},
+        TextCase{Value::Date(5, 1, 9), "0005-01-09"}, TextCase{Value::Time(7, 5, 0), "07:05:00"},
         TextCase{Value::DateTime(Stamp(1999, 12, 31, 23, 59, 59, 999000000)),
                  "1999-12-31 23:59:59"},
         TextCase{Value::Boolean(true), "True"}, TextCase{Value::Boolean(false), "False"},
