@@ -54,6 +54,7 @@ AboutBox::AboutBox(QWidget* parent)
   ok->setFocus();
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
+  FitDesignFont(this);
   setFixedSize(TwipsToPixels(5190, dpi), TwipsToPixels(3750, dpi));
 }
 

@@ -245,6 +245,9 @@ void MainWindow::BuildClientArea() {
   log_info_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   place(log_info_, 480, 3120, 8295, 2055);
 
+  for (QLabel* label : client->findChildren<QLabel*>())
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  FitDesignFont(client);
   resize(TwipsToPixels(kClientWidth, dpi),
          TwipsToPixels(kClientHeight, dpi) + menuBar()->sizeHint().height());
 }

@@ -43,6 +43,8 @@ ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* paren
     label->setObjectName(QStringLiteral("lblPName%1").arg(i));
     label->setAlignment(Qt::AlignRight | Qt::AlignTop);
     label->setTextFormat(Qt::PlainText);
+    // A long description takes a second line rather than being cut off.
+    label->setWordWrap(true);
     place(label, 240, 600 + kRowPitch * i, 1995, 375);
     label->setVisible(false);
     label->setEnabled(false);
@@ -66,10 +68,15 @@ ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* paren
     button->setDefault(false);
   }
 
+  place(save_default_, 840, kButtonTop, 1815, 495);
+  FitDesignFont(this);
+
   rows_ = std::clamp<int>(pub_.parameter_count, 0, kMaxParameters);
   for (int i = 0; i < rows_; ++i) {
     const ParameterRecord& record = pub_.parameters[i];
-    labels_[i]->setText(FromUtf8(record.desc.empty() ? record.name : record.desc));
+    const QString caption = FromUtf8(record.desc.empty() ? record.name : record.desc);
+    labels_[i]->setText(caption);
+    labels_[i]->setToolTip(caption);
     labels_[i]->setVisible(true);
     labels_[i]->setEnabled(true);
     values_[i]->setText(FromUtf8(record.value));

@@ -15,6 +15,12 @@ double ScreenDpi(const QWidget* widget);
 /// \a twips in pixels at \a dpi, rounded to the nearest pixel.
 int TwipsToPixels(int twips, double dpi);
 
+/// Gives \a window the designs' 8-point font, and narrows it (condensed
+/// faces, then down to 7 points) until the caption of every label, check box
+/// and frame under \a window fits the width its design gives it: the
+/// designs were drawn for a narrower face than most desktops use.
+void FitDesignFont(QWidget* window);
+
 /// The design rectangle \a left, \a top, \a width, \a height (twips) in pixels.
 QRect TwipsRect(int left, int top, int width, int height, double dpi);
 

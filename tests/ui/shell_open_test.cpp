@@ -52,7 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
                         "Please try again in a moment."),
         std::make_tuple(31, kShellErrorBase + 31,
                         "No application is associated with this file type."),
-        std::make_tuple(32, 48, "The specified dynamic-link library was not found.")));
+        std::make_tuple(32, 48, "The specified dynamic-link library was not found.")),
+    [](const auto& info) { return "Code" + std::to_string(std::get<0>(info.param)); });
 
 TEST(ShellOpenTest, ResultsOutsideTheFailureRangeAreSuccess) {
   for (int result : {33, 42, 1000, -1}) {
