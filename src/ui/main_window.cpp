@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <atomic>
 #include <exception>
 #include <thread>
 #include <utility>
@@ -312,8 +313,9 @@ void MainWindow::RunReportInBackground() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
 
   std::string failure;
+  std::atomic<bool> finished{false};
   QEventLoop loop;
-  std::thread worker([this, &loop, &failure] {
+  std::thread worker([this, &loop, &failure, &finished] {
     try {
       services_.run_report(pub_);
     } catch (const std::exception& error) {
@@ -321,9 +323,15 @@ void MainWindow::RunReportInBackground() {
     } catch (...) {
       failure = "The report run ended with an unknown error.";
     }
+    finished = true;
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
   loop.exec();
+  // The loop also ends (or does not even start) when the application is
+  // asked to quit. The run may still wait for the window (its error box), so
+  // the window keeps serving it until it has ended.
+  while (!finished)
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   worker.join();
 
   QApplication::restoreOverrideCursor();

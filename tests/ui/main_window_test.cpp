@@ -1,7 +1,5 @@
 #include "ui/main_window.h"
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -302,6 +300,21 @@ TEST_F(MainWindowTest, WindowStaysLiveAndDisabledDuringTheRun) {
   EXPECT_EQ(prompter_.questions.size(), 1u);
   EXPECT_TRUE(Window().centralWidget()->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainWindowTest, QuitDuringTheRunStillServesTheRunToItsEnd) {
+  services_.run_report = [](PubDef& pub) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the quit comes meanwhile
+    ShowErrorBox(pub, "late");  // waits for the window's thread
+    return RunOutcome::kCompleted;
+  };
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true};
+  QTimer::singleShot(0, &Window(), [this] { Window().Start(); });
+  QTimer::singleShot(30, [] { QCoreApplication::exit(0); });
+  QCoreApplication::exec();
+  EXPECT_EQ(Messages(), std::vector<QString>{"Error!\r\nError Info: late"});
+  EXPECT_FALSE(Window().IsRunning());
 }
 
 TEST_F(MainWindowTest, ErrorBoxOfTheRunIsShownByTheWindowThread) {
