@@ -4,6 +4,7 @@
 #include <string>
 
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -103,6 +104,18 @@ ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* paren
 
   connect(ok_, &QPushButton::clicked, this, &ParameterDialog::Confirm);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void ParameterDialog::keyPressEvent(QKeyEvent* event) {
+  // With no default button Enter does nothing in a value box, but a button
+  // that has the focus is still pressed by it.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+      button->click();
+      return;
+    }
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void ParameterDialog::Confirm() {

@@ -34,6 +34,9 @@ class ParameterDialog : public QDialog {
   /// On No the dialog stays open as it is.
   void Confirm();
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void SaveDefaults();
 

@@ -109,7 +109,7 @@ TEST_F(ParameterDialogTest, OkAnsweredNoKeepsTheDialogAndAsksAgain) {
   EXPECT_EQ(pub_.parameters[1].value, "");
 }
 
-TEST_F(ParameterDialogTest, EscapeCancelsAndEnterDoesNotConfirm) {
+TEST_F(ParameterDialogTest, EnterPressesOnlyAFocusedButtonAndEscapeCancels) {
   SetParameters(1);
   Dialog().show();
   Value(0)->setFocus();
@@ -117,6 +117,9 @@ TEST_F(ParameterDialogTest, EscapeCancelsAndEnterDoesNotConfirm) {
   QTest::keyClick(Value(0), Qt::Key_Return);
   EXPECT_TRUE(prompter_.questions.empty());
   EXPECT_TRUE(Dialog().isVisible());
+  Find<QPushButton>("cmdOK")->setFocus();
+  QTest::keyClick(Find<QPushButton>("cmdOK"), Qt::Key_Return);
+  EXPECT_EQ(prompter_.questions.size(), 1u);  // answered No: still open
   QTest::keyClick(Value(0), Qt::Key_Escape);
   EXPECT_FALSE(Dialog().isVisible());
   EXPECT_EQ(Dialog().result(), QDialog::Rejected);
