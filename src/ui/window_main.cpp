@@ -4,7 +4,11 @@
 #include <iostream>
 
 #include <QApplication>
-#include <QMainWindow>
+
+#include "ui/artwork.h"
+#include "ui/main_window.h"
+#include "ui/prompter.h"
+#include "ui/shell_open.h"
 
 namespace vantrelle {
 
@@ -15,10 +19,15 @@ int WindowMain(PubDef& pub, int argc, char** argv) {
     std::cerr << "vantrelle: no display to show the window on; use -C for batch mode.\n";
     return 2;
   }
-  (void)pub;
   QApplication app(argc, argv);
-  QMainWindow window;
-  window.setWindowTitle("Vantrelle");
+  app.setWindowIcon(LogoIcon());
+  QtPrompter prompter;
+  XdgLauncher launcher;
+  WindowServices services;
+  services.prompter = &prompter;
+  services.launcher = &launcher;
+  services.program_folder = QCoreApplication::applicationDirPath().toStdString();
+  MainWindow window(pub, services);
   window.show();
   return app.exec();
 }

@@ -1,0 +1,53 @@
+// frmParameter, the dialog in which the user reviews the report parameters
+// before an interactive run and may save them as the configuration's new
+// defaults. It is built afresh for every showing, with one row per
+// parameter; the rows not needed are hidden and the dialog shrinks by their
+// height.
+#pragma once
+
+#include <array>
+
+#include <QDialog>
+
+#include "run/pubdef.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace vantrelle {
+
+class Prompter;
+
+class ParameterDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  /// Fills the rows from the first pub.parameter_count parameters of \a pub.
+  /// \a prompter asks for the final confirmation; both must outlive the
+  /// dialog.
+  ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* parent = nullptr);
+
+  /// OK: asks "Generate report?"; on Yes stores the values typed, saves
+  /// them as defaults when asked to, sets pub.run_confirmed and closes.
+  /// On No the dialog stays open as it is.
+  void Confirm();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void SaveDefaults();
+
+  PubDef& pub_;
+  Prompter& prompter_;
+  int rows_ = 0;
+  std::array<QLabel*, kMaxParameters> labels_{};
+  std::array<QLineEdit*, kMaxParameters> values_{};
+  QCheckBox* save_default_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+};
+
+}  // namespace vantrelle

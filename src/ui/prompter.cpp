@@ -1,0 +1,50 @@
+#include "ui/prompter.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace vantrelle {
+
+bool QtPrompter::AskYesNo(QWidget* parent, const QString& title, const QString& question) {
+  QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
+                  parent);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void QtPrompter::ShowMessage(QWidget* parent, const QString& title, const QString& text) {
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(QMessageBox::Warning, title, shown, QMessageBox::Ok, parent);
+  box.exec();
+}
+
+std::optional<QString> QtPrompter::ChooseOpenFile(QWidget* parent,
+                                                  const OpenFileRequest& request) {
+  QFileDialog dialog(parent, request.title, request.initial_folder);
+  dialog.setNameFilters(request.filters);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.must_exist_and_be_writable ? QFileDialog::ExistingFile
+                                                        : QFileDialog::AnyFile);
+  if (!request.initial_file.isEmpty()) dialog.selectFile(request.initial_file);
+  for (;;) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+      return std::nullopt;
+    QString chosen = dialog.selectedFiles().first();
+    // The configuration file is written when parameter defaults are saved,
+    // so a file that cannot be written is refused here, as it is chosen.
+    if (request.must_exist_and_be_writable && !QFileInfo(chosen).isWritable()) {
+      ShowMessage(&dialog, request.title,
+                  chosen + QStringLiteral("\nThis file is set to read-only.\n"
+                                          "Try again with a different file name."));
+      continue;
+    }
+    return chosen;
+  }
+}
+
+void QtPrompter::RunDialog(QDialog& dialog) { dialog.exec(); }
+
+}  // namespace vantrelle

@@ -1,0 +1,62 @@
+// Handing a document to the program the desktop associates with its type.
+//
+// A ShellLauncher asks the desktop to open a file and answers with a shell
+// result code: more than 32 is success, 0 to 32 a failure code. ShellOpen
+// turns a failure code into the numbered error and message users know from
+// the shell's failure table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vantrelle {
+
+/// Base of the error numbers of failure codes that have none of their own.
+inline constexpr int32_t kShellErrorBase = static_cast<int32_t>(0x80040418u);
+
+/// A shell result code that means "accepted".
+inline constexpr int kShellAccepted = 42;
+
+/// A failed open: the error number and its message.
+struct ShellFailure {
+  int32_t number = 0;
+  std::string message;
+};
+
+/// The error number and message of failure code \a code (0 to 32).
+ShellFailure ShellFailureFor(int code);
+
+class ShellLauncher {
+ public:
+  virtual ~ShellLauncher() = default;
+  /// Opens \a file with the action \a verb ("open"); returns the shell
+  /// result code.
+  virtual int Execute(const std::string& file, const std::string& verb) = 0;
+};
+
+/// Opens files with the desktop's opener program (xdg-open), mapping its
+/// exit statuses onto the shell's failure codes: a missing file is "File not
+/// found", a missing opener or no application for the type is "No
+/// application is associated with this file type.", anything else the
+/// generic failure. An opener still running after a few seconds has started
+/// the application and counts as success; it is left to finish on its own.
+class XdgLauncher : public ShellLauncher {
+ public:
+  explicit XdgLauncher(std::string opener = "xdg-open", int wait_ms = 5000);
+  int Execute(const std::string& file, const std::string& verb) override;
+
+ private:
+  std::string opener_;
+  int wait_ms_;
+};
+
+/// Opens \a file with \a verb through \a launcher. Returns true when it was
+/// accepted; otherwise false with the failure in \a failure.
+bool ShellOpen(ShellLauncher& launcher, const std::string& file, const std::string& verb,
+               ShellFailure* failure);
+
+/// The help page's path: \a program_folder, "/", then
+/// "Vantrelle/Help/vantrelle-help.htm". The separator is always inserted.
+std::string HelpPagePath(const std::string& program_folder);
+
+}  // namespace vantrelle

@@ -1,0 +1,43 @@
+#include "ui/about_box.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+#include "test_util.h"
+
+namespace vantrelle {
+namespace {
+
+TEST(AboutBoxTest, ShowsProductVersionAndCopyright) {
+  AboutBox box;
+  box.show();
+  EXPECT_EQ(box.windowTitle(), "About Vantrelle");
+  EXPECT_EQ(box.findChild<QLabel*>("lblSysName")->text(), "Vantrelle");
+  EXPECT_TRUE(box.findChild<QLabel*>("lblSysName")->font().bold());
+  EXPECT_EQ(box.findChild<QLabel*>("lblSysVer")->text(), "Version 1.4.0");
+  EXPECT_TRUE(box.findChild<QLabel*>("lblCopyright")->text().startsWith("Copyright"));
+  QPixmap logo = box.findChild<QLabel*>("imgLogo")->pixmap();
+  EXPECT_FALSE(logo.isNull());
+  EXPECT_EQ(logo.deviceIndependentSize().toSize(), QSize(70, 70) * (box.logicalDpiX() / 96.0));
+
+  QTest::mouseClick(box.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+  EXPECT_FALSE(box.isVisible());
+  EXPECT_EQ(box.result(), QDialog::Accepted);
+}
+
+TEST(AboutBoxTest, RevisionZeroIsStillShown) {
+  EXPECT_EQ(VersionLine(1, 4, 0), "Version 1.4.0");
+  EXPECT_EQ(VersionLine(2, 10, 3), "Version 2.10.3");
+}
+
+TEST(HelpPageTest, ManualIsShippedBesideTheProgram) {
+  std::string page =
+      testing_util::ReadFile(std::string(VANTRELLE_BINARY_DIR) + "/Vantrelle/Help/vantrelle-help.htm");
+  for (const char* topic : {"ReportTemplateFileName", "F_MAXNUM", "DefaultN", "DBPWD", "sqlite:",
+                            "@label=function", "#,##0.00", "--version", "Exit status"})
+    EXPECT_NE(page.find(topic), std::string::npos) << topic;
+}
+
+}  // namespace
+}  // namespace vantrelle

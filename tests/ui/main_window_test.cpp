@@ -1,0 +1,385 @@
+#include "ui/main_window.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QToolBar>
+#include <QtTest/QTest>
+
+#include "fake_prompter.h"
+#include "run/error.h"
+#include "run/run_log.h"
+#include "test_util.h"
+
+namespace vantrelle {
+namespace {
+
+using testing_util::FakeLauncher;
+using testing_util::FakePrompter;
+using testing_util::ReadFile;
+using testing_util::TempDir;
+using testing_util::WriteFile;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  MainWindowTest() {
+    pub_.clock = testing_util::FixedTime;
+    services_.prompter = &prompter_;
+    services_.launcher = &launcher_;
+    services_.program_folder = dir_.path().string();
+  }
+
+  MainWindow& Window() {
+    if (!window_) window_ = std::make_unique<MainWindow>(pub_, services_);
+    return *window_;
+  }
+  QString Text(const char* name) {
+    if (auto* line = Window().findChild<QLineEdit*>(name)) return line->text();
+    if (auto* box = Window().findChild<QPlainTextEdit*>(name)) return box->toPlainText();
+    ADD_FAILURE() << "no box " << name;
+    return {};
+  }
+  void SetIniBox(const QString& text) {
+    Window().findChild<QLineEdit*>("txtIniFileName")->setText(text);
+  }
+  void Trigger(const char* action) {
+    QAction* found = Window().findChild<QAction*>(action);
+    ASSERT_NE(found, nullptr) << action;
+    found->trigger();
+  }
+  /// A configuration whose log and report go to the scratch folder; the
+  /// template is a real document unless \a template_exists is false.
+  std::string WriteConfiguration(const std::string& extra = "", bool template_exists = true) {
+    std::string template_path = dir_.File("template.docx");
+    if (template_exists) testing_util::WriteMinimalDocx(template_path);
+    WriteFile(dir_.File("data.db"), "");
+    std::string ini = dir_.File("report.ini");
+    WriteFile(ini, "[FILE]\nLogFileName=" + dir_.File("run_&Y&M&D.log") +
+                       "\nReportTemplateFileName=" + template_path +
+                       "\nReportFileName=" + dir_.File("report.docx") + "\n[ODBC]\nDSN=sqlite:" +
+                       dir_.File("data.db") + "\n" + extra);
+    return ini;
+  }
+  std::string LogPath() const { return dir_.File("run_20040505.log"); }
+  std::vector<QString> Messages() const {
+    std::vector<QString> texts;
+    for (const auto& message : prompter_.messages) texts.push_back(message.text);
+    return texts;
+  }
+
+  TempDir dir_;
+  PubDef pub_;
+  FakePrompter prompter_;
+  FakeLauncher launcher_;
+  WindowServices services_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(MainWindowTest, LoadShowsConfigurationPathAndEmptyBoxes) {
+  pub_.ini_file_name = "/etc/vantrelle.ini";
+  EXPECT_EQ(Window().windowTitle(), "Vantrelle");
+  EXPECT_EQ(Text("txtIniFileName"), "/etc/vantrelle.ini");
+  for (const char* box : {"txtTemplateFileName", "txtReportFileName", "txtLogFlieName",
+                          "txtSQLFileCnt", "txtSQLStmCnt", "txtErrorCnt", "txtLogInfo"}) {
+    EXPECT_EQ(Text(box), "") << box;
+    auto* widget = Window().findChild<QWidget*>(box);
+    EXPECT_TRUE(widget->property("readOnly").toBool()) << box;
+  }
+  EXPECT_FALSE(Window().findChild<QLineEdit*>("txtIniFileName")->isReadOnly());
+}
+
+TEST_F(MainWindowTest, ShortcutsTriggerTheirCommands) {
+  Window().show();
+  Window().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+
+  QTest::keyClick(&Window(), Qt::Key_F5);
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(prompter_.messages[0].title, "Vantrelle");
+  EXPECT_EQ(Messages()[0], "Error!\r\nError Info: Configuration file \"\" does not exist.");
+
+  QTest::keyClick(&Window(), Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(prompter_.file_requests.size(), 1u);
+
+  QTest::keyClick(&Window(), Qt::Key_F1);
+  ASSERT_EQ(Messages().size(), 2u);
+  EXPECT_EQ(Messages()[1], QString::fromStdString("Error!\r\nError Info: Help file \"" +
+                                                  dir_.File("Vantrelle/Help/vantrelle-help.htm") +
+                                                  "\" does not exist."));
+  auto shortcut = [this](const char* name) {
+    return Window().findChild<QAction*>(name)->shortcut().toString();
+  };
+  EXPECT_EQ(shortcut("mnuFConfiguration"), "Ctrl+O");
+  EXPECT_EQ(shortcut("mnuRStart"), "F5");
+  EXPECT_EQ(shortcut("mnuHContent"), "F1");
+}
+
+TEST_F(MainWindowTest, MenuItemsAndToolbarButtonsRunTheirCommands) {
+  Trigger("mnuRStart");
+  Trigger("btnStart");
+  EXPECT_EQ(Messages().size(), 2u);
+  Trigger("mnuFConfiguration");
+  Trigger("btnCfgFile");
+  EXPECT_EQ(prompter_.file_requests.size(), 2u);
+  Trigger("mnuHContent");
+  Trigger("btnHelp");
+  EXPECT_EQ(Messages().size(), 4u);
+  Trigger("mnuHAbout");
+  EXPECT_EQ(prompter_.dialogs, std::vector<QString>{"frmAbout"});
+
+  // Keys compare exactly: another spelling is no button of ours.
+  Window().ToolbarButtonClick("start");
+  Window().ToolbarButtonClick("");
+  EXPECT_EQ(Messages().size(), 4u);
+
+  auto* toolbar = Window().findChild<QToolBar*>("Toolbar1");
+  ASSERT_NE(toolbar, nullptr);
+  QStringList keys, tips;
+  for (QAction* action : toolbar->actions()) {
+    keys << action->data().toString();
+    tips << action->toolTip();
+    EXPECT_FALSE(action->icon().isNull());
+  }
+  EXPECT_EQ(keys, QStringList({"CfgFile", "Start", "Help"}));
+  EXPECT_EQ(tips, QStringList({"Select a configuration file", "Start to generate report",
+                               "Help content"}));
+}
+
+TEST_F(MainWindowTest, ExitClosesTheWindowAndReleasesTheLog) {
+  Window().show();
+  Trigger("mnuFExit");
+  EXPECT_FALSE(Window().isVisible());
+  window_.reset();
+  EXPECT_EQ(pub_.observer, nullptr);
+}
+
+TEST_F(MainWindowTest, StartTrimsBlanksButNotTabs) {
+  SetIniBox("  /no/such.ini  ");
+  Window().Start();
+  EXPECT_EQ(pub_.ini_file_name, "/no/such.ini");
+  SetIniBox("\t/no/such.ini");
+  Window().Start();
+  ASSERT_EQ(Messages().size(), 2u);
+  EXPECT_EQ(Messages()[0], "Error!\r\nError Info: Configuration file \"/no/such.ini\" does not exist.");
+  EXPECT_EQ(Messages()[1],
+            "Error!\r\nError Info: Configuration file \"\t/no/such.ini\" does not exist.");
+  EXPECT_TRUE(prompter_.questions.empty());
+}
+
+TEST_F(MainWindowTest, StartWithoutParametersAsksAndNoRunsNothing) {
+  std::string ini = WriteConfiguration();
+  std::string before = ReadFile(ini);
+  SetIniBox(QString::fromStdString(ini));
+  Window().Start();
+  ASSERT_EQ(prompter_.questions.size(), 1u);
+  EXPECT_EQ(prompter_.questions[0].title, "Vantrelle");
+  EXPECT_EQ(prompter_.questions[0].text, "Generate report?");
+  EXPECT_TRUE(prompter_.dialogs.empty());
+  EXPECT_FALSE(pub_.run_confirmed);
+  EXPECT_FALSE(std::filesystem::exists(LogPath()));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("report.docx")));
+  EXPECT_EQ(ReadFile(ini), before);
+  EXPECT_EQ(Text("txtLogInfo"), "");
+}
+
+TEST_F(MainWindowTest, StartWithParametersShowsTheDialogAndCancelRunsNothing) {
+  std::string ini = WriteConfiguration("[PARAMETER]\nName1=&Month\nDefault1=2004-05\n");
+  SetIniBox(QString::fromStdString(ini));
+  prompter_.on_dialog = [](QDialog& dialog) { dialog.reject(); };
+  Window().Start();
+  EXPECT_EQ(prompter_.dialogs, std::vector<QString>{"frmParameter"});
+  EXPECT_TRUE(prompter_.questions.empty());
+  EXPECT_EQ(pub_.parameter_count, 1);
+  EXPECT_FALSE(std::filesystem::exists(LogPath()));
+}
+
+TEST_F(MainWindowTest, ConfirmedRunFillsTheBoxes) {
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true};
+  Window().Start();
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Text("txtTemplateFileName"), QString::fromStdString(dir_.File("template.docx")));
+  EXPECT_EQ(Text("txtReportFileName"), QString::fromStdString(dir_.File("report.docx")));
+  EXPECT_EQ(Text("txtLogFlieName"), QString::fromStdString(LogPath()));
+  // At the start of a run the counters show "0"; nothing was counted since.
+  EXPECT_EQ(Text("txtSQLFileCnt"), "0");
+  EXPECT_EQ(Text("txtSQLStmCnt"), "0");
+  EXPECT_EQ(Text("txtErrorCnt"), "0");
+
+  // The log box holds the run's latest messages, as the log file has them.
+  std::string log = ReadFile(LogPath());
+  QStringList messages;
+  for (const QString& line : QString::fromStdString(log).split("\r\n", Qt::SkipEmptyParts))
+    messages << line.mid(23);
+  ASSERT_FALSE(messages.isEmpty());
+  EXPECT_EQ(messages.last(), "Close the log file.");
+  QStringList shown = Text("txtLogInfo").split("\n", Qt::SkipEmptyParts);
+  int kept = (messages.size() - 1) % 8 + 1;
+  EXPECT_EQ(shown, messages.mid(messages.size() - kept));
+  EXPECT_TRUE(Window().centralWidget()->isEnabled());
+  EXPECT_FALSE(Window().IsRunning());
+}
+
+TEST_F(MainWindowTest, LoggedErrorShowsTheCountWithoutLeadingZero) {
+  SetIniBox(QString::fromStdString(WriteConfiguration("", /*template_exists=*/false)));
+  prompter_.answers = {true};
+  Window().Start();
+  EXPECT_EQ(Text("txtErrorCnt"), "1");
+  EXPECT_TRUE(Text("txtLogInfo").contains("Error Info: "));
+}
+
+TEST_F(MainWindowTest, InteractiveRunWritesTheSameLogAsBatch) {
+  for (bool template_exists : {true, false}) {
+    SCOPED_TRACE(template_exists);
+    std::string ini = WriteConfiguration("", template_exists);
+    PubDef batch;
+    batch.interactive = false;
+    batch.clock = testing_util::FixedTime;
+    batch.ini_file_name = ini;
+    RunReport(batch);
+    batch.log_stream.reset();
+    std::string batch_log = ReadFile(LogPath());
+    std::filesystem::remove(LogPath());
+
+    SetIniBox(QString::fromStdString(ini));
+    prompter_.answers = {true};
+    Window().Start();
+    pub_.log_stream.reset();
+    EXPECT_FALSE(batch_log.empty());
+    EXPECT_EQ(ReadFile(LogPath()), batch_log);
+  }
+}
+
+TEST_F(MainWindowTest, LogBoxShowsAtMostTheEightLatestMessages) {
+  services_.run_report = [](PubDef& pub) {
+    pub.log_box_lines = 0;
+    for (int i = 1; i <= 20; ++i) WriteLog(pub, "message " + std::to_string(i));
+    return RunOutcome::kCompleted;
+  };
+  pub_.log_stream = pub_.file_system.CreateTextFile(dir_.File("box.log"));
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true};
+  Window().Start();
+  EXPECT_EQ(Text("txtLogInfo"), "message 17\nmessage 18\nmessage 19\nmessage 20\n");
+}
+
+TEST_F(MainWindowTest, WindowStaysLiveAndDisabledDuringTheRun) {
+  std::atomic<bool> ticked{false};
+  bool enabled_during_run = true, busy_pointer = false;
+  QString field_during_run;
+  services_.run_report = [&](PubDef& pub) {
+    pub.Window()->SetField(RunField::kSqlStmCount, "1,234");
+    // The run waits for the window's own timer: it only fires when the
+    // window's thread keeps handling events while the run goes on.
+    for (int i = 0; i < 500 && !ticked; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return RunOutcome::kCompleted;
+  };
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true};
+  QTimer::singleShot(50, [&] {
+    enabled_during_run = Window().centralWidget()->isEnabled() || Window().menuBar()->isEnabled();
+    busy_pointer = QApplication::overrideCursor() != nullptr &&
+                   QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    field_during_run = Text("txtSQLStmCnt");
+    Window().Start();  // a second command while running does nothing
+    ticked = true;
+  });
+  Window().Start();
+  EXPECT_TRUE(ticked);
+  EXPECT_FALSE(enabled_during_run);
+  EXPECT_TRUE(busy_pointer);
+  EXPECT_EQ(field_during_run, "1,234");
+  EXPECT_EQ(prompter_.questions.size(), 1u);
+  EXPECT_TRUE(Window().centralWidget()->isEnabled());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainWindowTest, QuitDuringTheRunStillServesTheRunToItsEnd) {
+  services_.run_report = [](PubDef& pub) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the quit comes meanwhile
+    ShowErrorBox(pub, "late");  // waits for the window's thread
+    return RunOutcome::kCompleted;
+  };
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true};
+  QTimer::singleShot(0, &Window(), [this] { Window().Start(); });
+  QTimer::singleShot(30, [] { QCoreApplication::exit(0); });
+  QCoreApplication::exec();
+  EXPECT_EQ(Messages(), std::vector<QString>{"Error!\r\nError Info: late"});
+  EXPECT_FALSE(Window().IsRunning());
+}
+
+TEST_F(MainWindowTest, ErrorBoxOfTheRunIsShownByTheWindowThread) {
+  // The log's folder does not exist: the run cannot create its log and
+  // reports that in the error box.
+  std::string ini = WriteConfiguration();
+  WriteFile(ini, "[FILE]\nLogFileName=" + dir_.File("missing/run.log") +
+                     "\nReportTemplateFileName=x\nReportFileName=y\n");
+  SetIniBox(QString::fromStdString(ini));
+  prompter_.answers = {true};
+  Window().Start();
+  ASSERT_EQ(prompter_.messages.size(), 1u);
+  EXPECT_TRUE(prompter_.messages[0].on_gui_thread);
+  EXPECT_EQ(prompter_.messages[0].title, "Vantrelle");
+  EXPECT_TRUE(prompter_.messages[0].text.startsWith("Error!\r\nError Info: "));
+  EXPECT_TRUE(Window().centralWidget()->isEnabled());
+}
+
+TEST_F(MainWindowTest, RunThatThrowsIsReportedAndTheWindowComesBack) {
+  services_.run_report = [](PubDef&) -> RunOutcome { throw Error("No space left on device"); };
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true};
+  Window().Start();
+  EXPECT_EQ(Messages(), std::vector<QString>{"Error!\r\nError Info: No space left on device"});
+  EXPECT_TRUE(Window().centralWidget()->isEnabled());
+  EXPECT_FALSE(Window().IsRunning());
+}
+
+TEST_F(MainWindowTest, OpenConfigurationFileKeepsItsChoice) {
+  Window().OpenConfigurationFile();
+  ASSERT_EQ(prompter_.file_requests.size(), 1u);
+  const OpenFileRequest& first = prompter_.file_requests[0];
+  EXPECT_EQ(first.title, "Select Configuration File");
+  EXPECT_EQ(first.filters, QStringList({"INI files (*.ini)", "All type files (*)"}));
+  EXPECT_EQ(first.initial_folder, "");
+  EXPECT_TRUE(first.must_exist_and_be_writable);
+  EXPECT_EQ(Text("txtIniFileName"), "");  // cancelled with no earlier choice
+
+  prompter_.file_answer = "/data/reports/sales.ini";
+  Window().OpenConfigurationFile();
+  EXPECT_EQ(pub_.ini_file_name, "/data/reports/sales.ini");
+  EXPECT_EQ(Text("txtIniFileName"), "/data/reports/sales.ini");
+
+  // Cancelling later puts the earlier choice back over what was typed.
+  SetIniBox("/typed/elsewhere.ini");
+  prompter_.file_answer.reset();
+  Window().OpenConfigurationFile();
+  EXPECT_EQ(prompter_.file_requests[2].initial_folder, "/data/reports");
+  EXPECT_EQ(prompter_.file_requests[2].initial_file, "/data/reports/sales.ini");
+  EXPECT_EQ(Text("txtIniFileName"), "/data/reports/sales.ini");
+}
+
+TEST_F(MainWindowTest, HelpContentOpensThePageOrSaysWhatFailed) {
+  std::string page = dir_.File("Vantrelle/Help/vantrelle-help.htm");
+  std::filesystem::create_directories(dir_.path() / "Vantrelle/Help");
+  WriteFile(page, "<html></html>");
+  Window().HelpContent();
+  EXPECT_EQ(launcher_.opened, std::vector<std::string>{"open " + page});
+  EXPECT_TRUE(Messages().empty());
+
+  launcher_.result = 31;
+  Window().HelpContent();
+  EXPECT_EQ(Messages(), std::vector<QString>{
+                            "Error!\r\nError Info: No application is associated with this file type."});
+}
+
+}  // namespace
+}  // namespace vantrelle

@@ -1,0 +1,182 @@
+#include "ui/parameter_dialog.h"
+
+#include <sys/stat.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+#include "fake_prompter.h"
+#include "ui/twips.h"
+#include "test_util.h"
+
+namespace vantrelle {
+namespace {
+
+using testing_util::FakePrompter;
+using testing_util::ReadFile;
+using testing_util::TempDir;
+using testing_util::WriteFile;
+
+class ParameterDialogTest : public ::testing::Test {
+ protected:
+  /// Fills the parameter table with \a count parameters numbered from 1;
+  /// odd ones have a description.
+  void SetParameters(int count) {
+    pub_.parameter_count = static_cast<int16_t>(count);
+    for (int i = 0; i < count; ++i) {
+      pub_.parameters[i] = {"&P" + std::to_string(i + 1),
+                            i % 2 ? "Parameter " + std::to_string(i + 1) : "",
+                            "value" + std::to_string(i + 1), static_cast<int16_t>(i + 1)};
+    }
+  }
+  ParameterDialog& Dialog() {
+    if (!dialog_) dialog_ = std::make_unique<ParameterDialog>(pub_, prompter_);
+    return *dialog_;
+  }
+  template <typename T>
+  T* Find(const QString& name) {
+    T* widget = Dialog().findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name.toStdString();
+    return widget;
+  }
+  QLineEdit* Value(int i) { return Find<QLineEdit>(QStringLiteral("txtPVaule%1").arg(i)); }
+  QLabel* Label(int i) { return Find<QLabel>(QStringLiteral("lblPName%1").arg(i)); }
+  int Px(int twips) { return TwipsToPixels(twips, ScreenDpi(&Dialog())); }
+  void ClickOk() { QTest::mouseClick(Find<QPushButton>("cmdOK"), Qt::LeftButton); }
+
+  TempDir dir_;
+  PubDef pub_;
+  FakePrompter prompter_;
+  std::unique_ptr<ParameterDialog> dialog_;
+};
+
+TEST_F(ParameterDialogTest, OneParameterShowsOneRowAndShrinks) {
+  SetParameters(1);
+  EXPECT_EQ(Dialog().windowTitle(), "Input Parameters");
+  EXPECT_TRUE(Label(0)->isVisibleTo(&Dialog()));
+  EXPECT_TRUE(Value(0)->isEnabled());
+  EXPECT_EQ(Label(0)->text(), "&P1");
+  EXPECT_EQ(Value(0)->text(), "value1");
+  for (int i = 1; i < 10; ++i) {
+    EXPECT_FALSE(Label(i)->isVisibleTo(&Dialog())) << i;
+    EXPECT_FALSE(Value(i)->isEnabled()) << i;
+  }
+  for (const char* name : {"chkSaveDefault", "cmdOK", "cmdCancel"})
+    EXPECT_EQ(Find<QWidget>(name)->y(), Px(1200)) << name;
+  EXPECT_EQ(Dialog().height(), Px(6255 - 4320));
+  EXPECT_EQ(Dialog().width(), Px(6705));
+  EXPECT_EQ(Find<QCheckBox>("chkSaveDefault")->text(), "Save default vaule");
+}
+
+TEST_F(ParameterDialogTest, TenParametersShowEveryRowAndNothingMoves) {
+  SetParameters(10);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_TRUE(Value(i)->isVisibleTo(&Dialog())) << i;
+    EXPECT_EQ(Value(i)->y(), Px(480 + 480 * i));
+    // Labelled by the description when there is one, else by the name.
+    EXPECT_EQ(Label(i)->text().toStdString(),
+              i % 2 ? "Parameter " + std::to_string(i + 1) : "&P" + std::to_string(i + 1));
+  }
+  EXPECT_EQ(Find<QWidget>("cmdOK")->y(), Px(5520));
+  EXPECT_EQ(Find<QWidget>("cmdCancel")->geometry().topLeft(), QPoint(Px(4320), Px(5520)));
+  EXPECT_EQ(Dialog().height(), Px(6255));
+}
+
+TEST_F(ParameterDialogTest, OkAnsweredNoKeepsTheDialogAndAsksAgain) {
+  SetParameters(2);
+  Dialog().show();
+  Value(0)->setText("  2004-06 ");
+  Value(1)->setText("");
+  ClickOk();
+  EXPECT_TRUE(Dialog().isVisible());
+  EXPECT_FALSE(pub_.run_confirmed);
+  EXPECT_EQ(pub_.parameters[0].value, "value1");
+  EXPECT_EQ(Value(0)->text(), "  2004-06 ");
+
+  prompter_.answers = {true};
+  ClickOk();
+  ASSERT_EQ(prompter_.questions.size(), 2u);
+  EXPECT_EQ(prompter_.questions[1].title, "Input Parameters");
+  EXPECT_EQ(prompter_.questions[1].text, "Generate report?");
+  EXPECT_FALSE(Dialog().isVisible());
+  EXPECT_EQ(Dialog().result(), QDialog::Accepted);
+  EXPECT_TRUE(pub_.run_confirmed);
+  // Stored exactly as typed, empty values too.
+  EXPECT_EQ(pub_.parameters[0].value, "  2004-06 ");
+  EXPECT_EQ(pub_.parameters[1].value, "");
+}
+
+TEST_F(ParameterDialogTest, EnterPressesOnlyAFocusedButtonAndEscapeCancels) {
+  SetParameters(1);
+  Dialog().show();
+  Value(0)->setFocus();
+  Value(0)->setText("typed");
+  QTest::keyClick(Value(0), Qt::Key_Return);
+  EXPECT_TRUE(prompter_.questions.empty());
+  EXPECT_TRUE(Dialog().isVisible());
+  Find<QPushButton>("cmdOK")->setFocus();
+  QTest::keyClick(Find<QPushButton>("cmdOK"), Qt::Key_Return);
+  EXPECT_EQ(prompter_.questions.size(), 1u);  // answered No: still open
+  QTest::keyClick(Value(0), Qt::Key_Escape);
+  EXPECT_FALSE(Dialog().isVisible());
+  EXPECT_EQ(Dialog().result(), QDialog::Rejected);
+  EXPECT_FALSE(pub_.run_confirmed);
+  EXPECT_EQ(pub_.parameters[0].value, "value1");
+}
+
+TEST_F(ParameterDialogTest, SavedDefaultsGoUnderTheirOwnKeyNumbers) {
+  const std::string ini = dir_.File("report.ini");
+  WriteFile(ini,
+            "; sales report\n[FILE]\nLogFileName=run.log\n\n[PARAMETER]\nName2=&Month\n"
+            "Desc2=Month of the report\nDefault2=2004-05\nName5=&Region\nDefault5=North\n"
+            "[SQLFILE]\nF_MAXNUM=0\n");
+  pub_.ini_file_name = ini;
+  pub_.parameter_count = 2;
+  pub_.parameters[0] = {"&Month", "Month of the report", "2004-05", 2};
+  pub_.parameters[1] = {"&Region", "", "North", 5};
+  Value(0)->setText("2004-06");
+  Value(1)->setText("South West");
+  Find<QCheckBox>("chkSaveDefault")->setChecked(true);
+  prompter_.answers = {true};
+  Dialog().Confirm();
+  EXPECT_EQ(ReadFile(ini),
+            "; sales report\n[FILE]\nLogFileName=run.log\n\n[PARAMETER]\nName2=&Month\n"
+            "Desc2=Month of the report\nDefault2=2004-06\nName5=&Region\nDefault5=South West\n"
+            "[SQLFILE]\nF_MAXNUM=0\n");
+}
+
+TEST_F(ParameterDialogTest, DefaultsAreNotSavedUnlessAsked) {
+  const std::string ini = dir_.File("report.ini");
+  WriteFile(ini, "[PARAMETER]\nName1=&Month\nDefault1=2004-05\n");
+  pub_.ini_file_name = ini;
+  SetParameters(1);
+  Value(0)->setText("2004-06");
+  EXPECT_FALSE(Find<QCheckBox>("chkSaveDefault")->isChecked());
+  prompter_.answers = {true};
+  Dialog().Confirm();
+  EXPECT_EQ(ReadFile(ini), "[PARAMETER]\nName1=&Month\nDefault1=2004-05\n");
+  EXPECT_EQ(pub_.parameters[0].value, "2004-06");
+}
+
+TEST_F(ParameterDialogTest, UnwritableConfigurationStillRunsWithTheValuesEntered) {
+  const std::string ini = dir_.File("report.ini");
+  WriteFile(ini, "[PARAMETER]\nName1=&P1\nDefault1=old\n");
+  ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
+  pub_.ini_file_name = ini;
+  SetParameters(1);
+  Value(0)->setText("new");
+  Find<QCheckBox>("chkSaveDefault")->setChecked(true);
+  Dialog().show();
+  prompter_.answers = {true};
+  ClickOk();
+  EXPECT_FALSE(Dialog().isVisible());
+  EXPECT_TRUE(pub_.run_confirmed);
+  EXPECT_EQ(pub_.parameters[0].value, "new");
+  EXPECT_EQ(ReadFile(ini), "[PARAMETER]\nName1=&P1\nDefault1=old\n");
+}
+
+}  // namespace
+}  // namespace vantrelle

@@ -1,0 +1,118 @@
+#include "ui/shell_open.h"
+
+#include <sys/stat.h>
+
+#include <tuple>
+
+#include "fake_prompter.h"
+#include "test_util.h"
+
+namespace vantrelle {
+namespace {
+
+using testing_util::FakeLauncher;
+using testing_util::TempDir;
+using testing_util::WriteFile;
+
+const char kGeneric[] = "An error occurred occurred whilst trying to open or print the selected file.";
+
+class ShellFailureTest
+    : public ::testing::TestWithParam<std::tuple<int, int32_t, const char*>> {};
+
+TEST_P(ShellFailureTest, CodeGivesNumberAndMessage) {
+  auto [code, number, message] = GetParam();
+  FakeLauncher launcher;
+  launcher.result = code;
+  ShellFailure failure;
+  EXPECT_FALSE(ShellOpen(launcher, "/tmp/page.htm", "open", &failure));
+  EXPECT_EQ(failure.number, number);
+  EXPECT_EQ(failure.message, message);
+  EXPECT_EQ(launcher.opened, std::vector<std::string>{"open /tmp/page.htm"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FailureTable, ShellFailureTest,
+    ::testing::Values(
+        std::make_tuple(0, 7, "Out of memory"), std::make_tuple(1, -2147220455, kGeneric),
+        std::make_tuple(2, 53, "File not found"), std::make_tuple(3, 76, "Path not found"),
+        std::make_tuple(5, 75, "Path/file access error"), std::make_tuple(8, 7, "Out of memory"),
+        std::make_tuple(11, kShellErrorBase + 11, "The executable file is invalid or corrupt"),
+        std::make_tuple(25, kShellErrorBase + 25, kGeneric),
+        std::make_tuple(26, 75, "A sharing violation occurred."),
+        std::make_tuple(27, kShellErrorBase + 27,
+                        "This file type does not have a valid file association."),
+        std::make_tuple(28, 286,
+                        "The file could not be opened due to time out.  Please try again in a "
+                        "moment."),
+        std::make_tuple(29, 285,
+                        "The file could not be opened because the DDE transaction failed.  "
+                        "Please try again in a moment."),
+        std::make_tuple(30, 285,
+                        "The file could not be opened because the target application is busy.  "
+                        "Please try again in a moment."),
+        std::make_tuple(31, kShellErrorBase + 31,
+                        "No application is associated with this file type."),
+        std::make_tuple(32, 48, "The specified dynamic-link library was not found.")),
+    [](const auto& info) { return "Code" + std::to_string(std::get<0>(info.param)); });
+
+TEST(ShellOpenTest, ResultsOutsideTheFailureRangeAreSuccess) {
+  for (int result : {33, 42, 1000, -1}) {
+    FakeLauncher launcher;
+    launcher.result = result;
+    ShellFailure failure{99, "untouched"};
+    EXPECT_TRUE(ShellOpen(launcher, "x", "open", &failure)) << result;
+    EXPECT_EQ(failure.number, 99);
+  }
+  EXPECT_EQ(kShellErrorBase, -2147220456);
+}
+
+TEST(ShellOpenTest, HelpPageLiesUnderTheProgramFolder) {
+  EXPECT_EQ(HelpPagePath("/opt/vantrelle"), "/opt/vantrelle/Vantrelle/Help/vantrelle-help.htm");
+  EXPECT_EQ(HelpPagePath("/"), "//Vantrelle/Help/vantrelle-help.htm");
+}
+
+// The desktop opener is replaced by a script that ends with a chosen status.
+class XdgLauncherTest : public ::testing::Test {
+ protected:
+  XdgLauncherTest() { WriteFile(page_, "<html></html>"); }
+  int OpenWith(const std::string& script_body, int wait_ms = 5000) {
+    std::string opener = dir_.File("opener");
+    WriteFile(opener, "#!/bin/sh\n" + script_body + "\n");
+    ::chmod(opener.c_str(), 0755);
+    XdgLauncher launcher(opener, wait_ms);
+    return launcher.Execute(page_, "open");
+  }
+
+  TempDir dir_;
+  std::string page_ = dir_.File("page.htm");
+};
+
+TEST_F(XdgLauncherTest, OpenerStatusesMapOntoShellCodes) {
+  EXPECT_GT(OpenWith("exit 0"), 32);
+  EXPECT_EQ(OpenWith("exit 1"), 1);
+  EXPECT_EQ(OpenWith("exit 2"), 2);
+  EXPECT_EQ(OpenWith("exit 3"), 31);
+  EXPECT_EQ(OpenWith("exit 4"), 31);
+  EXPECT_EQ(OpenWith("kill -9 $$"), 1);
+}
+
+TEST_F(XdgLauncherTest, OpenerIsGivenTheFile) {
+  EXPECT_GT(OpenWith("[ \"$1\" = \"" + page_ + "\" ] && echo seen > \"$1.seen\""), 32);
+  EXPECT_TRUE(std::filesystem::exists(page_ + ".seen"));
+}
+
+TEST_F(XdgLauncherTest, OpenerStillRunningHasStartedTheApplication) {
+  EXPECT_GT(OpenWith("sleep 5", 100), 32);
+}
+
+TEST_F(XdgLauncherTest, MissingFileFolderOrOpener) {
+  XdgLauncher launcher(dir_.File("no-such-opener"));
+  EXPECT_EQ(launcher.Execute(page_, "open"), 31);
+  XdgLauncher shell("/bin/true");
+  EXPECT_EQ(shell.Execute(dir_.File("absent.htm"), "open"), 2);
+  EXPECT_EQ(shell.Execute(dir_.File("absent/page.htm"), "open"), 3);
+  EXPECT_EQ(shell.Execute(page_, "print"), 31);
+}
+
+}  // namespace
+}  // namespace vantrelle
