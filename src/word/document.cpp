@@ -56,13 +56,14 @@ struct StringWriter : pugi::xml_writer {
   }
 };
 
-std::string Serialize(pugi::xml_document& xml) {
+std::string Serialize(pugi::xml_document& xml, std::size_t size_hint) {
   // The text is written as UTF-8 whatever the part was read in.
   for (pugi::xml_node node = xml.first_child(); node; node = node.next_sibling()) {
     if (node.type() != pugi::node_declaration) continue;
     if (pugi::xml_attribute encoding = node.attribute("encoding")) encoding = "UTF-8";
   }
   StringWriter writer;
+  writer.out.reserve(size_hint);
   xml.save(writer, "",
            pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
            pugi::encoding_utf8);
@@ -90,6 +91,10 @@ Document::Document(Application* application, const std::filesystem::path& path,
   FindParts();
   FixTemplateContentType(path);
   IndexTables();
+  // Fields are listed while the document is small; cell writes and row
+  // insertions never add fields, so the list usually stays valid.
+  fields_ = FindFields(main_->xml.document_element().child(Names().body.c_str()), Names());
+  fields_stale_ = false;
 }
 
 Document::~Document() = default;
@@ -98,6 +103,7 @@ std::unique_ptr<XmlPart> Document::LoadPart(const std::string& name) {
   auto part = std::make_unique<XmlPart>();
   part->name = name;
   std::string data = package_->ReadPart(name);
+  part->serialized_size = data.size();
   const unsigned flags = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration |
                          pugi::parse_doctype | pugi::parse_pi | pugi::parse_comments;
   pugi::xml_parse_result result =
@@ -397,7 +403,10 @@ void Document::Save() {
                                  settings_.get()};
   for (auto& part : other_stories_) parts.push_back(part.get());
   for (XmlPart* part : parts) {
-    if (part && part->modified) package_->ReplacePart(part->name, Serialize(part->xml));
+    if (!part || !part->modified) continue;
+    std::string data = Serialize(part->xml, part->serialized_size + part->serialized_size / 4);
+    part->serialized_size = data.size();
+    package_->ReplacePart(part->name, std::move(data));
   }
   package_->Save();
   for (XmlPart* part : parts) {

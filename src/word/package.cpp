@@ -202,23 +202,30 @@ void Package::Save() {
   }
   if (changed_.empty()) return;
   for (auto& [name, data] : changed_) {
+    // Large parts (a filled table of thousands of rows) are deflated fast.
+    // libzip keeps an entry's original compression level when its method
+    // stays the same, so such a part is written as a new entry.
+    const bool fast = data.size() > (4u << 20);
+    zip_int64_t existing = zip_name_locate(archive_, name.c_str(), 0);
+    if (fast && existing >= 0) zip_delete(archive_, static_cast<zip_uint64_t>(existing));
     zip_source_t* source = zip_source_buffer(archive_, data.data(), data.size(), 0);
     zip_int64_t index = source ? zip_file_add(archive_, name.c_str(), source,
                                               ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
                                : -1;
     if (index < 0) {
       if (source) zip_source_free(source);
-      throw Error("Cannot save " + Quoted(path_) + ": " + zip_strerror(archive_) + ".");
+      std::string reason = zip_strerror(archive_);
+      zip_unchange_all(archive_);
+      throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
     }
-    // Large parts (a filled table of thousands of rows) are deflated fast;
-    // small ones as usual.
-    zip_uint32_t level = data.size() > (4u << 20) ? 1 : 6;
-    zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, level);
+    zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
+                             fast ? 1 : 6);
   }
   // libzip writes the whole archive to a temporary file beside the document
   // and renames it over the document only when everything was written.
   if (zip_close(archive_) != 0) {
     std::string reason = zip_strerror(archive_);
+    zip_unchange_all(archive_);
     throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
   }
   archive_ = nullptr;

@@ -85,8 +85,8 @@ int IntAttribute(pugi::xml_node node, const std::string& attribute, int fallback
 std::string Cell::Text() const { return CellText(tc_, table_->document_->Names()); }
 
 void Cell::SetText(std::string_view text) {
-  SetCellText(tc_, text, table_->document_->Names());
-  table_->document_->MarkMainModified();
+  bool removed_fields = SetCellText(tc_, text, table_->document_->Names());
+  table_->document_->MarkMainModified(removed_fields);
 }
 
 void Cell::Select() {
@@ -154,15 +154,17 @@ std::pair<int, int> Table::Locate(pugi::xml_node tc) {
 
 void Table::InsertRowsAbove(pugi::xml_node tr, int count) {
   const WordNames& names = document_->Names();
-  pugi::xml_document scratch;
-  pugi::xml_node prototype = scratch.append_copy(tr);
+  // The first new row is emptied in place and the others are copied from it;
+  // copies within the document share the element names instead of
+  // duplicating them, which matters for tables of thousands of rows.
+  pugi::xml_node parent = tr.parent();
+  pugi::xml_node prototype = parent.insert_copy_before(tr, tr);
   ForEachWrapped(prototype, names.tc, names,
                  [&](pugi::xml_node tc) { MakeEmptyCell(tc, names, true); });
   StripUniqueMarks(prototype, names);
-  pugi::xml_node parent = tr.parent();
-  for (int i = 0; i < count; ++i) parent.insert_copy_before(prototype, tr);
+  for (int i = 1; i < count; ++i) parent.insert_copy_before(prototype, tr);
   Invalidate();
-  document_->MarkMainModified();
+  document_->MarkMainModified(false);
 }
 
 void Table::InsertColumnLeftOf(pugi::xml_node tc) {
@@ -207,7 +209,7 @@ void Table::InsertColumnLeftOf(pugi::xml_node tc) {
     MakeEmptyCell(added, names, false);
   }
   Invalidate();
-  document_->MarkMainModified();
+  document_->MarkMainModified(false);
 }
 
 }  // namespace vantrelle
