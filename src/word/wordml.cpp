@@ -301,7 +301,14 @@ bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& name
   pugi::xml_node keep;
   if (first_paragraph) {
     pugi::xml_node parent = first_paragraph.parent();
-    if (names.Is(parent, names.sdtContent) && parent.parent().parent() == tc) {
+    // A control bound to custom XML data would show its data again when the
+    // document is opened, so the text replaces such a control.
+    bool bound = false;
+    for (pugi::xml_node property : parent.parent().first_child().children()) {
+      const char* colon = std::strchr(property.name(), ':');
+      if (std::strcmp(colon ? colon + 1 : property.name(), "dataBinding") == 0) bound = true;
+    }
+    if (names.Is(parent, names.sdtContent) && parent.parent().parent() == tc && !bound) {
       container = parent;
       keep = parent.parent();
     }
