@@ -65,7 +65,7 @@ std::string Serialize(pugi::xml_document& xml, std::size_t size_hint) {
   StringWriter writer;
   writer.out.reserve(size_hint);
   xml.save(writer, "",
-           pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
+           pugi::format_raw | pugi::format_no_declaration,
            pugi::encoding_utf8);
   return std::move(writer.out);
 }

@@ -176,10 +176,12 @@ TEST_F(DocumentTest, VariablesAreCreatedInANewSettingsPart) {
   Document& doc = Open(path);
   EXPECT_EQ(doc.GetVariable("Region"), std::nullopt);
   doc.SetVariable("Region", "North\x01 & \"South\"");
+  doc.SetVariable("Lines", "a\tb\r\nc");
   doc.Save();
   doc.Close();
   Document& again = Open(path);
   EXPECT_EQ(again.GetVariable("REGION"), "North & \"South\"");
+  EXPECT_EQ(again.GetVariable("lines"), "a\tb\r\nc");
   auto parts = testing::ReadZip(path);
   EXPECT_NE(parts["[Content_Types].xml"].find("PartName=\"/word/settings.xml\""), std::string::npos);
   EXPECT_NE(parts["word/_rels/document.xml.rels"].find("Target=\"settings.xml\""),
