@@ -49,25 +49,30 @@ const char* LocalName(const char* qualified) {
   return colon ? colon + 1 : qualified;
 }
 
-struct StringWriter : pugi::xml_writer {
-  std::string out;
+// Collects the serialized text in pieces of a few megabytes, so a large part
+// is never copied into an ever larger buffer.
+struct PieceWriter : pugi::xml_writer {
+  static constexpr std::size_t kPieceBytes = 4u << 20;
+  std::vector<std::string> pieces;
   void write(const void* data, size_t size) override {
-    out.append(static_cast<const char*>(data), size);
+    if (pieces.empty() || pieces.back().size() + size > kPieceBytes) {
+      pieces.emplace_back();
+      pieces.back().reserve(std::max(kPieceBytes, size));
+    }
+    pieces.back().append(static_cast<const char*>(data), size);
   }
 };
 
-std::string Serialize(pugi::xml_document& xml, std::size_t size_hint) {
+std::vector<std::string> Serialize(pugi::xml_document& xml) {
   // The text is written as UTF-8 whatever the part was read in.
   for (pugi::xml_node node = xml.first_child(); node; node = node.next_sibling()) {
     if (node.type() != pugi::node_declaration) continue;
     if (pugi::xml_attribute encoding = node.attribute("encoding")) encoding = "UTF-8";
   }
-  StringWriter writer;
-  writer.out.reserve(size_hint);
-  xml.save(writer, "",
-           pugi::format_raw | pugi::format_no_declaration,
-           pugi::encoding_utf8);
-  return std::move(writer.out);
+  PieceWriter writer;
+  xml.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  if (writer.pieces.size() == 1) writer.pieces.back().shrink_to_fit();
+  return std::move(writer.pieces);
 }
 
 // Values of variables are attributes: the XML keeps TAB, CR and LF there,
@@ -103,7 +108,6 @@ std::unique_ptr<XmlPart> Document::LoadPart(const std::string& name) {
   auto part = std::make_unique<XmlPart>();
   part->name = name;
   std::string data = package_->ReadPart(name);
-  part->serialized_size = data.size();
   const unsigned flags = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration |
                          pugi::parse_doctype | pugi::parse_pi | pugi::parse_comments;
   pugi::xml_parse_result result =
@@ -404,9 +408,7 @@ void Document::Save() {
   for (auto& part : other_stories_) parts.push_back(part.get());
   for (XmlPart* part : parts) {
     if (!part || !part->modified) continue;
-    std::string data = Serialize(part->xml, part->serialized_size + part->serialized_size / 4);
-    part->serialized_size = data.size();
-    package_->ReplacePart(part->name, std::move(data));
+    package_->ReplacePart(part->name, Serialize(part->xml));
   }
   package_->Save();
   for (XmlPart* part : parts) {

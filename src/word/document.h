@@ -30,7 +30,6 @@ struct XmlPart {
   pugi::xml_document xml;
   WordNames names;
   bool modified = false;
-  std::size_t serialized_size = 0;  ///< size when last read or written
 };
 
 class Document {
