@@ -330,7 +330,23 @@ bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& name
     if (!first_new) first_new = paragraph;
     CopyChildToFront(first_paragraph, paragraph, names.pPr);
     pugi::xml_node run = paragraph.append_child(names.r.c_str());
-    CopyChildToFront(first_run, run, names.rPr);
+    if (first_run) {
+      CopyChildToFront(first_run, run, names.rPr);
+    } else {
+      // An empty cell's text takes the look of its paragraph mark, without
+      // the mark's own revision marks.
+      CopyChildToFront(first_paragraph.child(names.pPr.c_str()), run, names.rPr);
+      pugi::xml_node properties = run.child(names.rPr.c_str());
+      for (pugi::xml_node child = properties.first_child(); child;) {
+        pugi::xml_node next = child.next_sibling();
+        const char* colon = std::strchr(child.name(), ':');
+        std::string_view local = colon ? colon + 1 : child.name();
+        if (local == "ins" || local == "del" || local == "moveFrom" || local == "moveTo") {
+          properties.remove_child(child);
+        }
+        child = next;
+      }
+    }
     return run;
   };
   pugi::xml_node run = new_paragraph();

@@ -104,6 +104,19 @@ TEST_F(DocumentTest, WrittenTextKeepsTheCellsLookAndSurvivesSaving) {
   EXPECT_NE(xml.find("<w:shd w:val=\"clear\" w:fill=\"FF0000\"/>"), std::string::npos);
 }
 
+TEST_F(DocumentTest, TextWrittenIntoAnEmptyCellTakesItsParagraphMarksLook) {
+  auto path = MakeDocx(
+      "<w:tbl><w:tr><w:tc><w:p><w:pPr><w:jc w:val=\"center\"/><w:rPr><w:ins w:id=\"1\"/>"
+      "<w:i/></w:rPr></w:pPr></w:p></w:tc></w:tr></w:tbl>");
+  Document& doc = Open(path);
+  doc.TableItem(1).CellAt(1, 1).SetText("x");
+  doc.Save();
+  EXPECT_NE(MainXml(path).find("<w:p><w:pPr><w:jc w:val=\"center\"/><w:rPr><w:ins w:id=\"1\"/>"
+                               "<w:i/></w:rPr></w:pPr><w:r><w:rPr><w:i/></w:rPr><w:t>x</w:t>"),
+            std::string::npos)
+      << MainXml(path);
+}
+
 TEST_F(DocumentTest, UnsafeTextIsMadeSafe) {
   auto path = MakeDocx(kTable);
   Document& doc = Open(path);
