@@ -77,6 +77,11 @@ std::string MakeValidUtf8(std::string_view text) {
 
 namespace {
 
+const char* LocalName(const char* qualified) {
+  const char* colon = std::strchr(qualified, ':');
+  return colon ? colon + 1 : qualified;
+}
+
 bool IsSkippedSubtree(pugi::xml_node node, const WordNames&) {
   // Property elements hold tab stops, not tabs; text boxes are stories of
   // their own; field codes are not text; a fallback repeats its alternate.
@@ -304,9 +309,11 @@ bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& name
     // A control bound to custom XML data would show its data again when the
     // document is opened, so the text replaces such a control.
     bool bound = false;
-    for (pugi::xml_node property : parent.parent().first_child().children()) {
-      const char* colon = std::strchr(property.name(), ':');
-      if (std::strcmp(colon ? colon + 1 : property.name(), "dataBinding") == 0) bound = true;
+    for (pugi::xml_node child : parent.parent().children()) {
+      if (std::strcmp(LocalName(child.name()), "sdtPr") != 0) continue;
+      for (pugi::xml_node property : child.children()) {
+        if (std::strcmp(LocalName(property.name()), "dataBinding") == 0) bound = true;
+      }
     }
     if (names.Is(parent, names.sdtContent) && parent.parent().parent() == tc && !bound) {
       container = parent;
@@ -339,8 +346,7 @@ bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& name
       pugi::xml_node properties = run.child(names.rPr.c_str());
       for (pugi::xml_node child = properties.first_child(); child;) {
         pugi::xml_node next = child.next_sibling();
-        const char* colon = std::strchr(child.name(), ':');
-        std::string_view local = colon ? colon + 1 : child.name();
+        std::string_view local = LocalName(child.name());
         if (local == "ins" || local == "del" || local == "moveFrom" || local == "moveTo") {
           properties.remove_child(child);
         }

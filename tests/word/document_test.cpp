@@ -117,6 +117,30 @@ TEST_F(DocumentTest, TextWrittenIntoAnEmptyCellTakesItsParagraphMarksLook) {
       << MainXml(path);
 }
 
+TEST_F(DocumentTest, TextStaysInACellsContentControlUnlessItIsBoundToData) {
+  auto control = [](const std::string& properties) {
+    return "<w:tc><w:sdt><w:sdtPr>" + properties +
+           "</w:sdtPr><w:sdtContent><w:p><w:r><w:t>old</w:t></w:r></w:p></w:sdtContent>"
+           "</w:sdt></w:tc>";
+  };
+  auto path = MakeDocx("<w:tbl><w:tr>" + control("<w:tag w:val=\"a\"/>") +
+                       control("<w:dataBinding w:xpath=\"/x\"/>") + "</w:tr></w:tbl>");
+  Document& doc = Open(path);
+  doc.TableItem(1).CellAt(1, 1).SetText("one\rtwo");
+  doc.TableItem(1).CellAt(1, 2).SetText("three\rfour");
+  EXPECT_EQ(doc.TableItem(1).CellAt(1, 2).Text(), "three\rfour\r\a");
+  doc.Save();
+  std::string xml = MainXml(path);
+  EXPECT_NE(xml.find("<w:tc><w:sdt><w:sdtPr><w:tag w:val=\"a\"/></w:sdtPr><w:sdtContent><w:p><w:r>"
+                     "<w:t>one</w:t></w:r></w:p><w:p><w:r><w:t>two</w:t></w:r></w:p>"
+                     "</w:sdtContent></w:sdt></w:tc>"),
+            std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("<w:tc><w:p><w:r><w:t>three</w:t></w:r></w:p><w:p><w:r><w:t>four</w:t>"),
+            std::string::npos)
+      << xml;
+}
+
 TEST_F(DocumentTest, UnsafeTextIsMadeSafe) {
   auto path = MakeDocx(kTable);
   Document& doc = Open(path);
@@ -169,6 +193,38 @@ TEST_F(DocumentTest, InsertedColumnIsEmptyLeftOfTheSelectionAndInTheGrid) {
     ++grid_columns;
   }
   EXPECT_EQ(grid_columns, 4u);
+}
+
+TEST_F(DocumentTest, RepeatedColumnInsertionsGrowLeftOfThePatternColumn) {
+  // The growth of a transposed fill: three columns before pattern column 2,
+  // then every row of the new columns gets the pattern column's text.
+  auto path = MakeDocx(kTable);
+  Document& doc = Open(path);
+  doc.TableItem(1).CellAt(1, 2).Select();
+  for (int i = 0; i < 3; ++i) word_.GetSelection().InsertColumns();
+  ASSERT_EQ(doc.TableItem(1).ColumnCount(), 5);
+  for (int m = 2; m <= 5; ++m) {
+    for (int k = 1; k <= doc.TableItem(1).RowCount(); ++k) {
+      doc.TableItem(1).CellAt(k, m).SetText(doc.TableItem(1).CellAt(k, 5).Text());
+    }
+  }
+  for (int m = 2; m <= 5; ++m) {
+    EXPECT_EQ(doc.TableItem(1).CellAt(1, m).Text(), "H2\r\a");
+    EXPECT_EQ(doc.TableItem(1).CellAt(2, m).Text(), "P2\r\a");
+  }
+  EXPECT_EQ(doc.TableItem(1).CellAt(2, 1).Text(), "#,##0\r\a");
+}
+
+TEST_F(DocumentTest, QuitClosesDocumentsWithoutSaving) {
+  auto path = MakeDocx(kTable);
+  std::string before = MainXml(path);
+  Document& doc = Open(path);
+  doc.TableItem(1).CellAt(1, 1).SetText("unsaved");
+  doc.TableItem(1).CellAt(1, 1).Select();
+  word_.Quit();
+  EXPECT_EQ(MainXml(path), before);
+  EXPECT_EQ(ErrorOf([&] { word_.GetSelection().InsertRows(1); }),
+            "Cannot insert rows: the selection is not in a table.");
 }
 
 TEST_F(DocumentTest, SelectionOutsideATableOrBadCountIsAnError) {
