@@ -10,6 +10,8 @@ namespace vantrelle {
 
 namespace {
 
+constexpr int kMaxDepth = 2000;
+
 constexpr const char* kRelationshipsNamespace =
     "http://schemas.openxmlformats.org/package/2006/relationships";
 constexpr const char* kSettingsType =
@@ -122,6 +124,25 @@ std::unique_ptr<XmlPart> Document::LoadPart(const std::string& name) {
                   " holds a document type declaration (DOCTYPE), which Office Open XML does "
                   "not allow; the document is refused so that no entity it declares is read.");
     }
+  }
+  // The engine walks elements recursively; real documents nest a few dozen
+  // levels deep, so a part nested absurdly deep is refused, not followed.
+  int depth = 0;
+  for (pugi::xml_node node = part->xml.first_child(); node;) {
+    if (node.first_child()) {
+      node = node.first_child();
+      if (++depth > kMaxDepth) {
+        throw Error("The part \"" + name + "\" of " + Quoted(Path()) +
+                    " nests its elements more than " + std::to_string(kMaxDepth) +
+                    " levels deep.");
+      }
+      continue;
+    }
+    while (node && !node.next_sibling()) {
+      node = node.parent();
+      --depth;
+    }
+    if (node) node = node.next_sibling();
   }
   part->names = WordNames(WordNames::PrefixOf(part->xml.document_element()));
   return part;

@@ -30,11 +30,14 @@ void ForEachWrapped(pugi::xml_node parent, const std::string& name, const WordNa
   }
 }
 
-bool IsCovered(pugi::xml_node tc, const WordNames& names) {
-  pugi::xml_node merge = tc.child(names.tcPr.c_str()).child(names.vMerge.c_str());
+bool IsContinuation(pugi::xml_node merge, const WordNames& names) {
   if (!merge) return false;
   std::string_view value = merge.attribute(names.a_val.c_str()).value();
   return value != "restart";
+}
+
+bool IsCovered(pugi::xml_node tc, const WordNames& names) {
+  return IsContinuation(tc.child(names.tcPr.c_str()).child(names.vMerge.c_str()), names);
 }
 
 bool LocalNameIs(const char* qualified, const char* local) {
@@ -107,6 +110,9 @@ void Table::EnsureIndex() {
     rows_.push_back(tr);
     row_start_.push_back(cells_.size());
     ForEachWrapped(tr, names.tc, names, [&](pugi::xml_node tc) {
+      // An old-style horizontal merge joins a cell to the one before it: the
+      // two are one cell.
+      if (IsContinuation(tc.child(names.tcPr.c_str()).child(names.hMerge.c_str()), names)) return;
       cells_.push_back(Cell(this, tc, IsCovered(tc, names)));
     });
     column_count_ = std::max(column_count_, static_cast<int>(cells_.size() - row_start_.back()));

@@ -13,7 +13,7 @@ WordNames::WordNames(std::string prefix_in) : prefix(std::move(prefix_in)) {
   sdt = q + "sdt", sdtContent = q + "sdtContent", customXml = q + "customXml";
   smartTag = q + "smartTag", hyperlink = q + "hyperlink", ins = q + "ins", del = q + "del";
   moveTo = q + "moveTo", fldSimple = q + "fldSimple", fldChar = q + "fldChar";
-  instrText = q + "instrText", vMerge = q + "vMerge", gridSpan = q + "gridSpan";
+  instrText = q + "instrText", vMerge = q + "vMerge", hMerge = q + "hMerge", gridSpan = q + "gridSpan";
   gridBefore = q + "gridBefore", tblGrid = q + "tblGrid", gridCol = q + "gridCol";
   txbxContent = q + "txbxContent", noBreakHyphen = q + "noBreakHyphen";
   softHyphen = q + "softHyphen", bookmarkStart = q + "bookmarkStart";

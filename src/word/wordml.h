@@ -30,7 +30,7 @@ struct WordNames {
   std::string prefix;  ///< "" for the default namespace, else "w" etc.
   std::string body, tbl, tr, tc, p, r, t, tab, br, cr, sym, pPr, rPr, tcPr, trPr, sdt,
       sdtContent, customXml, smartTag, hyperlink, ins, del, moveTo, fldSimple, fldChar, instrText,
-      vMerge, gridSpan, gridBefore, tblGrid, gridCol, txbxContent, noBreakHyphen, softHyphen,
+      vMerge, hMerge, gridSpan, gridBefore, tblGrid, gridCol, txbxContent, noBreakHyphen, softHyphen,
       bookmarkStart, bookmarkEnd, docVars, docVar, settings;
   std::string a_val, a_name, a_type, a_fldCharType, a_instr, a_fldLock;
 

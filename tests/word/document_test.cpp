@@ -74,13 +74,15 @@ TEST_F(DocumentTest, TablesAreTopLevelOnesInDocumentOrderIncludingContentControl
 TEST_F(DocumentTest, MissingAndMergedCellsDoNotExist) {
   auto path = MakeDocx("<w:tbl><w:tr>" + Tc("a", "<w:vMerge w:val=\"restart\"/>") + Tc("b") +
                        Tc("c") + "</w:tr><w:tr>" + Tc("", "<w:vMerge/>") + Tc("e") +
-                       "</w:tr></w:tbl>");
+                       "</w:tr><w:tr>" + Tc("f", "<w:hMerge w:val=\"restart\"/>") +
+                       Tc("", "<w:hMerge/>") + Tc("g") + "</w:tr></w:tbl>");
   Document& doc = Open(path);
   Table& table = doc.TableItem(1);
-  EXPECT_EQ(table.RowCount(), 2);
+  EXPECT_EQ(table.RowCount(), 3);
   EXPECT_EQ(table.ColumnCount(), 3);
   EXPECT_EQ(table.CellAt(2, 2).Text(), "e\r\a");
-  for (auto [r, c] : {std::pair{2, 1}, {2, 3}, {3, 1}, {0, 1}, {1, 0}, {1, 4}}) {
+  EXPECT_EQ(table.CellAt(3, 2).Text(), "g\r\a") << "horizontally merged cells are one";
+  for (auto [r, c] : {std::pair{2, 1}, {2, 3}, {3, 3}, {4, 1}, {0, 1}, {1, 0}, {1, 4}}) {
     EXPECT_EQ(ErrorOf([&, r = r, c = c] { table.CellAt(r, c); }), kNoSuchMember) << r << "," << c;
   }
 }
@@ -421,6 +423,13 @@ TEST_F(BadInputTest, MalformedOrDoctypeXml) {
                             "\"file:///etc/passwd\">]><w:document " +
                                 std::string(testing::kW) + "><w:body>&e;</w:body></w:document>"}});
   ExpectRefused(path, "document type declaration (DOCTYPE)");
+}
+
+TEST_F(BadInputTest, AbsurdlyDeepNestingIsRefused) {
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<w:sdt><w:sdtContent>";
+  for (int i = 0; i < 100000; ++i) deep += "</w:sdtContent></w:sdt>";
+  ExpectRefused(MakeDocx(deep, {}, "deep.docx"), "nests its elements more than 2000 levels deep");
 }
 
 TEST_F(BadInputTest, PartInflatingBeyondTheLimitIsAZipBomb) {
