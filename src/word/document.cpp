@@ -10,6 +10,8 @@ namespace vantrelle {
 
 namespace {
 
+constexpr int kMaxDepth = 2000;
+
 constexpr const char* kRelationshipsNamespace =
     "http://schemas.openxmlformats.org/package/2006/relationships";
 constexpr const char* kSettingsType =
@@ -49,24 +51,30 @@ const char* LocalName(const char* qualified) {
   return colon ? colon + 1 : qualified;
 }
 
-struct StringWriter : pugi::xml_writer {
-  std::string out;
+// Collects the serialized text in pieces of a few megabytes, so a large part
+// is never copied into an ever larger buffer.
+struct PieceWriter : pugi::xml_writer {
+  static constexpr std::size_t kPieceBytes = 4u << 20;
+  std::vector<std::string> pieces;
   void write(const void* data, size_t size) override {
-    out.append(static_cast<const char*>(data), size);
+    if (pieces.empty() || pieces.back().size() + size > kPieceBytes) {
+      pieces.emplace_back();
+      pieces.back().reserve(std::max(kPieceBytes, size));
+    }
+    pieces.back().append(static_cast<const char*>(data), size);
   }
 };
 
-std::string Serialize(pugi::xml_document& xml) {
+std::vector<std::string> Serialize(pugi::xml_document& xml) {
   // The text is written as UTF-8 whatever the part was read in.
   for (pugi::xml_node node = xml.first_child(); node; node = node.next_sibling()) {
     if (node.type() != pugi::node_declaration) continue;
     if (pugi::xml_attribute encoding = node.attribute("encoding")) encoding = "UTF-8";
   }
-  StringWriter writer;
-  xml.save(writer, "",
-           pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
-           pugi::encoding_utf8);
-  return std::move(writer.out);
+  PieceWriter writer;
+  xml.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  if (writer.pieces.size() == 1) writer.pieces.back().shrink_to_fit();
+  return std::move(writer.pieces);
 }
 
 // Values of variables are attributes: the XML keeps TAB, CR and LF there,
@@ -90,6 +98,10 @@ Document::Document(Application* application, const std::filesystem::path& path,
   FindParts();
   FixTemplateContentType(path);
   IndexTables();
+  // Fields are listed while the document is small; cell writes and row
+  // insertions never add fields, so the list usually stays valid.
+  fields_ = FindFields(main_->xml.document_element().child(Names().body.c_str()), Names());
+  fields_stale_ = false;
 }
 
 Document::~Document() = default;
@@ -112,6 +124,25 @@ std::unique_ptr<XmlPart> Document::LoadPart(const std::string& name) {
                   " holds a document type declaration (DOCTYPE), which Office Open XML does "
                   "not allow; the document is refused so that no entity it declares is read.");
     }
+  }
+  // The engine walks elements recursively; real documents nest a few dozen
+  // levels deep, so a part nested absurdly deep is refused, not followed.
+  int depth = 0;
+  for (pugi::xml_node node = part->xml.first_child(); node;) {
+    if (node.first_child()) {
+      node = node.first_child();
+      if (++depth > kMaxDepth) {
+        throw Error("The part \"" + name + "\" of " + Quoted(Path()) +
+                    " nests its elements more than " + std::to_string(kMaxDepth) +
+                    " levels deep.");
+      }
+      continue;
+    }
+    while (node && !node.next_sibling()) {
+      node = node.parent();
+      --depth;
+    }
+    if (node) node = node.next_sibling();
   }
   part->names = WordNames(WordNames::PrefixOf(part->xml.document_element()));
   return part;
@@ -397,7 +428,8 @@ void Document::Save() {
                                  settings_.get()};
   for (auto& part : other_stories_) parts.push_back(part.get());
   for (XmlPart* part : parts) {
-    if (part && part->modified) package_->ReplacePart(part->name, Serialize(part->xml));
+    if (!part || !part->modified) continue;
+    package_->ReplacePart(part->name, Serialize(part->xml));
   }
   package_->Save();
   for (XmlPart* part : parts) {

@@ -80,7 +80,11 @@ class Document {
   XmlPart& Settings();
   FieldContext MakeFieldContext() const;
   void RefreshOtherStories();
-  void MarkMainModified() { main_->modified = true; fields_stale_ = true; }
+  /// Records a change of the main text; \a fields_changed when fields went.
+  void MarkMainModified(bool fields_changed) {
+    main_->modified = true;
+    if (fields_changed) fields_stale_ = true;
+  }
   const WordNames& Names() const { return main_->names; }
 
   Application* application_;

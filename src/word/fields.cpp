@@ -217,6 +217,12 @@ std::vector<FieldSpan> FindFields(pugi::xml_node story, const WordNames& names) 
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
       if (child.type() != pugi::node_element) continue;
       const char* name = child.name();
+      // Property containers hold no fields and are a large share of the
+      // elements of a big table.
+      const char* local = std::strchr(name, ':');
+      local = local ? local + 1 : name;
+      std::size_t length = std::strlen(local);
+      if (length > 2 && local[length - 2] == 'P' && local[length - 1] == 'r') continue;
       if (names.Is(child, names.fldChar)) {
         std::string_view type = child.attribute(names.a_fldCharType.c_str()).value();
         if (type == "begin") {
@@ -254,8 +260,7 @@ std::vector<FieldSpan> FindFields(pugi::xml_node story, const WordNames& names) 
         complete.push_back(true);
       }
       // A fallback repeats the content of its alternate.
-      const char* colon = std::strchr(name, ':');
-      if (colon && std::strcmp(colon + 1, "Fallback") == 0) continue;
+      if (std::strcmp(local, "Fallback") == 0) continue;
       self(self, child);
     }
   };
@@ -288,15 +293,6 @@ std::optional<std::string> ComputeFieldResult(const FieldCode& code, const Field
 }
 
 namespace {
-
-bool HoldsFields(pugi::xml_node node, const WordNames& names) {
-  if (node.type() != pugi::node_element) return false;
-  if (names.Is(node, names.fldChar) || names.Is(node, names.fldSimple)) return true;
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (HoldsFields(child, names)) return true;
-  }
-  return false;
-}
 
 pugi::xml_node FirstRunWithProperties(pugi::xml_node from, pugi::xml_node until,
                                       const WordNames& names) {

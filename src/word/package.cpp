@@ -145,7 +145,9 @@ bool Package::HasPart(std::string_view name) const {
 std::string Package::ReadPart(std::string_view name) const {
   std::string entry = EntryName(name);
   if (auto it = changed_.find(entry.empty() ? std::string(name) : entry); it != changed_.end()) {
-    return it->second;
+    std::string data;
+    for (const std::string& piece : it->second) data += piece;
+    return data;
   }
   if (entry.empty()) {
     throw Error("Cannot read " + Quoted(path_) + ": the package has no part \"" +
@@ -184,8 +186,14 @@ std::string Package::ReadPart(std::string_view name) const {
 }
 
 void Package::ReplacePart(std::string_view name, std::string data) {
+  std::vector<std::string> pieces;
+  pieces.push_back(std::move(data));
+  ReplacePart(name, std::move(pieces));
+}
+
+void Package::ReplacePart(std::string_view name, std::vector<std::string> pieces) {
   std::string entry = EntryName(name);
-  changed_[entry.empty() ? std::string(name) : entry] = std::move(data);
+  changed_[entry.empty() ? std::string(name) : entry] = std::move(pieces);
 }
 
 void Package::Save() {
@@ -201,28 +209,42 @@ void Package::Save() {
     throw Error("Cannot save " + Quoted(path_) + ": the file is read-only.");
   }
   if (changed_.empty()) return;
-  for (auto& [name, data] : changed_) {
-    zip_source_t* source = zip_source_buffer(archive_, data.data(), data.size(), 0);
+  for (auto& [name, pieces] : changed_) {
+    std::vector<zip_buffer_fragment_t> fragments;
+    std::size_t size = 0;
+    for (std::string& piece : pieces) {
+      if (piece.empty()) continue;
+      fragments.push_back({reinterpret_cast<zip_uint8_t*>(piece.data()), piece.size()});
+      size += piece.size();
+    }
+    // Large parts (a filled table of thousands of rows) are deflated fast.
+    // libzip keeps an entry's original compression level when its method
+    // stays the same, so such a part is written as a new entry.
+    const bool fast = size > (4u << 20);
+    zip_int64_t existing = zip_name_locate(archive_, name.c_str(), 0);
+    if (fast && existing >= 0) zip_delete(archive_, static_cast<zip_uint64_t>(existing));
+    zip_source_t* source = zip_source_buffer_fragment(archive_, fragments.data(), fragments.size(), 0);
     zip_int64_t index = source ? zip_file_add(archive_, name.c_str(), source,
                                               ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
                                : -1;
     if (index < 0) {
       if (source) zip_source_free(source);
-      throw Error("Cannot save " + Quoted(path_) + ": " + zip_strerror(archive_) + ".");
+      std::string reason = zip_strerror(archive_);
+      zip_unchange_all(archive_);
+      throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
     }
-    // Large parts (a filled table of thousands of rows) are deflated fast;
-    // small ones as usual.
-    zip_uint32_t level = data.size() > (4u << 20) ? 1 : 6;
-    zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, level);
+    zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
+                             fast ? 1 : 6);
   }
   // libzip writes the whole archive to a temporary file beside the document
   // and renames it over the document only when everything was written.
   if (zip_close(archive_) != 0) {
     std::string reason = zip_strerror(archive_);
+    zip_unchange_all(archive_);
     throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
   }
   archive_ = nullptr;
-  std::map<std::string, std::string> changed;
+  std::map<std::string, std::vector<std::string>> changed;
   changed.swap(changed_);
   try {
     OpenArchive();

@@ -45,6 +45,9 @@ class Package {
   std::string ReadPart(std::string_view name) const;
   /// Replaces (or adds) part \a name with \a data on the next Save.
   void ReplacePart(std::string_view name, std::string data);
+  /// The same with the new bytes given as consecutive pieces, as a large
+  /// part is serialized, so they need not be copied into one buffer.
+  void ReplacePart(std::string_view name, std::vector<std::string> pieces);
   /// Writes the package atomically to Path(). Throws Error with the file
   /// system's reason; the document on disk is then unchanged.
   void Save();
@@ -59,7 +62,8 @@ class Package {
   zip* archive_ = nullptr;
   // Entry names as stored, keyed by lower-case name (OPC names ignore case).
   std::map<std::string, std::string> names_;
-  std::map<std::string, std::string> changed_;  // stored name -> new bytes
+  // Stored name -> new bytes, in pieces.
+  std::map<std::string, std::vector<std::string>> changed_;
 };
 
 /// Resolves a relationship target against the folder of the part that holds

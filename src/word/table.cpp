@@ -30,11 +30,14 @@ void ForEachWrapped(pugi::xml_node parent, const std::string& name, const WordNa
   }
 }
 
-bool IsCovered(pugi::xml_node tc, const WordNames& names) {
-  pugi::xml_node merge = tc.child(names.tcPr.c_str()).child(names.vMerge.c_str());
+bool IsContinuation(pugi::xml_node merge, const WordNames& names) {
   if (!merge) return false;
   std::string_view value = merge.attribute(names.a_val.c_str()).value();
   return value != "restart";
+}
+
+bool IsCovered(pugi::xml_node tc, const WordNames& names) {
+  return IsContinuation(tc.child(names.tcPr.c_str()).child(names.vMerge.c_str()), names);
 }
 
 bool LocalNameIs(const char* qualified, const char* local) {
@@ -85,8 +88,8 @@ int IntAttribute(pugi::xml_node node, const std::string& attribute, int fallback
 std::string Cell::Text() const { return CellText(tc_, table_->document_->Names()); }
 
 void Cell::SetText(std::string_view text) {
-  SetCellText(tc_, text, table_->document_->Names());
-  table_->document_->MarkMainModified();
+  bool removed_fields = SetCellText(tc_, text, table_->document_->Names());
+  table_->document_->MarkMainModified(removed_fields);
 }
 
 void Cell::Select() {
@@ -107,6 +110,9 @@ void Table::EnsureIndex() {
     rows_.push_back(tr);
     row_start_.push_back(cells_.size());
     ForEachWrapped(tr, names.tc, names, [&](pugi::xml_node tc) {
+      // An old-style horizontal merge joins a cell to the one before it: the
+      // two are one cell.
+      if (IsContinuation(tc.child(names.tcPr.c_str()).child(names.hMerge.c_str()), names)) return;
       cells_.push_back(Cell(this, tc, IsCovered(tc, names)));
     });
     column_count_ = std::max(column_count_, static_cast<int>(cells_.size() - row_start_.back()));
@@ -154,15 +160,17 @@ std::pair<int, int> Table::Locate(pugi::xml_node tc) {
 
 void Table::InsertRowsAbove(pugi::xml_node tr, int count) {
   const WordNames& names = document_->Names();
-  pugi::xml_document scratch;
-  pugi::xml_node prototype = scratch.append_copy(tr);
+  // The first new row is emptied in place and the others are copied from it;
+  // copies within the document share the element names instead of
+  // duplicating them, which matters for tables of thousands of rows.
+  pugi::xml_node parent = tr.parent();
+  pugi::xml_node prototype = parent.insert_copy_before(tr, tr);
   ForEachWrapped(prototype, names.tc, names,
                  [&](pugi::xml_node tc) { MakeEmptyCell(tc, names, true); });
   StripUniqueMarks(prototype, names);
-  pugi::xml_node parent = tr.parent();
-  for (int i = 0; i < count; ++i) parent.insert_copy_before(prototype, tr);
+  for (int i = 1; i < count; ++i) parent.insert_copy_before(prototype, tr);
   Invalidate();
-  document_->MarkMainModified();
+  document_->MarkMainModified(false);
 }
 
 void Table::InsertColumnLeftOf(pugi::xml_node tc) {
@@ -207,7 +215,7 @@ void Table::InsertColumnLeftOf(pugi::xml_node tc) {
     MakeEmptyCell(added, names, false);
   }
   Invalidate();
-  document_->MarkMainModified();
+  document_->MarkMainModified(false);
 }
 
 }  // namespace vantrelle

@@ -13,7 +13,7 @@ WordNames::WordNames(std::string prefix_in) : prefix(std::move(prefix_in)) {
   sdt = q + "sdt", sdtContent = q + "sdtContent", customXml = q + "customXml";
   smartTag = q + "smartTag", hyperlink = q + "hyperlink", ins = q + "ins", del = q + "del";
   moveTo = q + "moveTo", fldSimple = q + "fldSimple", fldChar = q + "fldChar";
-  instrText = q + "instrText", vMerge = q + "vMerge", gridSpan = q + "gridSpan";
+  instrText = q + "instrText", vMerge = q + "vMerge", hMerge = q + "hMerge", gridSpan = q + "gridSpan";
   gridBefore = q + "gridBefore", tblGrid = q + "tblGrid", gridCol = q + "gridCol";
   txbxContent = q + "txbxContent", noBreakHyphen = q + "noBreakHyphen";
   softHyphen = q + "softHyphen", bookmarkStart = q + "bookmarkStart";
@@ -77,16 +77,21 @@ std::string MakeValidUtf8(std::string_view text) {
 
 namespace {
 
-bool IsSkippedSubtree(pugi::xml_node node, const WordNames& names) {
+const char* LocalName(const char* qualified) {
+  const char* colon = std::strchr(qualified, ':');
+  return colon ? colon + 1 : qualified;
+}
+
+bool IsSkippedSubtree(pugi::xml_node node, const WordNames&) {
   // Property elements hold tab stops, not tabs; text boxes are stories of
-  // their own; a fallback repeats its alternate's content.
+  // their own; field codes are not text; a fallback repeats its alternate.
   const char* name = node.name();
-  if (names.Is(node, names.pPr) || names.Is(node, names.rPr) || names.Is(node, names.tcPr) ||
-      names.Is(node, names.txbxContent) || names.Is(node, names.instrText)) {
-    return true;
-  }
   const char* colon = std::strchr(name, ':');
-  return colon && std::strcmp(colon + 1, "Fallback") == 0;
+  const char* local = colon ? colon + 1 : name;
+  std::size_t length = std::strlen(local);
+  if (length > 2 && local[length - 2] == 'P' && local[length - 1] == 'r') return true;
+  return std::strcmp(local, "txbxContent") == 0 || std::strcmp(local, "instrText") == 0 ||
+         std::strcmp(local, "Fallback") == 0;
 }
 
 void CollectRunText(pugi::xml_node node, std::string& out, const WordNames& names) {
@@ -180,11 +185,16 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
+// Leading and trailing blanks survive only when the text says so.
+bool NeedsPreserve(std::string_view text) {
+  return !text.empty() && (text.front() == ' ' || text.back() == ' ');
+}
+
 void AppendText(pugi::xml_node run, std::string_view text, const WordNames& names) {
   if (text.empty()) return;
   pugi::xml_node t = run.append_child(names.t.c_str());
-  t.append_attribute("xml:space") = "preserve";
-  t.append_child(pugi::node_pcdata).set_value(std::string(text).c_str());
+  if (NeedsPreserve(text)) t.append_attribute("xml:space") = "preserve";
+  t.append_child(pugi::node_pcdata).set_value(text.data(), text.size());
 }
 
 // Rewrites the text of a cell that holds one paragraph with one plain run in
@@ -218,17 +228,28 @@ bool TrySetSimpleCellText(pugi::xml_node tc, std::string_view text, const WordNa
     AppendText(run, text, names);
     return true;
   }
-  if (!t.attribute("xml:space")) t.append_attribute("xml:space") = "preserve";
+  if (NeedsPreserve(text) && !t.attribute("xml:space")) {
+    t.append_attribute("xml:space") = "preserve";
+  }
   pugi::xml_node data = t.first_child();
   if (!data || data.type() != pugi::node_pcdata || data.next_sibling()) {
     t.remove_children();
     data = t.append_child(pugi::node_pcdata);
   }
-  data.set_value(std::string(text).c_str());
+  data.set_value(text.data(), text.size());
   return true;
 }
 
 }  // namespace
+
+bool HoldsFields(pugi::xml_node node, const WordNames& names) {
+  if (node.type() != pugi::node_element) return false;
+  if (names.Is(node, names.fldChar) || names.Is(node, names.fldSimple)) return true;
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (HoldsFields(child, names)) return true;
+  }
+  return false;
+}
 
 std::string CellText(pugi::xml_node tc, const WordNames& names) {
   std::string out;
@@ -266,7 +287,7 @@ void AppendRunText(pugi::xml_node run, std::string_view text, const WordNames& n
   }
 }
 
-void SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& names) {
+bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& names) {
   // Text read from a cell ends with the end-of-cell mark; writing it back must
   // not add an empty paragraph.
   if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\a") text.remove_suffix(2);
@@ -275,7 +296,7 @@ void SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& name
     safe = MakeValidUtf8(text);
     text = safe;
   }
-  if (!HasControlCharacters(text) && TrySetSimpleCellText(tc, text, names)) return;
+  if (!HasControlCharacters(text) && TrySetSimpleCellText(tc, text, names)) return false;
 
   pugi::xml_node first_paragraph = FirstParagraph(tc, names);
   pugi::xml_node first_run = first_paragraph ? FirstRun(first_paragraph, names) : pugi::xml_node();
@@ -285,7 +306,16 @@ void SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& name
   pugi::xml_node keep;
   if (first_paragraph) {
     pugi::xml_node parent = first_paragraph.parent();
-    if (names.Is(parent, names.sdtContent) && parent.parent().parent() == tc) {
+    // A control bound to custom XML data would show its data again when the
+    // document is opened, so the text replaces such a control.
+    bool bound = false;
+    for (pugi::xml_node child : parent.parent().children()) {
+      if (std::strcmp(LocalName(child.name()), "sdtPr") != 0) continue;
+      for (pugi::xml_node property : child.children()) {
+        if (std::strcmp(LocalName(property.name()), "dataBinding") == 0) bound = true;
+      }
+    }
+    if (names.Is(parent, names.sdtContent) && parent.parent().parent() == tc && !bound) {
       container = parent;
       keep = parent.parent();
     }
@@ -307,7 +337,22 @@ void SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& name
     if (!first_new) first_new = paragraph;
     CopyChildToFront(first_paragraph, paragraph, names.pPr);
     pugi::xml_node run = paragraph.append_child(names.r.c_str());
-    CopyChildToFront(first_run, run, names.rPr);
+    if (first_run) {
+      CopyChildToFront(first_run, run, names.rPr);
+    } else {
+      // An empty cell's text takes the look of its paragraph mark, without
+      // the mark's own revision marks.
+      CopyChildToFront(first_paragraph.child(names.pPr.c_str()), run, names.rPr);
+      pugi::xml_node properties = run.child(names.rPr.c_str());
+      for (pugi::xml_node child = properties.first_child(); child;) {
+        pugi::xml_node next = child.next_sibling();
+        std::string_view local = LocalName(child.name());
+        if (local == "ins" || local == "del" || local == "moveFrom" || local == "moveTo") {
+          properties.remove_child(child);
+        }
+        child = next;
+      }
+    }
     return run;
   };
   pugi::xml_node run = new_paragraph();
@@ -321,10 +366,13 @@ void SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& name
   }
   // Bookmarks in the cell survive the rewrite, at its start.
   pugi::xml_node anchor = first_new.child(names.pPr.c_str());
+  bool removed_fields = false;
   for (pugi::xml_node node : old) {
     CopyBookmarks(node, first_new, anchor, names);
+    removed_fields = removed_fields || HoldsFields(node, names);
     node.parent().remove_child(node);
   }
+  return removed_fields;
 }
 
 }  // namespace vantrelle

@@ -6,6 +6,7 @@
 
 #include <pugixml.hpp>
 
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -29,12 +30,12 @@ struct WordNames {
   std::string prefix;  ///< "" for the default namespace, else "w" etc.
   std::string body, tbl, tr, tc, p, r, t, tab, br, cr, sym, pPr, rPr, tcPr, trPr, sdt,
       sdtContent, customXml, smartTag, hyperlink, ins, del, moveTo, fldSimple, fldChar, instrText,
-      vMerge, gridSpan, gridBefore, tblGrid, gridCol, txbxContent, noBreakHyphen, softHyphen,
+      vMerge, hMerge, gridSpan, gridBefore, tblGrid, gridCol, txbxContent, noBreakHyphen, softHyphen,
       bookmarkStart, bookmarkEnd, docVars, docVar, settings;
   std::string a_val, a_name, a_type, a_fldCharType, a_instr, a_fldLock;
 
   bool Is(pugi::xml_node node, const std::string& name) const {
-    return name == node.name();
+    return std::strcmp(node.name(), name.c_str()) == 0;
   }
 };
 
@@ -51,11 +52,15 @@ std::string CellText(pugi::xml_node tc, const WordNames& names);
 /// paragraph's properties and the first run's character properties. CR (or
 /// CR LF) starts a paragraph, LF and VT break the line, TAB is a tab; other
 /// control characters are dropped. A trailing end-of-cell mark is ignored.
-void SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& names);
+/// Returns true when the old content held fields.
+bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& names);
 
 /// Appends \a text to \a run as text, tab and break elements. Every line
 /// ending becomes a line break (a run cannot hold a paragraph end).
 void AppendRunText(pugi::xml_node run, std::string_view text, const WordNames& names);
+
+/// True when \a node is or holds a field mark or a simple field.
+bool HoldsFields(pugi::xml_node node, const WordNames& names);
 
 /// Copies \a from's first child named \a name into the front of \a to, if any.
 void CopyChildToFront(pugi::xml_node from, pugi::xml_node to, const std::string& name);

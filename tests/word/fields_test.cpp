@@ -1,0 +1,104 @@
+#include "word/fields.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrelle {
+namespace {
+
+TEST(FieldCodeTest, SplitsTypeArgumentAndSwitches) {
+  FieldCode code = ParseFieldCode("  docvariable  \"My \\\"Var\\\"\" \\* Upper \\* MERGEFORMAT ");
+  EXPECT_EQ(code.type, "DOCVARIABLE");
+  EXPECT_EQ(code.argument, "My \"Var\"");
+  EXPECT_EQ(code.format_switches, (std::vector<std::string>{"Upper", "MERGEFORMAT"}));
+  EXPECT_FALSE(code.date_picture);
+
+  code = ParseFieldCode("DATE \\@ \"dddd, d MMMM yyyy\" \\* CHARFORMAT");
+  EXPECT_EQ(code.type, "DATE");
+  EXPECT_EQ(code.argument, "");
+  EXPECT_EQ(code.date_picture, "dddd, d MMMM yyyy");
+  EXPECT_EQ(code.format_switches, std::vector<std::string>{"CHARFORMAT"});
+
+  code = ParseFieldCode("TIME \\@ HH:mm");
+  EXPECT_EQ(code.date_picture, "HH:mm");
+}
+
+TEST(FieldCodeTest, FormatSwitchesChangeCase) {
+  EXPECT_EQ(ApplyFormatSwitches("north west", {"Upper"}), "NORTH WEST");
+  EXPECT_EQ(ApplyFormatSwitches("North WEST", {"lower"}), "north west");
+  EXPECT_EQ(ApplyFormatSwitches("  north west", {"FirstCap"}), "  North west");
+  EXPECT_EQ(ApplyFormatSwitches("north west-side", {"Caps"}), "North West-side");
+  EXPECT_EQ(ApplyFormatSwitches("keep", {"MERGEFORMAT", "CHARFORMAT", "Roman"}), "keep");
+}
+
+struct PictureCase {
+  const char* picture;
+  const char* expected;
+};
+
+class DatePictureTest : public ::testing::TestWithParam<PictureCase> {};
+
+TEST_P(DatePictureTest, FormatsTheTime) {
+  std::tm time{};
+  time.tm_year = 2026 - 1900;
+  time.tm_mon = 2;    // March
+  time.tm_mday = 7;
+  time.tm_wday = 6;   // Saturday
+  time.tm_hour = 14;
+  time.tm_min = 5;
+  time.tm_sec = 9;
+  EXPECT_EQ(FormatDatePicture(time, GetParam().picture, LocaleInfo::Fallback()),
+            GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, DatePictureTest,
+    ::testing::Values(PictureCase{"d dd ddd dddd", "7 07 Sat Saturday"},
+                      PictureCase{"M MM MMM MMMM", "3 03 Mar March"},
+                      PictureCase{"yy yyyy", "26 2026"},
+                      PictureCase{"h hh H HH", "2 02 14 14"},
+                      PictureCase{"m mm s ss", "5 05 9 09"},
+                      PictureCase{"h:mm am/pm", "2:05 pm"},
+                      PictureCase{"h:mm AM/PM", "2:05 PM"},
+                      PictureCase{"'Day' d 'of' MMMM", "Day 7 of March"},
+                      PictureCase{"dd.MM.yyyy", "07.03.2026"},
+                      PictureCase{"yyyy-MM-dd\xC3\xA9", "2026-03-07\xC3\xA9"}));
+
+TEST(FieldResultTest, DocVariableAndDates) {
+  FieldContext context;
+  context.variable = [](std::string_view name) -> std::optional<std::string> {
+    if (name == "Region") return "north";
+    return std::nullopt;
+  };
+  context.now.tm_year = 2026 - 1900;
+  context.now.tm_mday = 1;
+  LocaleInfo locale = LocaleInfo::Fallback();
+  context.locale = &locale;
+  EXPECT_EQ(ComputeFieldResult(ParseFieldCode("DOCVARIABLE Region \\* Upper"), context), "NORTH");
+  EXPECT_EQ(ComputeFieldResult(ParseFieldCode("DOCVARIABLE Other"), context),
+            "Error! No document variable supplied.");
+  EXPECT_EQ(ComputeFieldResult(ParseFieldCode("DATE"), context), "1/1/2026");
+  EXPECT_EQ(ComputeFieldResult(ParseFieldCode("TIME"), context), "12:00 AM");
+  EXPECT_EQ(ComputeFieldResult(ParseFieldCode("PAGE"), context), std::nullopt);
+}
+
+TEST(FindFieldsTest, NestedFieldsInBeginOrderAndUnfinishedOnesLeftOut) {
+  pugi::xml_document xml;
+  ASSERT_TRUE(xml.load_string(
+      "<w:body xmlns:w='x'><w:p>"
+      "<w:r><w:fldChar w:fldCharType='begin'/></w:r><w:r><w:instrText>IF </w:instrText></w:r>"
+      "<w:r><w:fldChar w:fldCharType='begin'/></w:r><w:r><w:instrText>DOCVARIABLE a"
+      "</w:instrText></w:r><w:r><w:fldChar w:fldCharType='end'/></w:r>"
+      "<w:r><w:instrText> = 1 yes</w:instrText></w:r><w:r><w:fldChar w:fldCharType='end'/></w:r>"
+      "<w:fldSimple w:instr='DATE'/>"
+      "<w:r><w:fldChar w:fldCharType='begin'/></w:r><w:r><w:instrText>TIME</w:instrText></w:r>"
+      "</w:p></w:body>"));
+  WordNames names("w");
+  std::vector<FieldSpan> fields = FindFields(xml.document_element(), names);
+  ASSERT_EQ(fields.size(), 3u);
+  EXPECT_EQ(fields[0].code, "IF  = 1 yes");
+  EXPECT_EQ(fields[1].code, "DOCVARIABLE a");
+  EXPECT_EQ(fields[2].code, "DATE");
+}
+
+}  // namespace
+}  // namespace vantrelle
