@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "run/text_scan.h"
+
 namespace vantrelle {
 namespace {
 
@@ -30,17 +32,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsIniBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsIniBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // One line of the file as the reader sees it: the text before a NUL, with
@@ -120,12 +111,12 @@ std::string ReadIniString(std::string_view section, std::string_view key,
     if (SectionName(line.text, name)) {
       // The first section of a name is the one that counts.
       if (in_section) return "";
-      in_section = !section_seen && EqualsNoCase(name, section);
+      in_section = !section_seen && EqualsIgnoreCase(name, section);
       section_seen = section_seen || in_section;
       continue;
     }
     std::string_view line_key, value;
-    if (in_section && KeyAndValue(line.text, line_key, value) && EqualsNoCase(line_key, key))
+    if (in_section && KeyAndValue(line.text, line_key, value) && EqualsIgnoreCase(line_key, key))
       return CutAtCharacter(Unquote(value), kMaxIniValue);
   }
   return "";
@@ -162,13 +153,13 @@ bool WriteIniString(std::string_view section, std::string_view key, std::string_
     std::string_view name;
     if (SectionName(line.text, name)) {
       if (in_section) break;  // end of our section: key is missing
-      in_section = EqualsNoCase(name, section);
+      in_section = EqualsIgnoreCase(name, section);
       if (in_section) section_last_end = line.end;
       continue;
     }
     if (!in_section) continue;
     std::string_view line_key, line_value;
-    if (KeyAndValue(line.text, line_key, line_value) && EqualsNoCase(line_key, key)) {
+    if (KeyAndValue(line.text, line_key, line_value) && EqualsIgnoreCase(line_key, key)) {
       out.append(content, copied, line.begin - copied);
       out += new_line + newline;
       copied = line.end;

@@ -32,6 +32,9 @@ std::string GetToken(std::string_view text, int& position, bool keep_quotes);
 /// to the first "#" outside quotes, without trailing blanks.
 std::string StripComment(std::string_view line);
 
+/// True when \a a and \b b are equal apart from the case of ASCII letters.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
 /// \a text without the space characters (only spaces) at both ends.
 std::string TrimSpaces(std::string_view text);
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "run/text_scan.h"
 #include "sql/format_date.h"
 #include "sql/format_expression.h"
 #include "sql/format_number.h"
@@ -12,16 +13,6 @@
 
 namespace vantrelle {
 namespace {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 // Applies a section's case code to text the section rendered, without a copy
 // when it has none.

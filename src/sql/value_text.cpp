@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "run/text_scan.h"
+
 namespace vantrelle {
 namespace {
 
@@ -103,17 +105,8 @@ bool ParseTime(std::string_view text, size_t pos, const LocaleInfo& locale, Date
   }
   std::string_view rest = TrimBlanks(text.substr(pos));
   if (!rest.empty()) {
-    auto equals_ci = [](std::string_view a, std::string_view b) {
-      if (a.size() != b.size()) return false;
-      for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-          return false;
-      }
-      return true;
-    };
-    bool am = equals_ci(rest, "AM") || equals_ci(rest, locale.am);
-    bool pm = equals_ci(rest, "PM") || equals_ci(rest, locale.pm);
+    bool am = EqualsIgnoreCase(rest, "AM") || EqualsIgnoreCase(rest, locale.am);
+    bool pm = EqualsIgnoreCase(rest, "PM") || EqualsIgnoreCase(rest, locale.pm);
     if (!am && !pm) return false;
     if (hour < 1 || hour > 12) return false;
     hour = (hour % 12) + (pm ? 12 : 0);

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <cwctype>
 
+#include "run/text_scan.h"
+
 namespace vantrelle {
 
 namespace {
@@ -12,8 +14,6 @@ std::string Upper(std::string_view s) {
   for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return out;
 }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) { return Upper(a) == Upper(b); }
 
 std::u32string Decode(std::string_view text) {
   std::u32string out;
@@ -117,13 +117,13 @@ FieldCode ParseFieldCode(std::string_view code) {
 
 std::string ApplyFormatSwitches(std::string value, const std::vector<std::string>& switches) {
   for (const std::string& option : switches) {
-    if (EqualsNoCase(option, "Upper") || EqualsNoCase(option, "Lower")) {
-      bool upper = EqualsNoCase(option, "Upper");
+    if (EqualsIgnoreCase(option, "Upper") || EqualsIgnoreCase(option, "Lower")) {
+      bool upper = EqualsIgnoreCase(option, "Upper");
       std::u32string text = Decode(value);
       for (char32_t& c : text) c = upper ? ToUpper(c) : ToLower(c);
       value = Encode(text);
-    } else if (EqualsNoCase(option, "FirstCap") || EqualsNoCase(option, "Caps")) {
-      bool every_word = EqualsNoCase(option, "Caps");
+    } else if (EqualsIgnoreCase(option, "FirstCap") || EqualsIgnoreCase(option, "Caps")) {
+      bool every_word = EqualsIgnoreCase(option, "Caps");
       std::u32string text = Decode(value);
       bool at_word_start = true;
       bool done = false;
@@ -155,7 +155,7 @@ std::string FormatDatePicture(const std::tm& time, std::string_view picture,
       continue;
     }
     if ((c == 'a' || c == 'A') && i + 5 <= picture.size() &&
-        EqualsNoCase(picture.substr(i, 5), "am/pm")) {
+        EqualsIgnoreCase(picture.substr(i, 5), "am/pm")) {
       std::string mark = time.tm_hour < 12 ? locale.am : locale.pm;
       if (c == 'a') {
         for (char& m : mark) m = static_cast<char>(std::tolower(static_cast<unsigned char>(m)));
@@ -304,7 +304,7 @@ pugi::xml_node FirstRunWithProperties(pugi::xml_node from, pugi::xml_node until,
 
 bool FormatSwitchIs(const FieldCode& code, std::string_view option) {
   for (const auto& s : code.format_switches) {
-    if (EqualsNoCase(s, option)) return true;
+    if (EqualsIgnoreCase(s, option)) return true;
   }
   return false;
 }
