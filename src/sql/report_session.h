@@ -21,4 +21,8 @@ struct ReportSession {
   Document* report_doc = nullptr;
 };
 
+/// Closes \a records if a failed statement left it open, so that the next
+/// statement finds it closed; a failure to close is ignored.
+void CloseAfterFailure(Recordset& records);
+
 }  // namespace vantrelle

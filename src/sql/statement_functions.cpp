@@ -29,11 +29,7 @@ bool SetDocVariable(ReportSession& session, const std::string& name, const std::
     records.Close();
     return result;
   } catch (const Error& error) {
-    // The next statement must find the record set closed.
-    try {
-      if (records.State() != 0) records.Close();
-    } catch (const Error&) {
-    }
+    CloseAfterFailure(records);
     LogError(session.pub, "Failed to execute function 3.", error.Description());
     return false;
   }

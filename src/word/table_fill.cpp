@@ -68,47 +68,53 @@ void WriteRecords(ReportSession& session, int16_t table, int begin_row, int begi
 
 // Closes the record set after a failure and logs it.
 bool Fail(ReportSession& session, const char* error_text, const Error& error) {
-  Recordset& records = *session.db.recordset;
-  try {
-    if (records.State() != 0) records.Close();
-  } catch (const Error&) {
-  }
+  CloseAfterFailure(*session.db.recordset);
   LogError(session.pub, error_text, error.Description());
   return false;
 }
 
-// A cell's text without the end-of-cell mark (CR BEL) that reading adds.
-std::string StripEndOfCell(std::string text) {
-  if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\a") == 0)
-    text.resize(text.size() - 2);
-  return text;
-}
-
-// Copies the pattern row's (or column's) texts into the cells of one
-// inserted row (or column). A cell that cannot be read or written is skipped
+// Grows the table by count - 2 rows above the pattern row (or columns left
+// of the pattern column) and copies the pattern row's texts into the new
+// rows, across the whole table. A cell that cannot be copied is skipped
 // silently, and the fill then takes that cell's own text as its pattern.
 // The pattern texts do not change while they are copied, so each is read
-// once and kept in \a patterns (indexed by position, nullopt when unread).
-class PatternCopier {
- public:
-  PatternCopier(Document& doc, int16_t table) : doc_(doc), table_(table) {}
-
-  void Copy(int row, int col, int from_row, int from_col, int key) {
+// once. The end-of-cell mark of a text read is dropped when it is written.
+void GrowTable(ReportSession& session, int16_t table, int begin_row, int begin_col,
+               bool transpose, int count) {
+  Document& doc = *session.report_doc;
+  const int added = count - 2;
+  Selection& selection = session.word_app->GetSelection();
+  if (!transpose) {
+    doc.TableItem(table).CellAt(begin_row, 1).Select();
+    selection.InsertRows(added);
+  } else {
+    doc.TableItem(table).CellAt(1, begin_col).Select();
+    for (int i = 0; i < added; ++i) selection.InsertColumns();
+  }
+  // "line" is a row (a column when transposed); "k" runs across it.
+  const int first_line = transpose ? begin_col : begin_row;
+  const int pattern_line = first_line + added;
+  std::vector<std::optional<std::string>> patterns;
+  for (int line = first_line; line <= pattern_line; ++line) {
+    int across = 0;
     try {
-      if (static_cast<size_t>(key) >= patterns_.size()) patterns_.resize(key + 1);
-      std::optional<std::string>& pattern = patterns_[key];
-      Cell& target = doc_.TableItem(table_).CellAt(row, col);
-      if (!pattern) pattern = StripEndOfCell(doc_.TableItem(table_).CellAt(from_row, from_col).Text());
-      target.SetText(*pattern);
+      across = transpose ? doc.TableItem(table).RowCount() : doc.TableItem(table).ColumnCount();
     } catch (const Error&) {
     }
+    if (static_cast<int>(patterns.size()) <= across) patterns.resize(across + 1);
+    for (int k = 1; k <= across; ++k) {
+      try {
+        Cell& target = doc.TableItem(table).CellAt(transpose ? k : line, transpose ? line : k);
+        if (!patterns[k])
+          patterns[k] = doc.TableItem(table)
+                            .CellAt(transpose ? k : pattern_line, transpose ? pattern_line : k)
+                            .Text();
+        target.SetText(*patterns[k]);
+      } catch (const Error&) {
+      }
+    }
   }
-
- private:
-  Document& doc_;
-  int16_t table_;
-  std::vector<std::optional<std::string>> patterns_;
-};
+}
 
 }  // namespace
 
@@ -132,39 +138,7 @@ bool FillTableGrowing(ReportSession& session, int16_t table, int16_t begin_row,
   try {
     records.Open(sql);
     const int count = CountRecords(records);
-    if (count > 2) {
-      Document& doc = *session.report_doc;
-      const int added = count - 2;
-      if (!transpose) {
-        doc.TableItem(table).CellAt(begin_row, 1).Select();
-        session.word_app->GetSelection().InsertRows(added);
-        const int pattern_row = begin_row + added;
-        PatternCopier copier(doc, table);
-        for (int row = begin_row; row <= pattern_row; ++row) {
-          int columns = 0;
-          try {
-            columns = doc.TableItem(table).ColumnCount();
-          } catch (const Error&) {
-          }
-          for (int col = 1; col <= columns; ++col)
-            copier.Copy(row, col, pattern_row, col, col);
-        }
-      } else {
-        doc.TableItem(table).CellAt(1, begin_col).Select();
-        for (int i = 0; i < added; ++i) session.word_app->GetSelection().InsertColumns();
-        const int pattern_col = begin_col + added;
-        PatternCopier copier(doc, table);
-        for (int col = begin_col; col <= pattern_col; ++col) {
-          int rows = 0;
-          try {
-            rows = doc.TableItem(table).RowCount();
-          } catch (const Error&) {
-          }
-          for (int row = 1; row <= rows; ++row)
-            copier.Copy(row, col, row, pattern_col, row);
-        }
-      }
-    }
+    if (count > 2) GrowTable(session, table, begin_row, begin_col, transpose, count);
     WriteRecords(session, table, begin_row, begin_col, transpose, records, count);
     records.Close();
     return true;
