@@ -99,6 +99,7 @@ RunOutcome RunSteps(ReportSession& session) {
 bool CreateReportFile(ReportSession& session) {
   PubDef& pub = session.pub;
   const std::string& report = pub.report_file_name;
+  session.report_begun = true;
   try {
     // The report is built beside its name and takes it only once saved, so
     // the earlier report stays whole whatever happens to this run.
@@ -163,7 +164,9 @@ RunOutcome RunReport(PubDef& pub) {
     // Nothing can be logged any more: say it where the user sees it.
     ReleaseAfterEarlyEnd(session);
     std::string message = std::string(error.what()) + " The run log cannot be written, so the run was ended.";
-    if (!session.report_replaced)
+    if (!session.report_begun)
+      message += " No report file was changed.";
+    else if (!session.report_replaced)
       message += " The report file \"" + pub.report_file_name + "\" was not changed.";
     ShowErrorBox(pub, message);
     return RunOutcome::kEndedEarly;

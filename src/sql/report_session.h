@@ -22,6 +22,8 @@ struct ReportSession {
   Document* report_doc = nullptr;
   /// The file the report is built in until its save succeeds.
   ReportWorkingCopy working_copy;
+  /// True once the run began to build the report file.
+  bool report_begun = false;
   /// True once the saved report has taken the report's name.
   bool report_replaced = false;
 };
