@@ -127,17 +127,14 @@ class FaultCase(unittest.TestCase):
 
     # -- killed runs ---------------------------------------------------------
     def test_killed_run_never_touches_the_earlier_report_or_the_template(self):
-        before = self.earlier_report()
         template = digest(self.template)
         self.configure([GROW])
         started = time.monotonic()
         self.assertEqual(0, self.run_program(), self.stderr)
         duration = time.monotonic() - started
-        # Back to the earlier report, then kill runs at moments spread over a
-        # whole run, and right after the copy, during the fill and at the save.
-        self.configure([SMALL])
-        self.assertEqual(0, self.run_program())
-        self.assertEqual(before, digest(self.report))
+        # An earlier report, then runs killed at moments spread over a whole
+        # run, and right after the copy, during the fill and at the save.
+        before = self.earlier_report()
         self.configure([GROW])
         moments = [duration * k / 10 for k in range(10)]
         moments += ["Create the blank report file", "[Grow]    Function 2",
@@ -256,7 +253,7 @@ class FaultCase(unittest.TestCase):
     # -- statements ------------------------------------------------------------
     def test_out_of_memory_is_the_statement_error_and_the_run_goes_on(self):
         with open(EXE, "rb") as f:
-            if b"AddressSanitizer" in f.read():
+            if b"__asan_init" in f.read():
                 self.skipTest("the sanitizers reserve more address space than the limit this "
                               "case sets; it runs in the release build")
         self.configure(["@Huge=1;1;1;1\nWITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
