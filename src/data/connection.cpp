@@ -109,9 +109,8 @@ void Connection::Open(const std::string& data_source, const std::string& user,
   if (session_ != nullptr) throw Error("The connection is already open.");
   if (data_source.empty()) throw Error("No data source name was given.");
   secrets_ = {password};
-  ForEachPassword(data_source, [this](const std::string& value, size_t, size_t) {
-    secrets_.push_back(value);
-  });
+  ForEachPassword(data_source,
+                  [this](const std::string& value, size_t, size_t) { secrets_.push_back(value); });
   try {
     if (data_source.compare(0, kSqlitePrefix.size(), kSqlitePrefix) == 0) {
       session_ = OpenSqliteSession(data_source.substr(kSqlitePrefix.size()), command_timeout_);
@@ -149,7 +148,8 @@ Session& Connection::OpenSession() {
 }
 
 void Connection::Rethrow(const std::exception& error) const {
-  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) throw Error("Out of memory", kErrOutOfMemory);
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr)
+    throw Error("Out of memory", kErrOutOfMemory);
   if (auto* ours = dynamic_cast<const Error*>(&error))
     throw Error(Scrub(ours->Description(), secrets_), ours->Number());
   throw Error(Scrub(error.what(), secrets_));

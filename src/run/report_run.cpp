@@ -163,7 +163,8 @@ RunOutcome RunReport(PubDef& pub) {
   } catch (const LogWriteError& error) {
     // Nothing can be logged any more: say it where the user sees it.
     ReleaseAfterEarlyEnd(session);
-    std::string message = std::string(error.what()) + " The run log cannot be written, so the run was ended.";
+    std::string message =
+        std::string(error.what()) + " The run log cannot be written, so the run was ended.";
     if (!session.report_begun)
       message += " No report file was changed.";
     else if (!session.report_replaced)
@@ -176,7 +177,8 @@ RunOutcome RunReport(PubDef& pub) {
     // log still takes lines, release everything, and end the run.
     const bool out_of_memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
     try {
-      LogError(pub, "The report run ended abnormally.", out_of_memory ? "Out of memory" : error.what());
+      LogError(pub, "The report run ended abnormally.",
+               out_of_memory ? "Out of memory" : error.what());
     } catch (const std::exception&) {
     }
     ReleaseAfterEarlyEnd(session);

@@ -86,7 +86,8 @@ void DispatchStatement(ReportSession& session, int16_t job, const std::string& l
       case 3:
         WriteLog(pub, prefix + "Function 3, DocVariable field [" + fields.table + "]");
         WriteLog(pub, prefix + sql);
-        result = RunFunction(session, 3, [&] { return SetDocVariable(session, fields.table, sql); });
+        result =
+            RunFunction(session, 3, [&] { return SetDocVariable(session, fields.table, sql); });
         break;
       default:
         break;  // an unknown function runs nothing and is a plain failure

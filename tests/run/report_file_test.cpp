@@ -1,6 +1,7 @@
 #include "run/report_file.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,8 +11,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "run/error.h"
 #include "test_util.h"
@@ -104,10 +103,10 @@ TEST_F(ReportWorkingCopyTest, StaleCopiesOfEndedRunsAreRemovedOthersKept) {
   const pid_t dead = DeadPid();
   const std::vector<std::string> stale = {Copy(dead, "aB3dE9"), Copy(dead, "aB3dE9", ".Xy12zQ")};
   const std::vector<std::string> kept = {
-      Copy(1, "aB3dE9"),                         // its process still runs
-      Copy(dead, "aB3d"),                        // not our pattern
-      Copy(dead, "aB3dE9", ".bak"),              // not our pattern
-      dir_.File("report.docx.Xy12zQ"),           // someone else's name
+      Copy(1, "aB3dE9"),                // its process still runs
+      Copy(dead, "aB3d"),               // not our pattern
+      Copy(dead, "aB3dE9", ".bak"),     // not our pattern
+      dir_.File("report.docx.Xy12zQ"),  // someone else's name
       dir_.File(".other.docx.vantrelle-" + std::to_string(dead) + "-aB3dE9.docx"),
   };
   for (const auto& path : stale) WriteFile(path, "x");
