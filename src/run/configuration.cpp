@@ -83,6 +83,10 @@ bool LoadConfiguration(PubDef& pub) {
   pub.ini = IniFile::Load(pub.ini_file_name);
   pub.log_file_name = ExpandDateMacros(ReadTrimmed(pub, "FILE", "LogFileName"), now);
   const std::vector<InputFile> inputs = RunInputs(pub);
+  // Nor may the log replace the earlier report.
+  std::vector<InputFile> log_clashes = inputs;
+  const std::string report = ExpandDateMacros(ReadTrimmed(pub, "FILE", "ReportFileName"), now);
+  AddInput(log_clashes, "[FILE] ReportFileName \"" + report + "\"", report);
 
   // The previous run's log is closed before the new one is created.
   pub.log_stream.reset();
@@ -92,10 +96,10 @@ bool LoadConfiguration(PubDef& pub) {
     if (pub.log_file_name.empty())
       throw Error("The log file name is empty: [FILE] LogFileName is not set in \"" +
                   pub.ini_file_name + "\".");
-    std::string input = InputAt(inputs, pub.log_file_name);
+    std::string input = InputAt(log_clashes, pub.log_file_name);
     if (!input.empty())
       throw Error("[FILE] LogFileName \"" + pub.log_file_name + "\" names the same file as " +
-                  input + "; the run log never overwrites a file the run reads.");
+                  input + "; the run log never overwrites another file of the run.");
     pub.log_stream = pub.file_system.CreateTextFile(pub.log_file_name);
   } catch (const Error& error) {
     ShowErrorBox(pub, error.Description());

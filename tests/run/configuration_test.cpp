@@ -155,14 +155,16 @@ class OutputClashTest : public ConfigurationTest {
   int aliases_ = 0;
 };
 
-TEST_F(OutputClashTest, LogThatWouldOverwriteAnInputIsRefusedBeforeItIsOpened) {
+TEST_F(OutputClashTest, LogThatWouldOverwriteAnInputOrTheReportIsRefusedBeforeItIsOpened) {
   const std::vector<std::pair<std::string, std::string>> inputs = {
       {pub_.ini_file_name, "the configuration file \"" + pub_.ini_file_name + "\""},
       {dir_.File("template.docx"),
        "[FILE] ReportTemplateFileName \"" + dir_.File("template.docx") + "\""},
       {dir_.File("s2.sql"), "[SQLFILE] F3 \"" + dir_.File("s2.sql") + "\""},
       {dir_.File("data.db"), "the database file \"" + dir_.File("data.db") + "\" of [ODBC] DSN"},
+      {dir_.File("report.docx"), "[FILE] ReportFileName \"" + dir_.File("report.docx") + "\""},
   };
+  WriteFile(dir_.File("report.docx"), "earlier report");
   for (bool symbolic : {true, false}) {
     for (const auto& [path, named] : inputs) {
       const std::string before = ReadFile(path);
@@ -173,7 +175,7 @@ TEST_F(OutputClashTest, LogThatWouldOverwriteAnInputIsRefusedBeforeItIsOpened) {
       const std::string err = testing::internal::GetCapturedStderr();
       EXPECT_EQ(nullptr, pub_.log_stream);
       EXPECT_EQ("Error!\nError Info: [FILE] LogFileName \"" + log + "\" names the same file as " +
-                    named + "; the run log never overwrites a file the run reads.\n",
+                    named + "; the run log never overwrites another file of the run.\n",
                 err);
       if (path != pub_.ini_file_name) EXPECT_EQ(before, ReadFile(path)) << path;
     }
@@ -189,8 +191,9 @@ TEST_F(OutputClashTest, ReportThatWouldOverwriteAnInputOrTheLogIsAConfigurationE
       {log, "[FILE] LogFileName \"" + log + "\""},
   };
   for (const auto& [path, named] : inputs) {
-    WriteFile(log, "");
-    const std::string report = Alias(path, path != log);
+    // A report linked to a log that the run has yet to create.
+    std::filesystem::remove(log);
+    const std::string report = Alias(path, true);
     IniWith(log, report);
     EXPECT_FALSE(LoadConfiguration(pub_));
     EXPECT_EQ(Opening() + "Error: The information in the configuration file is incorrect.\n"
