@@ -135,11 +135,13 @@ bool FinishReport(ReportSession& session) {
   }
   try {
     doc.Save();
-    session.working_copy.Commit();
-    session.report_replaced = true;
     WriteLog(pub, "Save the report file successfully.");
     doc.Close();
     session.report_doc = nullptr;
+    // The saved report takes its name as late as can still be logged, so
+    // that a log failing before this point leaves the earlier report.
+    session.working_copy.Commit();
+    session.report_replaced = true;
     WriteLog(pub, "Close the report file.");
     return true;
   } catch (const Error& error) {
@@ -169,6 +171,8 @@ RunOutcome RunReport(PubDef& pub) {
       message += " No report file was changed.";
     else if (!session.report_replaced)
       message += " The report file \"" + pub.report_file_name + "\" was not changed.";
+    else
+      message += " The report file \"" + pub.report_file_name + "\" had been saved.";
     ShowErrorBox(pub, message);
     return RunOutcome::kEndedEarly;
   } catch (const std::exception& error) {

@@ -23,9 +23,9 @@ RunOutcome RunReport(PubDef& pub);
 /// report are never touched.
 bool CreateReportFile(ReportSession& session);
 
-/// Updates every field of the report, saves it and renames it over the
-/// report file, then closes it. Logs and returns false on failure; the
-/// report file is then as it was before the run.
+/// Updates every field of the report, saves and closes it, and renames it
+/// over the report file. Logs and returns false on failure; the report file
+/// is then as it was before the run.
 bool FinishReport(ReportSession& session);
 
 }  // namespace vantrelle
