@@ -80,7 +80,8 @@ std::string InputAt(const std::vector<InputFile>& inputs, const std::string& pat
 bool LoadConfiguration(PubDef& pub) {
   const std::tm now = pub.clock();
   // The file is read once; every key of this run comes from this copy.
-  pub.ini = IniFile::Load(pub.ini_file_name);
+  std::string read_error;
+  pub.ini = IniFile::Load(pub.ini_file_name, &read_error);
   pub.log_file_name = ExpandDateMacros(ReadTrimmed(pub, "FILE", "LogFileName"), now);
   const std::vector<InputFile> inputs = RunInputs(pub);
   // Nor may the log replace the earlier report.
@@ -92,6 +93,10 @@ bool LoadConfiguration(PubDef& pub) {
   pub.log_stream.reset();
   pub.log_failure.clear();
   try {
+    // An unreadable file would otherwise look like one without a log name.
+    if (!read_error.empty())
+      throw Error("Cannot read the configuration file \"" + pub.ini_file_name + "\": " +
+                  read_error + ".");
     if (pub.ini.ReachesLimit("FILE", "LogFileName")) throw Error(TooLong("FILE", "LogFileName"));
     if (pub.log_file_name.empty())
       throw Error("The log file name is empty: [FILE] LogFileName is not set in \"" +
