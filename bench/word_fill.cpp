@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     vantrelle::Document& doc = word.Open(report_path);
     doc.Activate();
     doc.TableItem(1).CellAt(2, 1).Select();
-    word.GetSelection().InsertRows(kRows - 2);
+    word.GetSelection().InsertRowCopies(kRows - 2);
     double grown = Seconds(start);
     std::size_t pattern_bytes = 0;
     std::string value;
