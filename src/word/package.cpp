@@ -81,8 +81,6 @@ class Deflater {
   void Write(const char* data, std::size_t size) {
     part_.size += size;
     if (part_.size > limit_) throw std::length_error("part too large");
-    part_.crc = static_cast<std::uint32_t>(
-        crc32_z(part_.crc, reinterpret_cast<const Bytef*>(data), size));
     while (size > 0) {
       std::size_t room = (started_ ? kChunkBytes : kFastBytes) - pending_.size();
       std::size_t n = std::min(room, size);
@@ -111,6 +109,10 @@ class Deflater {
     started_ = true;
   }
   void Deflate(int flush) {
+    // The checksum is taken over whole buffers: per small write it costs
+    // more than the deflating.
+    part_.crc = static_cast<std::uint32_t>(
+        crc32_z(part_.crc, reinterpret_cast<const Bytef*>(pending_.data()), pending_.size()));
     stream_.next_in = reinterpret_cast<Bytef*>(pending_.data());
     stream_.avail_in = static_cast<uInt>(pending_.size());
     int result = Z_OK;

@@ -174,6 +174,17 @@ void Table::EnsureIndex() {
   row_start_.clear();
   cells_.clear();
   column_count_ = 0;
+  std::size_t grown_cells = 0, grown_rows = 0;
+  for (const auto& grown : grown_) {
+    grown_rows += static_cast<std::size_t>(grown->RowCount());
+    grown_cells += static_cast<std::size_t>(grown->RowCount()) * static_cast<std::size_t>(grown->CellCount());
+  }
+  if (grown_cells > 0) {
+    // One allocation for the thousands of grown cells, not a dozen copies.
+    cells_.reserve(grown_cells + 1024);
+    rows_.reserve(grown_rows + 64);
+    row_start_.reserve(grown_rows + 65);
+  }
   ForEachWrapped(tbl_, names.tr, names, [&](pugi::xml_node tr) {
     for (const auto& grown : grown_) {
       if (grown->Anchor() != tr) continue;
