@@ -41,6 +41,15 @@ void Selection::InsertRowCopies(int count) {
 
 void Selection::InsertColumns() { CheckedTable("insert columns")->InsertColumnLeftOf(cell_); }
 
+void Selection::InsertColumns(int count) {
+  Table* table = CheckedTable("insert columns");
+  if (count < 1) {
+    throw Error("Cannot insert columns: the number of columns must be at least 1 (it is " +
+                std::to_string(count) + ").");
+  }
+  table->InsertColumnsLeftOf(cell_, count);
+}
+
 Application::Application(PackageLimits limits) : limits_(limits) {}
 
 Application::~Application() = default;

@@ -28,6 +28,9 @@ class Selection {
   /// Inserts one empty column left of the selection's column. The selection
   /// stays on its cell.
   void InsertColumns();
+  /// Inserts \a count empty columns left of the selection's column, as
+  /// \a count calls of InsertColumns do. Throws Error when \a count < 1.
+  void InsertColumns(int count);
 
  private:
   friend class Application;

@@ -397,7 +397,9 @@ void Table::Materialize() {
   Invalidate();
 }
 
-void Table::InsertColumnLeftOf(pugi::xml_node tc) {
+void Table::InsertColumnLeftOf(pugi::xml_node tc) { InsertColumnsLeftOf(tc, 1); }
+
+void Table::InsertColumnsLeftOf(pugi::xml_node tc, int count) {
   Materialize();
   const WordNames& names = document_->Names();
   auto [row, column] = Locate(tc);
@@ -422,8 +424,10 @@ void Table::InsertColumnLeftOf(pugi::xml_node tc) {
       if (index == grid_index) at = col;
       last = col;
     }
-    if (at) grid.insert_copy_before(at, at);
-    else if (last) grid.insert_copy_after(last, last);
+    for (int i = 0; i < count; ++i) {
+      if (at) grid.insert_copy_before(at, at);
+      else if (last) grid.insert_copy_after(last, last);
+    }
   }
 
   for (std::size_t r = 0; r < rows_.size(); ++r) {
@@ -433,11 +437,14 @@ void Table::InsertColumnLeftOf(pugi::xml_node tc) {
     if (cells >= static_cast<std::size_t>(column)) {
       pugi::xml_node target = cells_[start + static_cast<std::size_t>(column - 1)].tc_;
       added = target.parent().insert_copy_before(target, target);
+      MakeEmptyCell(added, names, false);
+      for (int i = 1; i < count; ++i) target.parent().insert_copy_before(added, target);
     } else {
       pugi::xml_node last = cells_[start + cells - 1].tc_;
       added = last.parent().insert_copy_after(last, last);
+      MakeEmptyCell(added, names, false);
+      for (int i = 1; i < count; ++i) added = added.parent().insert_copy_after(added, added);
     }
-    MakeEmptyCell(added, names, false);
   }
   Invalidate();
   document_->MarkMainModified(false);

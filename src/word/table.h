@@ -81,6 +81,9 @@ class Table {
   void InsertRowCopiesAbove(pugi::xml_node tr, int count);
   /// Inserts one empty column left of the column that holds \a tc.
   void InsertColumnLeftOf(pugi::xml_node tc);
+  /// Inserts \a count empty columns there at once, as \a count single
+  /// insertions would.
+  void InsertColumnsLeftOf(pugi::xml_node tc, int count);
   /// Turns the grown rows into XML rows, for operations that need them.
   void Materialize();
   /// Prepares a copy of a row or cell: unique marks renamed or removed,

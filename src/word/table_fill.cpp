@@ -93,7 +93,9 @@ void GrowTable(ReportSession& session, int16_t table, int begin_row, int begin_c
   }
   doc.TableItem(table).CellAt(1, begin_col).Select();
   doc.TableItem(table).CheckColumnCopies(begin_col, added);
-  for (int i = 0; i < added; ++i) selection.InsertColumns();
+  // All the columns in one insertion: the same table as that many single
+  // insertions, without indexing the table again after each.
+  selection.InsertColumns(added);
   const int pattern_column = begin_col + added;
   for (int column = begin_col; column < pattern_column; ++column) {
     int rows = 0;

@@ -160,6 +160,23 @@ TEST_F(GrowthTest, GrowingTwiceAndInsertingColumnsKeepsTheRowOrder) {
   }
 }
 
+TEST_F(GrowthTest, ManyColumnsAtOnceAreTheSameAsOneByOne) {
+  auto one_path = MakeDocx(kTable, {}, "one.docx");
+  auto many_path = MakeDocx(kTable, {}, "many.docx");
+  Document& one = word_.Open(one_path);
+  one.TableItem(1).CellAt(2, 3).Select();
+  for (int i = 0; i < 3; ++i) word_.GetSelection().InsertColumns();
+  one.Save();
+  Document& many = word_.Open(many_path);
+  many.TableItem(1).CellAt(2, 3).Select();
+  word_.GetSelection().InsertColumns(3);
+  EXPECT_EQ(many.TableItem(1).ColumnCount(), 7);
+  many.Save();
+  EXPECT_EQ(MainXml(many_path), MainXml(one_path));
+  EXPECT_EQ(ErrorOf([&] { word_.GetSelection().InsertColumns(0); }),
+            "Cannot insert columns: the number of columns must be at least 1 (it is 0).");
+}
+
 // Pattern cells with structure: a nested table, a field whose result holds a
 // bookmark spanning runs, a bookmark spanning paragraphs.
 const std::string kStructuredRow =
