@@ -317,7 +317,13 @@ void Table::RenameBookmarks(pugi::xml_node copy) {
 void Table::InsertRowCopiesAbove(pugi::xml_node tr, int count) {
   const WordNames& names = document_->Names();
   document_->CheckGrowth(SerializedBytes(tr), count, "rows");
-  if (tr.parent() == tbl_ && GrownRows::CanHold(tr, names)) {
+  // A table inside a content control stays in XML: writing a cell may have
+  // to change the control around it.
+  bool in_control = false;
+  for (pugi::xml_node n = tbl_.parent(); n; n = n.parent()) {
+    if (names.Is(n, names.sdt)) in_control = true;
+  }
+  if (!in_control && tr.parent() == tbl_ && GrownRows::CanHold(tr, names)) {
     pugi::xml_document scratch;
     pugi::xml_node prototype = scratch.append_copy(tr);
     PrepareCopy(prototype);
