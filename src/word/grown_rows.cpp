@@ -235,11 +235,17 @@ void GrownRows::SetText(int row, int cell, std::string_view text) {
   if (plain.size() >= 2 && plain.substr(plain.size() - 2) == "\r\a") plain.remove_suffix(2);
   std::string safe;
   Kind kind = plain.empty() ? kEmpty : kPlain;
+  bool ascii = true;
   for (char c : plain) {
     if (static_cast<unsigned char>(c) < 0x20) kind = kComplex;
-    if (static_cast<unsigned char>(c) >= 0x80 && safe.empty()) safe = MakeValidUtf8(plain);
+    if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
   }
-  if (!safe.empty()) plain = safe;
+  if (!ascii) {
+    safe = MakeValidUtf8(plain);
+    plain = safe;
+  }
+  // Making the text valid may drop characters (U+FFFE, U+FFFF).
+  if (kind == kPlain && plain.empty()) kind = kEmpty;
   if (kind == kPlain && (plain.front() == ' ' || plain.back() == ' ')) kind = kEdged;
 
   std::int32_t shape = cell_shape_[index];
