@@ -9,6 +9,8 @@ namespace {
 // A text no template holds (a private-use character), written into scratch
 // cells to find where a text goes in a cell's XML.
 constexpr std::string_view kSample = "\xEE\x80\x80";
+// Opens and closes a bookmark slot (another private-use character).
+constexpr std::string_view kSlotMark = "\xEE\x80\x81";
 
 const unsigned kParseFlags = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration |
                              pugi::parse_pi | pugi::parse_comments;
@@ -88,10 +90,10 @@ void WriteNode(pugi::xml_node node, XmlSink& sink) {
 }
 
 bool GrownRows::CanHold(pugi::xml_node tr, const WordNames& names) {
-  // Marks that are unique in a document, content controls and fields are
-  // left to the XML copy, which renames or refreshes them.
+  // Marks that are unique in a document (other than bookmarks, which grown
+  // rows rename), content controls and fields are left to the XML copy.
   static const char* const kRefused[] = {
-      "bookmarkStart", "bookmarkEnd", "sdt", "customXml", "fldChar", "fldSimple", "vMerge",
+      "sdt", "customXml", "fldChar", "fldSimple", "vMerge",
       "hMerge", "commentRangeStart", "commentRangeEnd", "commentReference", "permStart",
       "permEnd", "moveFromRangeStart", "moveToRangeStart", "footnoteReference",
       "endnoteReference", "AlternateContent", "txbxContent", "smartTag", "subDoc"};
@@ -102,12 +104,18 @@ bool GrownRows::CanHold(pugi::xml_node tr, const WordNames& names) {
     }
   }
   if (!tr.child(names.tc.c_str())) return false;
+  const std::string slot_mark(kSlotMark);
   for (pugi::xml_node node = tr.first_child(); node;) {
     if (node.type() == pugi::node_element) {
       const char* local = LocalName(node.name());
       for (const char* refused : kRefused) {
         if (std::strcmp(local, refused) == 0) return false;
       }
+      for (pugi::xml_attribute a : node.attributes()) {
+        if (std::strstr(a.value(), slot_mark.c_str())) return false;
+      }
+    } else if (std::strstr(node.value(), slot_mark.c_str())) {
+      return false;
     }
     if (node.first_child()) {
       node = node.first_child();
@@ -120,9 +128,19 @@ bool GrownRows::CanHold(pugi::xml_node tr, const WordNames& names) {
   return true;
 }
 
+std::string GrownRows::Slot(char kind, int k) {
+  return std::string(kSlotMark) + kind + std::to_string(k) + std::string(kSlotMark);
+}
+
 GrownRows::GrownRows(pugi::xml_node prototype, int count, pugi::xml_node anchor,
-                     const WordNames& names)
-    : names_(names), anchor_(anchor), count_(count) {
+                     const WordNames& names, int id_slots, int name_slots,
+                     std::vector<std::string> slot_values)
+    : names_(names),
+      anchor_(anchor),
+      count_(count),
+      id_slots_(id_slots),
+      name_slots_(name_slots),
+      slot_values_(std::move(slot_values)) {
   row_start_ = StartTag(prototype);
   row_end_ = std::string("</") + prototype.name() + ">";
   std::string literal;
@@ -263,9 +281,56 @@ void GrownRows::SetText(int row, int cell, std::string_view text) {
   pugi::xml_document scratch;
   pugi::xml_node tc = ParseCell(scratch, xml);
   SetCellText(tc, text, names_);
+  if (!slot_values_.empty()) {
+    // A cell kept as XML gets its row's bookmark names now: its text is in
+    // the XML, and must never be taken for a slot.
+    const std::size_t per_row = static_cast<std::size_t>(id_slots_ + name_slots_);
+    for (pugi::xml_node node = tc; node;) {
+      for (pugi::xml_attribute a : node.attributes()) {
+        std::string_view value = a.value();
+        if (value.size() < 2 * kSlotMark.size() + 2 || value.substr(0, kSlotMark.size()) != kSlotMark) {
+          continue;
+        }
+        std::size_t k = std::stoul(std::string(value.substr(kSlotMark.size() + 1)));
+        if (value[kSlotMark.size()] == 'n') k += static_cast<std::size_t>(id_slots_);
+        a.set_value(slot_values_[static_cast<std::size_t>(row) * per_row + k].c_str());
+      }
+      if (node.first_child()) {
+        node = node.first_child();
+        continue;
+      }
+      while (node != tc && !node.next_sibling()) node = node.parent();
+      if (node == tc) break;
+      node = node.next_sibling();
+    }
+  }
   raw_[index] = Raw{Print(tc), CellText(tc, names_)};
   cell_shape_[index] = -1;
   std::string().swap(cell_text_[index]);
+}
+
+void GrownRows::WriteFilled(XmlSink& sink, std::string_view xml, int row) const {
+  if (slot_values_.empty()) {
+    sink.Write(xml);
+    return;
+  }
+  const std::size_t per_row = static_cast<std::size_t>(id_slots_ + name_slots_);
+  for (;;) {
+    std::size_t open = xml.find(kSlotMark);
+    std::size_t close = open == std::string_view::npos
+                            ? std::string_view::npos
+                            : xml.find(kSlotMark, open + kSlotMark.size());
+    if (close == std::string_view::npos) {
+      sink.Write(xml);
+      return;
+    }
+    sink.Write(xml.substr(0, open));
+    std::string_view slot = xml.substr(open + kSlotMark.size(), close - open - kSlotMark.size());
+    std::size_t k = std::stoul(std::string(slot.substr(1)));
+    if (slot[0] == 'n') k += static_cast<std::size_t>(id_slots_);
+    sink.Write(slot_values_[static_cast<std::size_t>(row) * per_row + k]);
+    xml.remove_prefix(close + kSlotMark.size());
+  }
 }
 
 void GrownRows::Write(XmlSink& sink, int first, int last) const {
@@ -282,12 +347,12 @@ void GrownRows::Write(XmlSink& sink, int first, int last) const {
         continue;
       }
       const Shape& s = shapes_[static_cast<std::size_t>(shape)];
-      sink.Write(s.xml_before);
+      WriteFilled(sink, s.xml_before, row);
       if (s.has_hole) {
         escaped.clear();
         AppendEscapedText(escaped, cell_text_[index]);
         sink.Write(escaped);
-        sink.Write(s.xml_after);
+        WriteFilled(sink, s.xml_after, row);
       }
     }
     if (!literals_.back().empty()) sink.Write(literals_.back());

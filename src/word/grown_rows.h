@@ -40,8 +40,14 @@ class GrownRows {
   static bool CanHold(pugi::xml_node tr, const WordNames& names);
 
   /// \a count copies of \a prototype (a row already stripped of what must
-  /// stay unique), inserted above \a anchor.
-  GrownRows(pugi::xml_node prototype, int count, pugi::xml_node anchor, const WordNames& names);
+  /// stay unique), inserted above \a anchor. Bookmarks in the prototype
+  /// carry Slot('i', k) as id and Slot('n', k) as name; \a slot_values
+  /// holds, row by row, the \a id_slots ids and then the \a name_slots
+  /// names of each row.
+  GrownRows(pugi::xml_node prototype, int count, pugi::xml_node anchor, const WordNames& names,
+            int id_slots = 0, int name_slots = 0, std::vector<std::string> slot_values = {});
+  /// The placeholder of bookmark id (\a kind 'i') or name ('n') number \a k.
+  static std::string Slot(char kind, int k);
 
   pugi::xml_node Anchor() const { return anchor_; }
   int RowCount() const { return count_; }
@@ -70,6 +76,8 @@ class GrownRows {
   enum Kind { kEmpty = 0, kPlain = 1, kEdged = 2, kComplex = 3 };
 
   int NextShape(int shape, Kind kind);
+  /// Writes \a xml with its slots filled for row \a row.
+  void WriteFilled(XmlSink& sink, std::string_view xml, int row) const;
   std::string CellXml(int shape, const std::string& text) const;
   pugi::xml_node ParseCell(pugi::xml_document& scratch, const std::string& xml) const;
 
@@ -84,6 +92,8 @@ class GrownRows {
   std::vector<std::int32_t> cell_shape_;  // per cell; -1: kept as raw XML
   std::vector<std::string> cell_text_;
   std::unordered_map<std::size_t, Raw> raw_;
+  int id_slots_ = 0, name_slots_ = 0;
+  std::vector<std::string> slot_values_;
 };
 
 /// Escapes \a text as element content the way the XML library writes it.

@@ -268,7 +268,7 @@ void Table::InsertRowsAbove(pugi::xml_node tr, int count) {
   document_->MarkMainModified(false);
 }
 
-void Table::PrepareCopy(pugi::xml_node copy) {
+void Table::PrepareCopy(pugi::xml_node copy, bool rename) {
   const WordNames& names = document_->Names();
   auto prepare_cell = [&](pugi::xml_node tc) {
     pugi::xml_node properties = tc.child(names.tcPr.c_str());
@@ -281,7 +281,45 @@ void Table::PrepareCopy(pugi::xml_node copy) {
   if (names.Is(copy, names.tc)) prepare_cell(copy);
   else ForEachWrapped(copy, names.tc, names, prepare_cell);
   StripIds(copy);
-  RenameBookmarks(copy);
+  if (rename) RenameBookmarks(copy);
+}
+
+bool Table::MarkBookmarkSlots(pugi::xml_node prototype, int& id_slots,
+                              std::vector<std::string>& base_names) {
+  const WordNames& names = document_->Names();
+  std::vector<pugi::xml_node> marks;
+  CollectBookmarks(prototype, names, marks);
+  id_slots = 0;
+  base_names.clear();
+  if (marks.empty()) return true;
+  const std::string id_name = names.prefix.empty() ? "id" : names.prefix + ":id";
+  std::map<std::string, int> starts, ends;
+  for (pugi::xml_node mark : marks) {
+    (names.Is(mark, names.bookmarkStart) ? starts : ends)[mark.attribute(id_name.c_str()).value()]++;
+  }
+  std::map<std::string, int> slots;
+  for (pugi::xml_node mark : marks) {
+    pugi::xml_attribute id = mark.attribute(id_name.c_str());
+    std::string old_id = id.value();
+    if (starts[old_id] != 1 || ends[old_id] != 1) {
+      mark.parent().remove_child(mark);
+      continue;
+    }
+    auto [it, fresh] = slots.try_emplace(old_id, id_slots);
+    if (fresh) ++id_slots;
+    id.set_value(GrownRows::Slot('i', it->second).c_str());
+    if (names.Is(mark, names.bookmarkStart)) {
+      pugi::xml_attribute name = mark.attribute(names.a_name.c_str());
+      if (!name) continue;
+      // Names that the XML would escape stay with the XML copy.
+      for (const char* c = name.value(); *c; ++c) {
+        if (static_cast<unsigned char>(*c) < 0x20 || std::strchr("&<>\"'", *c)) return false;
+      }
+      base_names.push_back(name.value());
+      name.set_value(GrownRows::Slot('n', static_cast<int>(base_names.size() - 1)).c_str());
+    }
+  }
+  return true;
 }
 
 void Table::RenameBookmarks(pugi::xml_node copy) {
@@ -326,20 +364,40 @@ void Table::InsertRowCopiesAbove(pugi::xml_node tr, int count) {
   if (!in_control && tr.parent() == tbl_ && GrownRows::CanHold(tr, names)) {
     pugi::xml_document scratch;
     pugi::xml_node prototype = scratch.append_copy(tr);
-    PrepareCopy(prototype);
-    grown_.push_back(std::make_unique<GrownRows>(prototype, count, tr, names));
-  } else {
+    PrepareCopy(prototype, false);
+    int id_slots = 0;
+    std::vector<std::string> base_names;
+    if (MarkBookmarkSlots(prototype, id_slots, base_names)) {
+      // Each grown row's bookmarks: fresh ids, then fresh names, row by row,
+      // as copies made one by one get them.
+      std::vector<std::string> values;
+      values.reserve(static_cast<std::size_t>(count) * (id_slots + base_names.size()));
+      for (int r = 0; r < count && (id_slots > 0 || !base_names.empty()); ++r) {
+        for (int k = 0; k < id_slots; ++k) values.push_back(std::to_string(document_->NewBookmarkId()));
+        for (const std::string& base : base_names) values.push_back(document_->NewBookmarkName(base));
+      }
+      grown_.push_back(std::make_unique<GrownRows>(prototype, count, tr, names, id_slots,
+                                                   static_cast<int>(base_names.size()),
+                                                   std::move(values)));
+      Invalidate();
+      document_->MarkMainModified(false);
+      return;
+    }
+  }
+  {
     Materialize();  // grown rows above tr stay above the new rows
     pugi::xml_node parent = tr.parent();
-    pugi::xml_node first = parent.insert_copy_before(tr, tr);
-    PrepareCopy(first);
-    // Copies of the prepared copy share its element names.
-    std::vector<pugi::xml_node> copies;
-    for (int i = 1; i < count; ++i) copies.push_back(parent.insert_copy_before(first, tr));
     std::vector<pugi::xml_node> marks;
-    CollectBookmarks(first, names, marks);
-    if (!marks.empty()) {
-      for (pugi::xml_node copy : copies) PrepareCopy(copy);
+    CollectBookmarks(tr, names, marks);
+    if (marks.empty()) {
+      pugi::xml_node first = parent.insert_copy_before(tr, tr);
+      PrepareCopy(first);
+      // Copies of the prepared copy share its element names.
+      for (int i = 1; i < count; ++i) parent.insert_copy_before(first, tr);
+    } else {
+      // Each copy is made from the row itself, so its bookmarks are named
+      // after the row's own.
+      for (int i = 0; i < count; ++i) PrepareCopy(parent.insert_copy_before(tr, tr));
     }
   }
   Invalidate();

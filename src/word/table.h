@@ -88,7 +88,12 @@ class Table {
   void Materialize();
   /// Prepares a copy of a row or cell: unique marks renamed or removed,
   /// merges not carried over.
-  void PrepareCopy(pugi::xml_node copy);
+  void PrepareCopy(pugi::xml_node copy, bool rename = true);
+  /// Replaces the bookmark ids and names of \a prototype by grown-row slots:
+  /// \a id_slots distinct ids, \a base_names the names they stand for.
+  /// Unpaired marks go. False when a name cannot be a slot.
+  bool MarkBookmarkSlots(pugi::xml_node prototype, int& id_slots,
+                         std::vector<std::string>& base_names);
   /// Gives the bookmarks in \a copy fresh names and ids.
   void RenameBookmarks(pugi::xml_node copy);
   /// Position (row, column), 1-based, of \a tc; {0, 0} when not in this table.

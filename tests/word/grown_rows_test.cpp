@@ -251,6 +251,54 @@ TEST_F(GrowthTest, CopiedRowsKeepNestedTablesFieldsAndBookmarksUnderFreshNames) 
   for (const auto& [id, count] : balance) EXPECT_EQ(count, id == "3" ? -1 : 0) << id;
 }
 
+TEST_F(GrowthTest, GrownRowsNameTheirBookmarksAsXmlCopiesDo) {
+  // The same row grown in compact form and, inside a content control, as
+  // XML rows: the rows come out the same, bookmarks named the same way.
+  const std::string row =
+      "<w:tr><w:tc><w:p><w:bookmarkStart w:id=\"4\" w:name=\"Mark\"/><w:r><w:t>#,##0</w:t>"
+      "</w:r><w:bookmarkEnd w:id=\"4\"/></w:p></w:tc><w:tc><w:p><w:bookmarkStart w:id=\"9\" "
+      "w:name=\"Span\"/><w:r><w:t>a</w:t></w:r></w:p><w:p><w:r><w:t>b</w:t></w:r><w:bookmarkEnd "
+      "w:id=\"9\"/><w:bookmarkEnd w:id=\"3\"/></w:p></w:tc>"
+      "<w:tc><w:p><w:bookmarkStart w:id=\"5\" w:name=\"_GoBack\"/><w:bookmarkEnd w:id=\"5\"/>"
+      "<w:r><w:t>c</w:t></w:r></w:p></w:tc></w:tr>";
+  const std::string table = "<w:tbl>" + row + "<w:tr>" + Tc("L1") + Tc("L2") + Tc("L3") +
+                            "</w:tr></w:tbl>";
+  auto fast_path = MakeDocx("<w:p><w:bookmarkStart w:id=\"20\" w:name=\"Mark_1\"/>"
+                            "<w:bookmarkEnd w:id=\"20\"/></w:p>" + table, {}, "fast.docx");
+  auto xml_path = MakeDocx("<w:p><w:bookmarkStart w:id=\"20\" w:name=\"Mark_1\"/>"
+                           "<w:bookmarkEnd w:id=\"20\"/></w:p><w:sdt><w:sdtContent>" + table +
+                           "</w:sdtContent></w:sdt>", {}, "xml.docx");
+  auto rows_of = [&](const std::filesystem::path& path) {
+    std::string xml = MainXml(path);
+    std::size_t start = xml.find("<w:tbl>");
+    return xml.substr(start, xml.find("</w:tbl>") - start);
+  };
+  for (const auto& path : {fast_path, xml_path}) {
+    Document& doc = word_.Open(path);
+    Grow(doc, 1, 3);
+    doc.TableItem(1).CellAt(1, 1).SetText("1");
+    doc.TableItem(1).CellAt(2, 2).SetText("x\ty");  // kept as the cell's own XML
+    doc.TableItem(1).CellAt(3, 3).SetText("z");
+    doc.Save();
+    doc.Close();
+  }
+  std::string rows = rows_of(fast_path);
+  EXPECT_EQ(rows, rows_of(xml_path));
+  std::set<std::string> ids, names;
+  int starts = 0;
+  for (const auto& [id, name] : Bookmarks(MainXml(fast_path))) {
+    if (name.empty()) continue;
+    ++starts;
+    EXPECT_TRUE(ids.insert(id).second) << "duplicate id " << id;
+    EXPECT_TRUE(names.insert(name).second) << "duplicate name " << name;
+  }
+  EXPECT_EQ(starts, 1 + 3 * 4);
+  EXPECT_TRUE(names.count("Mark_2") && names.count("Mark_4") && names.count("Span_3") &&
+              names.count("_GoBack_3") && !names.count("Mark_5"))
+      << rows;
+  EXPECT_EQ(rows.find("\xEE\x80\x81"), std::string::npos);
+}
+
 TEST_F(GrowthTest, GrowthBeyondTheSizeLimitFailsBeforeAnythingIsInserted) {
   Application small({.max_part_bytes = 1 << 20, .max_total_bytes = 4 << 20});
   std::string big_cell = "<w:tr>" + Tc(std::string(20000, 'C')) + Tc("x") + "</w:tr>";
