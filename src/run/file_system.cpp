@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -163,6 +164,22 @@ std::string FileSystem::GetParentFolderName(const std::string& path) const {
   if (slash == std::string::npos) return "";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+std::string FileSystem::LocateConfiguredFile(const std::string& name, bool output) const {
+  std::error_code ec;
+  if (name.empty() || fs::exists(fs::symlink_status(name, ec))) return name;
+  const bool drive = name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) &&
+                     name[1] == ':' && (name[2] == '\\' || name[2] == '/');
+  if (drive || name.starts_with("\\\\"))
+    throw Error("\"" + name +
+                "\" is a Windows path (a drive letter or a network share); give a Linux path "
+                "in the configuration file.");
+  if (name.find('\\') == std::string::npos) return name;
+  std::string slashed = name;
+  for (char& c : slashed)
+    if (c == '\\') c = '/';
+  return output || FileExists(slashed) ? slashed : name;
 }
 
 void FileSystem::SetAttributesNormal(const std::string& path) const {

@@ -79,6 +79,13 @@ class FileSystem {
   /// The folder part of \a path, without a trailing separator; empty when
   /// the path has none.
   std::string GetParentFolderName(const std::string& path) const;
+  /// A file name from the configuration as it is found here. A name that
+  /// exists as written, or holds no backslash, is used as written; a name
+  /// written on Windows (`scripts\\a.sql`) is taken with "/" for each
+  /// backslash: for an input (\a output false) only when that names an
+  /// existing file, for an output always. Throws Error when a name that does
+  /// not exist starts with a drive letter or names a network share.
+  std::string LocateConfiguredFile(const std::string& name, bool output) const;
   /// Clears the read-only state: the owner may read and write the file.
   void SetAttributesNormal(const std::string& path) const;
 };

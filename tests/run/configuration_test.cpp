@@ -106,6 +106,48 @@ TEST_F(ConfigurationTest, EmptyReportNameAndDsnAreLogged) {
             Log());
 }
 
+// Names written on Windows: a backslash name is found with "/" in its place,
+// a name that exists as written wins, and a drive letter says what to change.
+TEST_F(ConfigurationTest, WindowsNamesAreFoundOrRefusedNamingTheKey) {
+  std::filesystem::create_directories(dir_.path() / "out");
+  std::filesystem::create_directories(dir_.path() / "templates");
+  WriteFile(dir_.File("templates/sales.dotx"), "PK");
+  const std::string root = dir_.path().string();
+  Ini("LogFileName=" + root + "\\out\\run.log\nReportTemplateFileName=" + root +
+          "\\templates\\sales.dotx\nReportFileName=" + root + "\\out\\r.docx",
+      "DSN=x");
+  EXPECT_TRUE(LoadConfiguration(pub_)) << Log();
+  EXPECT_EQ(dir_.File("out/run.log"), pub_.log_file_name);
+  EXPECT_EQ(dir_.File("templates/sales.dotx"), pub_.template_file_name);
+  EXPECT_EQ(dir_.File("out/r.docx"), pub_.report_file_name);
+
+  // A file whose own name holds the backslash is taken as written.
+  WriteFile(root + "/templates\\sales.dotx", "PK");
+  Ini("LogFileName=" + dir_.File("run.log") + "\nReportTemplateFileName=" + root +
+          "/templates\\sales.dotx\nReportFileName=r.docx",
+      "DSN=x");
+  EXPECT_TRUE(LoadConfiguration(pub_)) << Log();
+  EXPECT_EQ(root + "/templates\\sales.dotx", pub_.template_file_name);
+
+  Ini("LogFileName=" + dir_.File("run.log") +
+          "\nReportTemplateFileName=C:\\Reports\\sales.dotx\nReportFileName=r.docx",
+      "DSN=x");
+  EXPECT_FALSE(LoadConfiguration(pub_));
+  EXPECT_EQ(Opening() + "Error: The information in the configuration file is incorrect.\n"
+                        "Error Info: [FILE] ReportTemplateFileName \"C:\\Reports\\sales.dotx\" is a "
+                        "Windows path (a drive letter or a network share); give a Linux path in "
+                        "the configuration file.\n",
+            Log());
+
+  testing::internal::CaptureStderr();
+  Ini("LogFileName=\\\\server\\share\\run.log", "DSN=x");
+  EXPECT_FALSE(LoadConfiguration(pub_));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find("[FILE] LogFileName \"\\\\server\\share\\run.log\" is a "
+                                        "Windows path"))
+      << err;
+}
+
 TEST_F(ConfigurationTest, LogThatCannotBeCreatedGivesAnErrorBoxAndNoLog) {
   testing::internal::CaptureStderr();
   Ini("LogFileName=" + dir_.File("missing/run.log"), "DSN=x");

@@ -386,6 +386,12 @@ TEST_F(MainWindowTest, OpenConfigurationFileKeepsItsChoice) {
   EXPECT_EQ(Text("txtIniFileName"), "/data/reports/sales.ini");
 }
 
+std::string Encoded(std::string_view text, TextEncoding encoding) {
+  std::string out;
+  EXPECT_TRUE(EncodeText(text, encoding, out));
+  return out;
+}
+
 // A report folder as a Windows user brings it: a UTF-16 configuration with
 // backslash names relative to its own folder, a Windows-1252 script with
 // CR LF, a .dotx template. Chosen in the open dialog, it runs from Start.
@@ -397,10 +403,10 @@ TEST_F(MainWindowTest, ReportFolderFromWindowsRunsAfterTheOpenDialog) {
   testing_util::WriteMinimalDocx((folder / "templates/sales.dotx").string());
   WriteFile((folder / "data.db").string(), "");
   WriteFile((folder / "scripts/monthly.sql").string(),
-            EncodeText("# K\xC3\xB6ln\r\n@Title=0\r\nSELECT 'Gr\xC3\xBC\xC3\x9F" "e'\r\n",
+            Encoded("# K\xC3\xB6ln\r\n@Title=0\r\nSELECT 'Gr\xC3\xBC\xC3\x9F" "e'\r\n",
                        TextEncoding::kWindows1252));
   WriteFile((folder / "report.ini").string(),
-            EncodeText("[FILE]\r\nLogFileName=out\\run.log\r\n"
+            Encoded("[FILE]\r\nLogFileName=out\\run.log\r\n"
                        "ReportTemplateFileName=templates\\sales.dotx\r\n"
                        "ReportFileName=out\\report.docx\r\n[ODBC]\r\nDSN=sqlite:data.db\r\n"
                        "[SQLFILE]\r\nF_MAXNUM=1\r\nF1=scripts\\monthly.sql\r\n",
