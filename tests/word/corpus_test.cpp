@@ -36,7 +36,7 @@ const std::map<std::string, std::string> kRefused = {
     // The theme part fails its checksum: a copy would carry the damage on.
     {"poi-BROKEN-badcrc-theme.docx", "the document is damaged; the part \"word/theme/theme1.xml\""},
     {"poi-BROKEN-encrypted-password-is-pass.docx", "the document is encrypted"},
-    {"poi-BROKEN-ole2-hello_world.docm", "old binary Word document (.doc)"},
+    {"poi-BROKEN-ole2-hello_world.docm", "old binary Word document (.doc or .dot, Word 97-2003)"},
     // Declares an external entity; DTDs are not allowed in packages.
     {"poi-ODD-ExternalEntityInText.docx", "document type declaration (DOCTYPE)"},
 };
