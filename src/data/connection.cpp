@@ -1,5 +1,9 @@
 #include "data/connection.h"
 
+#include <algorithm>
+#include <cctype>
+#include <new>
+
 #include "data/session.h"
 #include "run/error.h"
 
@@ -9,16 +13,87 @@ namespace {
 
 constexpr std::string_view kSqlitePrefix = "sqlite:";
 
+bool IsPasswordKey(std::string_view key) {
+  while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
+  while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
+  auto equals = [key](std::string_view name) {
+    if (key.size() != name.size()) return false;
+    for (size_t i = 0; i < key.size(); ++i)
+      if (std::toupper(static_cast<unsigned char>(key[i])) != name[i]) return false;
+    return true;
+  };
+  return equals("PWD") || equals("PASSWORD");
+}
+
+// Walks the "key=value;" pairs of a connection string, where a value in
+// braces may hold ";" and writes "}" as "}}". \a visit gets each password
+// value (without braces) and the text range it takes.
+template <typename Visit>
+void ForEachPassword(std::string_view text, Visit visit) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t equals = text.find('=', pos);
+    size_t semicolon = text.find(';', pos);
+    if (equals == std::string_view::npos) return;
+    if (semicolon < equals) {
+      pos = semicolon + 1;
+      continue;
+    }
+    std::string_view key = text.substr(pos, equals - pos);
+    size_t begin = equals + 1;
+    size_t end;
+    std::string value;
+    size_t first = begin;
+    while (first < text.size() && text[first] == ' ') ++first;
+    if (first < text.size() && text[first] == '{') {
+      end = first + 1;
+      while (end < text.size()) {
+        if (text[end] == '}') {
+          if (end + 1 < text.size() && text[end + 1] == '}') {
+            value += '}';
+            end += 2;
+            continue;
+          }
+          ++end;
+          break;
+        }
+        value += text[end++];
+      }
+      while (end < text.size() && text[end] != ';') ++end;
+    } else {
+      end = text.find(';', begin);
+      if (end == std::string_view::npos) end = text.size();
+      value = std::string(text.substr(begin, end - begin));
+    }
+    if (IsPasswordKey(key)) visit(value, begin, end);
+    pos = end + 1;
+  }
+}
+
 // Drivers may echo parts of a connection string in their messages; a
 // password must never reach the run log through one.
-std::string Scrub(std::string text, const std::string& password) {
-  if (password.size() < 3) return text;
-  for (size_t at = text.find(password); at != std::string::npos; at = text.find(password, at))
-    text.replace(at, password.size(), "***");
+std::string Scrub(std::string text, const std::vector<std::string>& secrets) {
+  for (const std::string& secret : secrets) {
+    if (secret.size() < 3) continue;
+    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at))
+      text.replace(at, secret.size(), "***");
+  }
   return text;
 }
 
 }  // namespace
+
+std::string MaskPasswords(std::string_view data_source) {
+  std::string masked;
+  size_t copied = 0;
+  ForEachPassword(data_source, [&](const std::string&, size_t begin, size_t end) {
+    masked.append(data_source.substr(copied, begin - copied));
+    masked += "***";
+    copied = end;
+  });
+  masked.append(data_source.substr(std::min(copied, data_source.size())));
+  return masked;
+}
 
 Connection::Connection() = default;
 Connection::~Connection() = default;
@@ -33,7 +108,9 @@ void Connection::Open(const std::string& data_source, const std::string& user,
                       const std::string& password) {
   if (session_ != nullptr) throw Error("The connection is already open.");
   if (data_source.empty()) throw Error("No data source name was given.");
-  password_ = password;
+  secrets_ = {password};
+  ForEachPassword(data_source,
+                  [this](const std::string& value, size_t, size_t) { secrets_.push_back(value); });
   try {
     if (data_source.compare(0, kSqlitePrefix.size(), kSqlitePrefix) == 0) {
       session_ = OpenSqliteSession(data_source.substr(kSqlitePrefix.size()), command_timeout_);
@@ -71,9 +148,11 @@ Session& Connection::OpenSession() {
 }
 
 void Connection::Rethrow(const std::exception& error) const {
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr)
+    throw Error("Out of memory", kErrOutOfMemory);
   if (auto* ours = dynamic_cast<const Error*>(&error))
-    throw Error(Scrub(ours->Description(), password_), ours->Number());
-  throw Error(Scrub(error.what(), password_));
+    throw Error(Scrub(ours->Description(), secrets_), ours->Number());
+  throw Error(Scrub(error.what(), secrets_));
 }
 
 }  // namespace vantrelle

@@ -10,6 +10,8 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vantrelle {
 
@@ -54,7 +56,13 @@ class Connection {
   int connection_timeout_ = 15;
   int command_timeout_ = 30;
   std::unique_ptr<Session> session_;
-  std::string password_;  // only to keep it out of error descriptions
+  // The passwords of the last Open (the given one and those written in a
+  // connection string), only to keep them out of error descriptions.
+  std::vector<std::string> secrets_;
 };
+
+/// \a data_source as it may be shown: in a connection string the values of
+/// PWD and PASSWORD (any case, braced values included) become "***".
+std::string MaskPasswords(std::string_view data_source);
 
 }  // namespace vantrelle

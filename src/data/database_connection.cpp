@@ -1,5 +1,6 @@
 #include "data/database_connection.h"
 
+#include "data/connection.h"
 #include "run/error.h"
 #include "run/run_log.h"
 
@@ -10,7 +11,7 @@ namespace {
 // "DSN=name", followed by the full-width comma (U+FF0C) and " USER=name" when
 // the configuration names a user.
 std::string SourceText(const PubDef& pub) {
-  std::string text = "DSN=" + pub.dsn;
+  std::string text = "DSN=" + MaskPasswords(pub.dsn);
   if (!pub.db_user.empty()) text += "\xEF\xBC\x8C USER=" + pub.db_user;
   return text;
 }

@@ -1,11 +1,15 @@
 #include "run/configuration.h"
 
+#include <sys/stat.h>
+
 #include <string>
+#include <vector>
 
 #include "run/error.h"
 #include "run/ini_file.h"
 #include "run/run_log.h"
 #include "run/text_scan.h"
+#include "run/whole_number.h"
 #include "sql/parameters.h"
 #include "version.h"
 
@@ -13,61 +17,139 @@ namespace vantrelle {
 namespace {
 
 const char kConfigIncorrect[] = "The information in the configuration file is incorrect.";
+constexpr std::string_view kSqlitePrefix = "sqlite:";
 
 std::string ReadTrimmed(const PubDef& pub, const char* section, const char* key) {
-  return TrimSpaces(ReadIniString(section, key, pub.ini_file_name));
+  return TrimSpaces(pub.ini.Get(section, key));
 }
 
-// Writes a log line; a failed write does not stop loading the configuration.
-void TryWriteLog(PubDef& pub, const std::string& message) {
-  try {
-    WriteLog(pub, message);
-  } catch (const Error&) {
-  }
+std::string TooLong(const char* section, const char* key) {
+  return "[" + std::string(section) + "] " + key + " is " + std::to_string(kMaxIniValue) +
+         " bytes long or longer; a value that long would be cut, so it is not used.";
 }
 
-bool TryLogError(PubDef& pub, const std::string& error_text, const std::string& info_text) {
+// A file the run reads, known by its identity so that another spelling or a
+// link of it is recognised.
+struct InputFile {
+  std::string what;  // how the message names it
+  dev_t device;
+  ino_t inode;
+};
+
+void AddInput(std::vector<InputFile>& inputs, std::string what, const std::string& path) {
+  struct stat st;
+  if (!path.empty() && ::stat(path.c_str(), &st) == 0)
+    inputs.push_back({std::move(what), st.st_dev, st.st_ino});
+}
+
+// Every file of the configuration that the run reads.
+std::vector<InputFile> RunInputs(const PubDef& pub) {
+  std::vector<InputFile> inputs;
+  AddInput(inputs, "the configuration file \"" + pub.ini_file_name + "\"", pub.ini_file_name);
+  std::string name = ReadTrimmed(pub, "FILE", "ReportTemplateFileName");
+  AddInput(inputs, "[FILE] ReportTemplateFileName \"" + name + "\"", name);
+  std::string dsn = ReadTrimmed(pub, "ODBC", "DSN");
+  if (dsn.starts_with(kSqlitePrefix)) {
+    name = dsn.substr(kSqlitePrefix.size());
+    AddInput(inputs, "the database file \"" + name + "\" of [ODBC] DSN", name);
+  }
+  int jobs = 0;
   try {
-    LogError(pub, error_text, info_text);
+    jobs = ToWholeNumber(ReadTrimmed(pub, "SQLFILE", "F_MAXNUM"));
   } catch (const Error&) {
   }
-  return false;
+  for (int job = 1; job <= jobs; ++job) {
+    std::string key = "F" + std::to_string(job);
+    name = TrimSpaces(pub.ini.Get("SQLFILE", key));
+    if (!name.empty()) AddInput(inputs, "[SQLFILE] " + key + " \"" + name + "\"", name);
+  }
+  return inputs;
+}
+
+// How the message names the input that \a path is, or "" when it is none.
+std::string InputAt(const std::vector<InputFile>& inputs, const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return "";
+  for (const InputFile& input : inputs)
+    if (input.device == st.st_dev && input.inode == st.st_ino) return input.what;
+  return "";
 }
 
 }  // namespace
 
 bool LoadConfiguration(PubDef& pub) {
   const std::tm now = pub.clock();
+  // The file is read once; every key of this run comes from this copy.
+  pub.ini = IniFile::Load(pub.ini_file_name);
   pub.log_file_name = ExpandDateMacros(ReadTrimmed(pub, "FILE", "LogFileName"), now);
+  const std::vector<InputFile> inputs = RunInputs(pub);
+  // Nor may the log replace the earlier report.
+  std::vector<InputFile> log_clashes = inputs;
+  const std::string report = ExpandDateMacros(ReadTrimmed(pub, "FILE", "ReportFileName"), now);
+  AddInput(log_clashes, "[FILE] ReportFileName \"" + report + "\"", report);
 
   // The previous run's log is closed before the new one is created.
   pub.log_stream.reset();
+  pub.log_failure.clear();
   try {
+    if (pub.ini.ReachesLimit("FILE", "LogFileName")) throw Error(TooLong("FILE", "LogFileName"));
     if (pub.log_file_name.empty())
       throw Error("The log file name is empty: [FILE] LogFileName is not set in \"" +
                   pub.ini_file_name + "\".");
+    std::string input = InputAt(log_clashes, pub.log_file_name);
+    if (!input.empty())
+      throw Error("[FILE] LogFileName \"" + pub.log_file_name + "\" names the same file as " +
+                  input + "; the run log never overwrites another file of the run.");
     pub.log_stream = pub.file_system.CreateTextFile(pub.log_file_name);
   } catch (const Error& error) {
     ShowErrorBox(pub, error.Description());
     return false;
   }
 
-  TryWriteLog(pub, std::string(kProductName) + " " + std::to_string(kVersionMajor) + "." +
-                       std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision));
-  TryWriteLog(pub, kLegalCopyright);
-  TryWriteLog(pub, "Open log file successfully.");
+  WriteLog(pub, std::string(kProductName) + " " + std::to_string(kVersionMajor) + "." +
+                    std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision));
+  WriteLog(pub, kLegalCopyright);
+  WriteLog(pub, "Open log file successfully.");
 
   pub.template_file_name = ReadTrimmed(pub, "FILE", "ReportTemplateFileName");
-  if (!pub.file_system.FileExists(pub.template_file_name))
-    return TryLogError(pub, kConfigIncorrect,
-                       "The template file \"" + pub.template_file_name + "\" does not exist.");
+  if (pub.ini.ReachesLimit("FILE", "ReportTemplateFileName")) {
+    LogError(pub, kConfigIncorrect, TooLong("FILE", "ReportTemplateFileName"));
+    return false;
+  }
+  if (!pub.file_system.FileExists(pub.template_file_name)) {
+    LogError(pub, kConfigIncorrect,
+             "The template file \"" + pub.template_file_name + "\" does not exist.");
+    return false;
+  }
 
   pub.report_file_name = ExpandDateMacros(ReadTrimmed(pub, "FILE", "ReportFileName"), now);
-  if (pub.report_file_name.empty())
-    return TryLogError(pub, kConfigIncorrect, "The name of report file is invalid.");
+  if (pub.ini.ReachesLimit("FILE", "ReportFileName")) {
+    LogError(pub, kConfigIncorrect, TooLong("FILE", "ReportFileName"));
+    return false;
+  }
+  if (pub.report_file_name.empty()) {
+    LogError(pub, kConfigIncorrect, "The name of report file is invalid.");
+    return false;
+  }
+  std::vector<InputFile> taken = inputs;
+  AddInput(taken, "[FILE] LogFileName \"" + pub.log_file_name + "\"", pub.log_file_name);
+  std::string clash = InputAt(taken, pub.report_file_name);
+  if (!clash.empty()) {
+    LogError(pub, kConfigIncorrect,
+             "[FILE] ReportFileName \"" + pub.report_file_name + "\" names the same file as " +
+                 clash + "; the report never overwrites another file of the run.");
+    return false;
+  }
 
   pub.dsn = ReadTrimmed(pub, "ODBC", "DSN");
-  if (pub.dsn.empty()) return TryLogError(pub, kConfigIncorrect, "Data source name does not be set.");
+  if (pub.ini.ReachesLimit("ODBC", "DSN")) {
+    LogError(pub, kConfigIncorrect, TooLong("ODBC", "DSN"));
+    return false;
+  }
+  if (pub.dsn.empty()) {
+    LogError(pub, kConfigIncorrect, "Data source name does not be set.");
+    return false;
+  }
 
   pub.db_user = ReadTrimmed(pub, "ODBC", "DBUSER");
   pub.db_pwd = ReadTrimmed(pub, "ODBC", "DBPWD");

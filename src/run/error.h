@@ -15,6 +15,7 @@ namespace vantrelle {
 enum ErrorNumber : int {
   kErrGeneric = 0,
   kErrOverflow = 6,
+  kErrOutOfMemory = 7,
   kErrTypeMismatch = 13,
   kErrInvalidUseOfNull = 94,
   kErrNoSuchMember = 5941,  ///< a table, row or cell that does not exist

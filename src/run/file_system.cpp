@@ -32,6 +32,11 @@ void TextWriter::WriteLine(std::string_view line) {
   bool ok = std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
             std::fwrite("\r\n", 1, 2, file_) == 2 && std::fflush(file_) == 0;
   if (!ok) ThrowFileError("Cannot write to", path_, errno);
+  // A file whose last name was removed (its folder deleted) takes every
+  // line and keeps none of them.
+  struct stat st;
+  if (::fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0)
+    throw Error("Cannot write to \"" + path_ + "\": the file was deleted while it was written.");
 }
 
 void TextWriter::Close() {

@@ -24,8 +24,8 @@ class TextWriter {
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
 
-  /// Writes \a line followed by CR LF. Throws Error when the write fails or
-  /// the stream is closed.
+  /// Writes \a line followed by CR LF. Throws Error when the write fails,
+  /// the stream is closed, or the file has been deleted meanwhile.
   void WriteLine(std::string_view line);
   /// Closes the stream; throws Error when the last data cannot be written.
   void Close();

@@ -94,32 +94,63 @@ std::string CutAtCharacter(std::string_view value, size_t limit) {
   return std::string(value.substr(0, end));
 }
 
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
 
 }  // namespace
 
-std::string ReadIniString(std::string_view section, std::string_view key,
-                          const std::string& file_name) {
+IniFile IniFile::Load(const std::string& file_name) {
   std::string content;
   struct stat st;
-  if (::stat(file_name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
-  if (!ReadWholeFile(file_name, content)) return "";
+  if (::stat(file_name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return IniFile();
+  if (!ReadWholeFile(file_name, content)) return IniFile();
+  return Parse(content);
+}
+
+IniFile IniFile::Parse(std::string_view content) {
+  IniFile ini;
+  std::map<std::string, bool, std::less<>> sections_seen;
+  std::string section;  // lower-cased name of the section being read
   bool in_section = false;
-  bool section_seen = false;
   for (const Line& line : SplitLines(content)) {
     std::string_view name;
     if (SectionName(line.text, name)) {
       // The first section of a name is the one that counts.
-      if (in_section) return "";
-      in_section = !section_seen && EqualsIgnoreCase(name, section);
-      section_seen = section_seen || in_section;
+      section = LowerAscii(name);
+      in_section = sections_seen.emplace(section, true).second;
       continue;
     }
-    std::string_view line_key, value;
-    if (in_section && KeyAndValue(line.text, line_key, value) && EqualsIgnoreCase(line_key, key))
-      return CutAtCharacter(Unquote(value), kMaxIniValue);
+    std::string_view key, value;
+    if (in_section && KeyAndValue(line.text, key, value))
+      ini.values_.emplace(section + '\n' + LowerAscii(key), std::string(Unquote(value)));
   }
-  return "";
+  return ini;
+}
+
+const std::string* IniFile::Find(std::string_view section, std::string_view key) const {
+  auto found = values_.find(LowerAscii(section) + '\n' + LowerAscii(key));
+  return found == values_.end() ? nullptr : &found->second;
+}
+
+std::string IniFile::Get(std::string_view section, std::string_view key) const {
+  const std::string* value = Find(section, key);
+  return value == nullptr ? std::string() : CutAtCharacter(*value, kMaxIniValue);
+}
+
+bool IniFile::ReachesLimit(std::string_view section, std::string_view key) const {
+  const std::string* value = Find(section, key);
+  return value != nullptr && value->size() >= kMaxIniValue;
+}
+
+std::string ReadIniString(std::string_view section, std::string_view key,
+                          const std::string& file_name) {
+  return IniFile::Load(file_name).Get(section, key);
 }
 
 bool WriteIniString(std::string_view section, std::string_view key, std::string_view value,

@@ -5,6 +5,7 @@
 // duplicate sections or keys wins, and a rewrite keeps every other line.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,29 @@ namespace vantrelle {
 /// Longest value ReadIniString returns, in bytes (a 2048-byte buffer less
 /// its terminator). A longer value is cut at a character boundary.
 inline constexpr size_t kMaxIniValue = 2047;
+
+/// A configuration file read once into memory: a run looks up every key
+/// here instead of reading the file again for each one.
+class IniFile {
+ public:
+  /// Reads \a file_name; a missing or unreadable file gives an empty IniFile.
+  static IniFile Load(const std::string& file_name);
+  /// Parses \a content, the bytes of an INI file.
+  static IniFile Parse(std::string_view content);
+
+  /// The value of \a key in \a section as ReadIniString gives it: empty when
+  /// absent, cut to kMaxIniValue bytes when longer.
+  std::string Get(std::string_view section, std::string_view key) const;
+  /// True when the value of \a key reaches kMaxIniValue bytes, so that Get
+  /// may have cut it.
+  bool ReachesLimit(std::string_view section, std::string_view key) const;
+
+ private:
+  const std::string* Find(std::string_view section, std::string_view key) const;
+
+  // "section\nkey", both lower-cased (ASCII), to the whole value.
+  std::map<std::string, std::string, std::less<>> values_;
+};
 
 /// The value of \a key in \a section of \a file_name; empty when the file,
 /// the section or the key is missing or unreadable.

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "run/file_system.h"
+#include "run/ini_file.h"
 #include "run/run_observer.h"
 
 namespace vantrelle {
@@ -34,6 +35,9 @@ struct PubDef {
   bool interactive = true;
 
   std::string ini_file_name;
+  /// The configuration file as read at the start of the current run; the
+  /// run looks up every key here.
+  IniFile ini;
   std::string template_file_name;
   std::string report_file_name;
   std::string log_file_name;
@@ -53,12 +57,16 @@ struct PubDef {
   // Run counters, reset at the start of every run.
   int16_t sql_file_count = 0;
   int16_t sql_stm_count = 0;
-  int16_t error_count = 0;
+  /// Not bound to 16 bits: a run may log any number of errors.
+  int32_t error_count = 0;
   int16_t log_box_lines = 0;
 
   FileSystem file_system;
   /// The open run log; null before the first run and after a failed create.
   std::unique_ptr<TextWriter> log_stream;
+  /// Why the run log could not be written, after the first failed write;
+  /// empty while the log takes lines.
+  std::string log_failure;
 
   /// The main window, or null (batch mode, tests). Not owned.
   RunObserver* observer = nullptr;

@@ -1,6 +1,7 @@
 #include "run/report_run.h"
 
 #include <filesystem>
+#include <new>
 
 #include "run/configuration.h"
 #include "run/error.h"
@@ -22,12 +23,6 @@ void ShowRunFields(PubDef& pub) {
   window->SetField(RunField::kErrorCount, FormatCount(pub.error_count, true));
 }
 
-// True when both names lead to one existing file.
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
 // Releases what an early end leaves behind: the document is discarded
 // unsaved, the connection closed and the log closed with every line in it.
 void ReleaseAfterEarlyEnd(ReportSession& session) {
@@ -42,9 +37,31 @@ void ReleaseAfterEarlyEnd(ReportSession& session) {
   } catch (const Error&) {
   }
   session.db = DbSession{};
+  session.working_copy.Discard();
   try {
     if (session.pub.log_stream) session.pub.log_stream->Close();
   } catch (const Error&) {
+  }
+}
+
+// Error descriptions name the file the engine worked on; the user knows
+// the report by its configured name.
+std::string AsReport(const ReportSession& session, std::string text) {
+  const std::string& temp = session.working_copy.Path();
+  if (temp.empty()) return text;
+  for (size_t at = text.find(temp); at != std::string::npos; at = text.find(temp, at))
+    text.replace(at, temp.size(), session.pub.report_file_name);
+  return text;
+}
+
+// Closes the log after its last line; a log that cannot keep its lines is a
+// failed log write.
+void CloseLog(PubDef& pub) {
+  try {
+    pub.log_stream->Close();
+  } catch (const Error& error) {
+    pub.log_failure = error.Description();
+    throw LogWriteError(pub.log_failure);
   }
 }
 
@@ -70,9 +87,10 @@ RunOutcome RunSteps(ReportSession& session) {
   session.word_app->Quit();
   session.report_doc = nullptr;
   session.word_app.reset();
+  session.working_copy.Discard();  // left only when the save failed
   DisconnectDatabase(pub, session.db);
   WriteLog(pub, "Close the log file.");
-  pub.log_stream->Close();
+  CloseLog(pub);
   return RunOutcome::kCompleted;
 }
 
@@ -81,20 +99,22 @@ RunOutcome RunSteps(ReportSession& session) {
 bool CreateReportFile(ReportSession& session) {
   PubDef& pub = session.pub;
   const std::string& report = pub.report_file_name;
+  session.report_begun = true;
   try {
-    // Copying a file onto itself would first delete the template.
-    if (SameFile(report, pub.template_file_name))
-      throw Error("The report file is the template file itself; the template is never overwritten.");
-    if (pub.file_system.FileExists(report)) pub.file_system.DeleteFile(report);
-    pub.file_system.CopyFile(pub.template_file_name, report);
+    // The report is built beside its name and takes it only once saved, so
+    // the earlier report stays whole whatever happens to this run.
+    session.working_copy.Create(report, pub.template_file_name);
     WriteLog(pub, "Create the blank report file \"" + report + "\".");
-    pub.file_system.SetAttributesNormal(report);
-    session.report_doc = &session.word_app->Open(report);
+    session.report_doc = &session.word_app->Open(session.working_copy.Path());
     session.report_doc->Activate();
     WriteLog(pub, "Open the report file \"" + report + "\".");
     return true;
   } catch (const Error& error) {
-    LogError(pub, "Failed to open the report file \"" + report + "\".", error.Description());
+    LogError(pub, "Failed to open the report file \"" + report + "\".",
+             AsReport(session, error.Description()));
+    return false;
+  } catch (const std::bad_alloc&) {
+    LogError(pub, "Failed to open the report file \"" + report + "\".", "Out of memory");
     return false;
   }
 }
@@ -107,7 +127,10 @@ bool FinishReport(ReportSession& session) {
     for (int i = 1; i <= count; ++i) doc.UpdateField(i);
     WriteLog(pub, "Update all Word fields successfully.");
   } catch (const Error& error) {
-    LogError(pub, "Failed to update Word fields.", error.Description());
+    LogError(pub, "Failed to update Word fields.", AsReport(session, error.Description()));
+    return false;
+  } catch (const std::bad_alloc&) {
+    LogError(pub, "Failed to update Word fields.", "Out of memory");
     return false;
   }
   try {
@@ -115,10 +138,17 @@ bool FinishReport(ReportSession& session) {
     WriteLog(pub, "Save the report file successfully.");
     doc.Close();
     session.report_doc = nullptr;
+    // The saved report takes its name as late as can still be logged, so
+    // that a log failing before this point leaves the earlier report.
+    session.working_copy.Commit();
+    session.report_replaced = true;
     WriteLog(pub, "Close the report file.");
     return true;
   } catch (const Error& error) {
-    LogError(pub, "Failed to close the report file.", error.Description());
+    LogError(pub, "Failed to close the report file.", AsReport(session, error.Description()));
+    return false;
+  } catch (const std::bad_alloc&) {
+    LogError(pub, "Failed to close the report file.", "Out of memory");
     return false;
   }
 }
@@ -128,18 +158,36 @@ RunOutcome RunReport(PubDef& pub) {
   pub.sql_stm_count = 0;
   pub.error_count = 0;
   pub.log_box_lines = 0;
+  pub.log_failure.clear();
   ReportSession session(pub);
   try {
     return RunSteps(session);
-  } catch (const Error& error) {
-    // A step without a failure exit of its own failed (the log could not be
-    // written, the document engine could not quit): record it if the log
-    // still takes lines, release everything, and end the run.
+  } catch (const LogWriteError& error) {
+    // Nothing can be logged any more: say it where the user sees it.
+    ReleaseAfterEarlyEnd(session);
+    std::string message =
+        std::string(error.what()) + " The run log cannot be written, so the run was ended.";
+    if (!session.report_begun)
+      message += " No report file was changed.";
+    else if (!session.report_replaced)
+      message += " The report file \"" + pub.report_file_name + "\" was not changed.";
+    else
+      message += " The report file \"" + pub.report_file_name + "\" had been saved.";
+    ShowErrorBox(pub, message);
+    return RunOutcome::kEndedEarly;
+  } catch (const std::exception& error) {
+    // A step without a failure exit of its own failed (the document engine
+    // could not quit, memory ran out between statements): record it if the
+    // log still takes lines, release everything, and end the run.
+    const bool out_of_memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
     try {
-      LogError(pub, "The report run ended abnormally.", error.Description());
-    } catch (const Error&) {
+      LogError(pub, "The report run ended abnormally.",
+               out_of_memory ? "Out of memory" : error.what());
+    } catch (const std::exception&) {
     }
     ReleaseAfterEarlyEnd(session);
+    if (!pub.log_failure.empty())
+      ShowErrorBox(pub, pub.log_failure + " The run log cannot be written, so the run was ended.");
     return RunOutcome::kEndedEarly;
   }
 }

@@ -18,12 +18,14 @@ enum class RunOutcome {
 /// happens is in the run log, the counters and the window.
 RunOutcome RunReport(PubDef& pub);
 
-/// Copies the template over the report file and opens the copy. Logs and
-/// returns false on any failure; the template itself is never touched.
+/// Copies the template into a working copy beside the report file and opens
+/// it. Logs and returns false on any failure; the template and an earlier
+/// report are never touched.
 bool CreateReportFile(ReportSession& session);
 
-/// Updates every field of the report, saves and closes it. Logs and returns
-/// false on failure; a failed save leaves the report file as it was.
+/// Updates every field of the report, saves and closes it, and renames it
+/// over the report file. Logs and returns false on failure; the report file
+/// is then as it was before the run.
 bool FinishReport(ReportSession& session);
 
 }  // namespace vantrelle

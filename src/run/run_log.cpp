@@ -16,12 +16,32 @@ std::string LogStamp(const std::tm& when) {
   return stamp;
 }
 
-void WriteLog(PubDef& pub, std::string_view message) {
+std::string OneLine(std::string_view message) {
+  std::string line;
+  line.reserve(message.size());
+  bool in_break = false;
+  for (char c : message) {
+    const bool breaks = c == '\r' || c == '\n' || c == '\t';
+    if (breaks && !in_break) line += ' ';
+    if (!breaks) line += c;
+    in_break = breaks;
+  }
+  return line;
+}
+
+void WriteLog(PubDef& pub, std::string_view raw_message) {
+  if (!pub.log_failure.empty()) throw LogWriteError(pub.log_failure);
   if (pub.log_stream == nullptr || !pub.log_stream->IsOpen())
     throw Error("The run log is not open.");
+  const std::string message = OneLine(raw_message);
   std::string line = LogStamp(pub.clock());
   line.append(message);
-  pub.log_stream->WriteLine(line);
+  try {
+    pub.log_stream->WriteLine(line);
+  } catch (const Error& error) {
+    pub.log_failure = error.Description();
+    throw LogWriteError(pub.log_failure);
+  }
   if (RunObserver* window = pub.Window()) {
     if (pub.log_box_lines == 0 || pub.log_box_lines >= 8) {
       pub.log_box_lines = 0;
@@ -37,7 +57,7 @@ void WriteLog(PubDef& pub, std::string_view message) {
 void LogError(PubDef& pub, std::string_view error_text, std::string_view info_text) {
   WriteLog(pub, std::string("Error: ").append(error_text));
   WriteLog(pub, std::string("Error Info: ").append(info_text));
-  CountUp(pub.error_count);
+  if (pub.error_count < INT32_MAX) ++pub.error_count;
   if (RunObserver* window = pub.Window())
     window->SetField(RunField::kErrorCount, FormatCount(pub.error_count, false));
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <ctime>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -14,16 +15,30 @@
 
 namespace vantrelle {
 
+/// Thrown by WriteLog once the run log cannot be written (the first failed
+/// write and every write after it). It is not an Error, so that no step's
+/// failure exit takes it for its own: the run driver catches it, says so
+/// where the user sees it and ends the run.
+class LogWriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// \a message as one line: every run of line breaks and tabs becomes one
+/// space.
+std::string OneLine(std::string_view message);
+
 /// The 23-character stamp "[YYYYMMDD hh:mm:ss]    " for \a when.
 std::string LogStamp(const std::tm& when);
 
-/// Writes one log line. Throws Error when no log is open or the write
-/// fails; the log box is then left as it was.
+/// Writes \a message as one log line (see OneLine). Throws Error when no log
+/// is open, LogWriteError when the write fails (recording the reason in
+/// pub.log_failure) or failed before; the log box is then left as it was.
 void WriteLog(PubDef& pub, std::string_view message);
 
 /// Logs an error as the two lines "Error: " + \a error_text and
 /// "Error Info: " + \a info_text, counts it in ErrorCount and shows the new
-/// count on the window. A failed write passes its Error to the caller.
+/// count on the window. A failed write passes its exception to the caller.
 void LogError(PubDef& pub, std::string_view error_text, std::string_view info_text);
 
 /// Reports an error that cannot go to a log: a modal box in interactive

@@ -1,5 +1,7 @@
 #include "sql/dispatcher.h"
 
+#include <new>
+
 #include "run/error.h"
 #include "run/run_log.h"
 #include "run/text_scan.h"
@@ -8,6 +10,25 @@
 #include "word/table_fill.h"
 
 namespace vantrelle {
+
+namespace {
+
+// Runs statement function \a function. Memory running out inside it is that
+// statement's error, logged with the function's own text like any other,
+// and the record set is left closed for the next statement.
+template <typename Call>
+bool RunFunction(ReportSession& session, int function, Call call) {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    if (session.db.recordset) CloseAfterFailure(*session.db.recordset);
+    LogError(session.pub, "Failed to execute function " + std::to_string(function) + ".",
+             "Out of memory");
+    return false;
+  }
+}
+
+}  // namespace
 
 ControlFields ParseControlFields(const std::string& text) {
   ControlFields fields;
@@ -44,7 +65,7 @@ void DispatchStatement(ReportSession& session, int16_t job, const std::string& l
       case 0:
         WriteLog(pub, prefix + "Function 0");
         WriteLog(pub, prefix + sql);
-        result = ExecuteStatement(session, sql);
+        result = RunFunction(session, 0, [&] { return ExecuteStatement(session, sql); });
         break;
       case 1:
       case 2: {
@@ -54,16 +75,19 @@ void DispatchStatement(ReportSession& session, int16_t job, const std::string& l
         WriteLog(pub, prefix + sql);
         // The table field becomes a number only now, after both lines.
         int16_t table = ToWholeNumber(fields.table);
-        result = fields.function == 1 ? FillTable(session, table, fields.begin_row,
+        result = RunFunction(session, fields.function, [&] {
+          return fields.function == 1 ? FillTable(session, table, fields.begin_row,
                                                   fields.begin_col, fields.transpose, sql)
                                       : FillTableGrowing(session, table, fields.begin_row,
                                                          fields.begin_col, fields.transpose, sql);
+        });
         break;
       }
       case 3:
         WriteLog(pub, prefix + "Function 3, DocVariable field [" + fields.table + "]");
         WriteLog(pub, prefix + sql);
-        result = SetDocVariable(session, fields.table, sql);
+        result =
+            RunFunction(session, 3, [&] { return SetDocVariable(session, fields.table, sql); });
         break;
       default:
         break;  // an unknown function runs nothing and is a plain failure
@@ -71,6 +95,13 @@ void DispatchStatement(ReportSession& session, int16_t job, const std::string& l
     WriteLog(pub, prefix + (result ? "Success." : "Failure."));
   } catch (const Error& error) {
     LogError(pub, "Failed to excute function.", error.Description());
+  } catch (const LogWriteError&) {
+    throw;  // the run ends: nothing more can be logged
+  } catch (const std::bad_alloc&) {
+    LogError(pub, "Failed to excute function.", "Out of memory");
+  } catch (const std::exception& error) {
+    // Whatever else a statement runs into is still that statement's error.
+    LogError(pub, "Failed to excute function.", error.what());
   }
 }
 

@@ -9,16 +9,17 @@ namespace vantrelle {
 
 void ReadParameters(PubDef& pub) {
   int16_t count = 0;
+  const IniFile ini = IniFile::Load(pub.ini_file_name);
   for (int n = 1; n <= kMaxParameters; ++n) {
     std::string number = std::to_string(n);
-    std::string name = ReadIniString("PARAMETER", "Name" + number, pub.ini_file_name);
+    std::string name = ini.Get("PARAMETER", "Name" + number);
     if (name.empty()) continue;
     ParameterRecord& slot = pub.parameters[count];
     slot = ParameterRecord{};
     slot.name = name;
     slot.number = static_cast<int16_t>(n);
-    slot.desc = ReadIniString("PARAMETER", "Desc" + number, pub.ini_file_name);
-    slot.value = ReadIniString("PARAMETER", "Default" + number, pub.ini_file_name);
+    slot.desc = ini.Get("PARAMETER", "Desc" + number);
+    slot.value = ini.Get("PARAMETER", "Default" + number);
     ++count;
   }
   pub.parameter_count = count;

@@ -1,5 +1,7 @@
 #include "sql/script_reader.h"
 
+#include <new>
+
 #include "run/error.h"
 #include "run/ini_file.h"
 #include "run/run_log.h"
@@ -83,12 +85,15 @@ void ReadSqlScript(ReportSession& session, int16_t job, const std::string& path)
     if (!sql.Empty()) DispatchStatement(session, job, label, control_fields, sql.Text());
   } catch (const Error& error) {
     LogError(pub, "Failed to read " + job_tag + " \"" + path + "\".", error.Description());
+  } catch (const std::bad_alloc&) {
+    LogError(pub, "Failed to read " + job_tag + " \"" + path + "\".", "Out of memory");
   }
 }
 
 void RunSqlJobs(ReportSession& session) {
   PubDef& pub = session.pub;
-  std::string max_text = TrimSpaces(ReadIniString("SQLFILE", "F_MAXNUM", pub.ini_file_name));
+  // The configuration as read at the start of the run: one lookup per job.
+  std::string max_text = TrimSpaces(pub.ini.Get("SQLFILE", "F_MAXNUM"));
   int16_t job_count = 0;
   if (!max_text.empty()) {
     try {
@@ -102,12 +107,19 @@ void RunSqlJobs(ReportSession& session) {
     }
   }
   for (int job = 1; job <= job_count; ++job) {
-    std::string path =
-        TrimSpaces(ReadIniString("SQLFILE", "F" + std::to_string(job), pub.ini_file_name));
+    const std::string key = "F" + std::to_string(job);
+    std::string path = TrimSpaces(pub.ini.Get("SQLFILE", key));
     if (path.empty()) continue;
     CountUp(pub.sql_file_count);
     if (RunObserver* window = pub.Window())
       window->SetField(RunField::kSqlFileCount, FormatCount(pub.sql_file_count, false));
+    if (pub.ini.ReachesLimit("SQLFILE", key)) {
+      // A cut name would run some other file, or none.
+      LogError(pub, kConfigIncorrect,
+               "[SQLFILE] " + key + " is " + std::to_string(kMaxIniValue) +
+                   " bytes long or longer; a value that long would be cut, so it is not used.");
+      continue;
+    }
     ReadSqlScript(session, static_cast<int16_t>(job), path);
   }
 }

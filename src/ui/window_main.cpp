@@ -6,6 +6,7 @@
 #include <QApplication>
 
 #include "ui/artwork.h"
+#include "ui/display_check.h"
 #include "ui/main_window.h"
 #include "ui/prompter.h"
 #include "ui/shell_open.h"
@@ -13,10 +14,9 @@
 namespace vantrelle {
 
 int WindowMain(PubDef& pub, int argc, char** argv) {
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
-      platform == nullptr) {
-    std::cerr << "vantrelle: no display to show the window on; use -C for batch mode.\n";
+  // The toolkit aborts the process on a display it cannot open; look first.
+  if (std::string problem = DisplayProblem(); !problem.empty()) {
+    std::cerr << "vantrelle: " << problem << "\n";
     return 2;
   }
   QApplication app(argc, argv);

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "backends.h"
+#include "data/connection.h"
 #include "run/error.h"
 
 namespace vantrelle {
@@ -134,6 +136,72 @@ TEST_F(DatabaseConnectionTest, PostgresLoginRefusedIsLoggedWithoutThePassword) {
   EXPECT_NE(log.find("Connect to database successfully. DSN=" + pg.data_source +
                      "\xEF\xBC\x8C USER=" + pg.user + "\r\n"),
             std::string::npos);
+}
+
+TEST(MaskPasswordsTest, HidesPwdAndPasswordValuesOnly) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"reports", "reports"},
+      {"sqlite:/data/pwd=x.db", "sqlite:/data/pwd=x.db"},
+      {"Driver=PG;UID=u;PWD=secret;Port=5432", "Driver=PG;UID=u;PWD=***;Port=5432"},
+      {"Driver=PG;password=secret", "Driver=PG;password=***"},
+      {"Driver=PG; Pwd =  secret ;Database=d", "Driver=PG; Pwd =***;Database=d"},
+      {"Driver=PG;PWD={se;cr}}et};Database=d", "Driver=PG;PWD=***;Database=d"},
+      {"Driver=PG;PWD={unclosed;Database=d", "Driver=PG;PWD=***"},
+      {"Driver=PG;PWDX=visible;XPWD=visible", "Driver=PG;PWDX=visible;XPWD=visible"},
+      {"Driver={PWD=x;};Password=a;PWD=b", "Driver={PWD=x;};Password=***;PWD=***"},
+  };
+  for (const auto& [dsn, shown] : cases) EXPECT_EQ(shown, MaskPasswords(dsn)) << dsn;
+}
+
+// Every line of \a log is one stamped message ending in CR LF.
+void ExpectOneLinePerMessage(const std::string& log) {
+  EXPECT_EQ(std::string::npos, log.find('\t')) << log;
+  for (size_t at = log.find('\n'); at != std::string::npos; at = log.find('\n', at + 1)) {
+    ASSERT_TRUE(at > 0 && log[at - 1] == '\r') << log;
+    if (at + 1 < log.size()) EXPECT_EQ('[', log[at + 1]) << log;
+  }
+}
+
+TEST_F(DatabaseConnectionTest, PasswordInAConnectionStringIsMaskedInEveryLine) {
+  testing_data::BackendTarget pg;
+  std::string why;
+  if (!testing_data::FindBackend("postgresql", dir_, pg, why)) {
+    if (testing_data::PgRequired()) FAIL() << why;
+    GTEST_SKIP() << why;
+  }
+  const std::string wrong = "no;t}it";
+  const std::string source = "DSN=" + pg.data_source + ";UID=" + pg.user;
+  pub_.dsn = source + ";PWD={no;t}}it}";
+  EXPECT_FALSE(ConnectDatabase(pub_, session_));
+  pub_.dsn = source + ";pwd={" + pg.password + "}";
+  EXPECT_TRUE(ConnectDatabase(pub_, session_));
+  const std::string log = Log();
+  EXPECT_EQ(std::string::npos, log.find(wrong)) << log;
+  EXPECT_EQ(std::string::npos, log.find(pg.password)) << log;
+  EXPECT_NE(std::string::npos,
+            log.find("Error: Failed to connect to database. DSN=" + source + ";PWD=***\r\n"))
+      << log;
+  EXPECT_NE(std::string::npos,
+            log.find("Connect to database successfully. DSN=" + source + ";pwd=***\r\n"))
+      << log;
+  ExpectOneLinePerMessage(log);
+}
+
+TEST_F(DatabaseConnectionTest, RefusedConnectionAndServerErrorsAreOneLineEach) {
+  testing_data::BackendTarget pg;
+  std::string why;
+  if (!testing_data::FindBackend("postgresql", dir_, pg, why)) {
+    if (testing_data::PgRequired()) FAIL() << why;
+    GTEST_SKIP() << why;
+  }
+  // Nothing listens on port 1: the driver's diagnostics span several lines.
+  pub_.dsn = "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=postgres";
+  pub_.db_user = pg.user;
+  EXPECT_FALSE(ConnectDatabase(pub_, session_));
+  const std::string log = Log();
+  EXPECT_NE(std::string::npos, log.find("Connection refused")) << log;
+  EXPECT_EQ(2, std::count(log.begin(), log.end(), '\n')) << log;
+  ExpectOneLinePerMessage(log);
 }
 
 }  // namespace

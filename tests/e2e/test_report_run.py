@@ -141,6 +141,8 @@ class ReportCase(unittest.TestCase):
             self.assertTrue(raw.endswith("\r\n"), "log lines end with CR LF")
             for line in raw.split("\r\n")[:-1]:
                 self.assertRegex(line, STAMP)
+                # One line per message, whatever the driver's diagnostics hold.
+                self.assertNotRegex(line, "[\r\n\t]")
                 lines.append(STAMP.sub("", line))
         return result.returncode, lines
 

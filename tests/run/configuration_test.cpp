@@ -1,6 +1,13 @@
 #include "run/configuration.h"
 
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
+
+#include "run/ini_file.h"
 
 #include "test_util.h"
 
@@ -116,6 +123,111 @@ TEST_F(ConfigurationTest, ANewRunOverwritesTheLog) {
   WriteFile(dir_.File("run.log"), "old contents that must go\r\n");
   ASSERT_TRUE(LoadConfiguration(pub_));
   EXPECT_EQ(Opening(), Log());
+}
+
+// The files a run reads, each named by a link of its own: the outputs are
+// compared by identity, not by spelling.
+class OutputClashTest : public ConfigurationTest {
+ protected:
+  void SetUp() override {
+    ConfigurationTest::SetUp();
+    WriteFile(dir_.File("data.db"), "");
+    WriteFile(dir_.File("s1.sql"), "@A=0\nSELECT 1\n");
+    WriteFile(dir_.File("s2.sql"), "@B=0\nSELECT 2\n");
+  }
+  void IniWith(const std::string& log, const std::string& report) {
+    WriteFile(pub_.ini_file_name,
+              "[FILE]\nLogFileName=" + log + "\nReportTemplateFileName=" +
+                  dir_.File("template.docx") + "\nReportFileName=" + report +
+                  "\n[ODBC]\nDSN=sqlite:" + dir_.File("data.db") +
+                  "\n[SQLFILE]\nF_MAXNUM=3\nF1=" + dir_.File("s1.sql") +
+                  "\nF3=" + dir_.File("s2.sql") + "\n");
+  }
+  // A new name for \a target: a symbolic link, or a hard link.
+  std::string Alias(const std::string& target, bool symbolic) {
+    std::string alias = dir_.File("alias" + std::to_string(++aliases_));
+    if (symbolic)
+      std::filesystem::create_symlink(target, alias);
+    else
+      std::filesystem::create_hard_link(target, alias);
+    return alias;
+  }
+  int aliases_ = 0;
+};
+
+TEST_F(OutputClashTest, LogThatWouldOverwriteAnInputOrTheReportIsRefusedBeforeItIsOpened) {
+  const std::vector<std::pair<std::string, std::string>> inputs = {
+      {pub_.ini_file_name, "the configuration file \"" + pub_.ini_file_name + "\""},
+      {dir_.File("template.docx"),
+       "[FILE] ReportTemplateFileName \"" + dir_.File("template.docx") + "\""},
+      {dir_.File("s2.sql"), "[SQLFILE] F3 \"" + dir_.File("s2.sql") + "\""},
+      {dir_.File("data.db"), "the database file \"" + dir_.File("data.db") + "\" of [ODBC] DSN"},
+      {dir_.File("report.docx"), "[FILE] ReportFileName \"" + dir_.File("report.docx") + "\""},
+  };
+  WriteFile(dir_.File("report.docx"), "earlier report");
+  for (bool symbolic : {true, false}) {
+    for (const auto& [path, named] : inputs) {
+      const std::string before = ReadFile(path);
+      const std::string log = Alias(path, symbolic);
+      IniWith(log, dir_.File("report.docx"));
+      testing::internal::CaptureStderr();
+      EXPECT_FALSE(LoadConfiguration(pub_));
+      const std::string err = testing::internal::GetCapturedStderr();
+      EXPECT_EQ(nullptr, pub_.log_stream);
+      EXPECT_EQ("Error!\nError Info: [FILE] LogFileName \"" + log + "\" names the same file as " +
+                    named + "; the run log never overwrites another file of the run.\n",
+                err);
+      if (path != pub_.ini_file_name) EXPECT_EQ(before, ReadFile(path)) << path;
+    }
+  }
+}
+
+TEST_F(OutputClashTest, ReportThatWouldOverwriteAnInputOrTheLogIsAConfigurationError) {
+  const std::string log = dir_.File("run.log");
+  const std::vector<std::pair<std::string, std::string>> inputs = {
+      {pub_.ini_file_name, "the configuration file \"" + pub_.ini_file_name + "\""},
+      {dir_.File("s1.sql"), "[SQLFILE] F1 \"" + dir_.File("s1.sql") + "\""},
+      {dir_.File("data.db"), "the database file \"" + dir_.File("data.db") + "\" of [ODBC] DSN"},
+      {log, "[FILE] LogFileName \"" + log + "\""},
+  };
+  for (const auto& [path, named] : inputs) {
+    // A report linked to a log that the run has yet to create.
+    std::filesystem::remove(log);
+    const std::string report = Alias(path, true);
+    IniWith(log, report);
+    EXPECT_FALSE(LoadConfiguration(pub_));
+    EXPECT_EQ(Opening() + "Error: The information in the configuration file is incorrect.\n"
+                          "Error Info: [FILE] ReportFileName \"" + report +
+                  "\" names the same file as " + named +
+                  "; the report never overwrites another file of the run.\n",
+              Log());
+  }
+  // Another spelling of the template's own name.
+  IniWith(log, dir_.path().string() + "/./template.docx");
+  EXPECT_FALSE(LoadConfiguration(pub_));
+  EXPECT_NE(std::string::npos, Log().find("names the same file as [FILE] ReportTemplateFileName"));
+}
+
+TEST_F(ConfigurationTest, FileNamesAndDsnThatReachTheValueLimitAreRefused) {
+  const std::string too_long = dir_.path().string() + "/" + std::string(kMaxIniValue, 'x');
+  const std::string file = "LogFileName=" + dir_.File("run.log") +
+                           "\nReportTemplateFileName=" + dir_.File("template.docx");
+  Ini(file + "\nReportFileName=" + too_long, "DSN=x");
+  EXPECT_FALSE(LoadConfiguration(pub_));
+  EXPECT_EQ(Opening() + "Error: The information in the configuration file is incorrect.\n"
+                        "Error Info: [FILE] ReportFileName is 2047 bytes long or longer; a value "
+                        "that long would be cut, so it is not used.\n",
+            Log());
+  Ini(file + "\nReportFileName=r.docx", "DSN=" + std::string(5000, 'd'));
+  EXPECT_FALSE(LoadConfiguration(pub_));
+  EXPECT_NE(std::string::npos, Log().find("Error Info: [ODBC] DSN is 2047 bytes long"));
+
+  testing::internal::CaptureStderr();
+  Ini("LogFileName=" + too_long, "DSN=x");
+  EXPECT_FALSE(LoadConfiguration(pub_));
+  EXPECT_NE(std::string::npos,
+            testing::internal::GetCapturedStderr().find("[FILE] LogFileName is 2047 bytes"));
+  EXPECT_EQ(nullptr, pub_.log_stream);
 }
 
 }  // namespace

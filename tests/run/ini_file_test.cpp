@@ -78,6 +78,24 @@ TEST_F(IniFileTest, LongValuesAreCutAtTheBufferWithoutSplittingCharacters) {
   EXPECT_EQ(std::string(2046, 'a'), Read("A", "u"));
 }
 
+TEST_F(IniFileTest, ParsedOnceAnswersEveryKeyAndTellsWhichValuesReachTheLimit) {
+  IniFile ini = IniFile::Parse("[SQLFILE]\r\nF_MAXNUM=2\r\nF1 = a.sql\r\n[file]\r\nName=" +
+                               std::string(kMaxIniValue - 1, 'n') + "\r\nLong=" +
+                               std::string(kMaxIniValue, 'l') + "\r\n[SqlFile]\r\nF2=b.sql\r\n");
+  EXPECT_EQ("2", ini.Get("sqlfile", "f_maxnum"));
+  EXPECT_EQ("a.sql", ini.Get("SQLFILE", "F1"));
+  EXPECT_EQ("", ini.Get("SQLFILE", "F2"));  // in a second section of the same name
+  EXPECT_FALSE(ini.ReachesLimit("FILE", "Name"));
+  EXPECT_TRUE(ini.ReachesLimit("FILE", "Long"));
+  EXPECT_EQ(kMaxIniValue, ini.Get("FILE", "Long").size());
+  EXPECT_FALSE(ini.ReachesLimit("FILE", "Missing"));
+  // A file read into memory is not read again: changing it changes nothing.
+  Write("[A]\nk=before\n");
+  IniFile loaded = IniFile::Load(path_);
+  Write("[A]\nk=after\n");
+  EXPECT_EQ("before", loaded.Get("A", "k"));
+}
+
 TEST_F(IniFileTest, WriteReplacesAKeyAndKeepsEveryOtherLine) {
   Write("; header\r\n[PARAMETER]\r\nName1=&Month\r\nDefault1 = 2004-05 \r\n\r\n[FILE]\r\nx=1\r\n");
   ASSERT_TRUE(WriteIniString("parameter", "Default1", "2004-06", path_));

@@ -1,5 +1,6 @@
 #include "run/run_log.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,58 @@ TEST_F(RunLogTest, WriteWithoutAnOpenLogIsAnError) {
   EXPECT_THROW(WriteLog(pub_, "x"), Error);
   EXPECT_EQ("", window_.log_box);
   EXPECT_EQ(0, pub_.log_box_lines);
+}
+
+TEST_F(RunLogTest, EveryMessageIsOneLineInTheLogAndTheBox) {
+  pub_.observer = &window_;
+  WriteLog(pub_, "ERROR: relation \"x\" does not exist;\nError while executing the query");
+  LogError(pub_, "Failed to connect.",
+           "could not connect to server: Connection refused\r\n\tIs the server running?\n");
+  WriteLog(pub_, "a\tb\r\rc");
+  EXPECT_EQ(
+      "[20040505 14:07:09]    ERROR: relation \"x\" does not exist; Error while executing the query\r\n"
+      "[20040505 14:07:09]    Error: Failed to connect.\r\n"
+      "[20040505 14:07:09]    Error Info: could not connect to server: Connection refused Is the "
+      "server running? \r\n"
+      "[20040505 14:07:09]    a b c\r\n",
+      Log());
+  EXPECT_EQ(
+      "ERROR: relation \"x\" does not exist; Error while executing the query\r\n"
+      "Error: Failed to connect.\r\n"
+      "Error Info: could not connect to server: Connection refused Is the server running? \r\n"
+      "a b c\r\n",
+      window_.log_box);
+}
+
+TEST_F(RunLogTest, ErrorsKeepCountingPast32767) {
+  pub_.observer = &window_;
+  pub_.error_count = 32767;
+  LogError(pub_, "a", "b");
+  LogError(pub_, "a", "b");
+  EXPECT_EQ(32769, pub_.error_count);
+  EXPECT_EQ("32,769", window_.fields[static_cast<int>(RunField::kErrorCount)]);
+}
+
+TEST_F(RunLogTest, FailedWriteIsReportedOnceAndEveryLaterWriteFails) {
+  pub_.interactive = false;
+  pub_.log_stream = pub_.file_system.CreateTextFile("/dev/full");
+  try {
+    WriteLog(pub_, "first");
+    FAIL() << "a write to a full device succeeded";
+  } catch (const LogWriteError& error) {
+    EXPECT_EQ("Cannot write to \"/dev/full\": No space left on device.", std::string(error.what()));
+  }
+  EXPECT_EQ("Cannot write to \"/dev/full\": No space left on device.", pub_.log_failure);
+  EXPECT_THROW(LogError(pub_, "a", "b"), LogWriteError);
+  EXPECT_EQ(0, pub_.error_count);
+}
+
+TEST_F(RunLogTest, LogWhoseFileWasDeletedFails) {
+  pub_.interactive = false;
+  WriteLog(pub_, "kept");
+  std::filesystem::remove(dir_.File("run.log"));
+  EXPECT_THROW(WriteLog(pub_, "lost"), LogWriteError);
+  EXPECT_NE(std::string::npos, pub_.log_failure.find("was deleted"));
 }
 
 TEST(FormatCountTest, GroupsThousands) {

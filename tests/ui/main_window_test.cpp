@@ -235,6 +235,24 @@ TEST_F(MainWindowTest, LoggedErrorShowsTheCountWithoutLeadingZero) {
   EXPECT_TRUE(Text("txtLogInfo").contains("Error Info: "));
 }
 
+TEST_F(MainWindowTest, LogThatCannotBeWrittenIsShownInAMessageBox) {
+  std::string ini = WriteConfiguration();
+  std::string text = ReadFile(ini);
+  text.replace(text.find(dir_.File("run_&Y&M&D.log")), dir_.File("run_&Y&M&D.log").size(),
+               "/dev/full");
+  WriteFile(ini, text);
+  SetIniBox(QString::fromStdString(ini));
+  prompter_.answers = {true};
+  Window().Start();
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0],
+            "Error!\r\nError Info: Cannot write to \"/dev/full\": No space left on device. The run "
+            "log cannot be written, so the run was ended. No report file was changed.");
+  EXPECT_TRUE(prompter_.messages[0].on_gui_thread);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("report.docx")));
+  EXPECT_TRUE(Window().centralWidget()->isEnabled());
+}
+
 TEST_F(MainWindowTest, InteractiveRunWritesTheSameLogAsBatch) {
   for (bool template_exists : {true, false}) {
     SCOPED_TRACE(template_exists);

@@ -1,0 +1,57 @@
+#include "ui/display_check.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <string_view>
+
+namespace vantrelle {
+namespace {
+
+std::string_view Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string_view() : std::string_view(value);
+}
+
+// Connects to the X display \a name through the X client library, loaded
+// only for this test; true when it answered. When the library is missing,
+// the toolkit cannot use X either and says so itself.
+bool XDisplayAnswers(const std::string& name, bool& could_test) {
+  could_test = false;
+  void* library = ::dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
+  if (library == nullptr) return false;
+  using Connect = void* (*)(const char*, int*);
+  using HasError = int (*)(void*);
+  using Disconnect = void (*)(void*);
+  auto connect = reinterpret_cast<Connect>(::dlsym(library, "xcb_connect"));
+  auto has_error = reinterpret_cast<HasError>(::dlsym(library, "xcb_connection_has_error"));
+  auto disconnect = reinterpret_cast<Disconnect>(::dlsym(library, "xcb_disconnect"));
+  bool answers = false;
+  if (connect != nullptr && has_error != nullptr && disconnect != nullptr) {
+    could_test = true;
+    void* connection = connect(name.c_str(), nullptr);
+    answers = connection != nullptr && has_error(connection) == 0;
+    if (connection != nullptr) disconnect(connection);
+  }
+  ::dlclose(library);
+  return answers;
+}
+
+}  // namespace
+
+std::string DisplayProblem() {
+  const std::string_view platform = Environment("QT_QPA_PLATFORM");
+  // Another window system chosen by name (offscreen, wayland, vnc) is the
+  // toolkit's to judge.
+  if (!platform.empty() && !platform.starts_with("xcb")) return "";
+  if (platform.empty() && !Environment("WAYLAND_DISPLAY").empty()) return "";
+  const std::string display(Environment("DISPLAY"));
+  if (display.empty()) return "no display to show the window on; use -C for batch mode.";
+  bool could_test = false;
+  if (!XDisplayAnswers(display, could_test) && could_test)
+    return "the display \"" + display +
+           "\" (DISPLAY) does not answer or refuses the connection; use -C for batch mode.";
+  return "";
+}
+
+}  // namespace vantrelle

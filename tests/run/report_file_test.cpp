@@ -1,0 +1,133 @@
+#include "run/report_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "run/error.h"
+#include "test_util.h"
+
+namespace vantrelle {
+namespace {
+
+using testing_util::ReadFile;
+using testing_util::TempDir;
+using testing_util::WriteFile;
+
+class ReportWorkingCopyTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(dir_.File("template.docx"), "template bytes");
+    WriteFile(dir_.File("report.docx"), "earlier report");
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // The id of a process that has ended.
+  static pid_t DeadPid() {
+    pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+  }
+  std::string Copy(pid_t pid, const std::string& random, const std::string& tail = "") const {
+    return dir_.File(".report.docx.vantrelle-" + std::to_string(pid) + "-" + random + ".docx" +
+                     tail);
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(ReportWorkingCopyTest, EarlierReportStaysUntilCommit) {
+  ReportWorkingCopy copy;
+  copy.Create(dir_.File("report.docx"), dir_.File("template.docx"));
+  EXPECT_EQ("template bytes", ReadFile(copy.Path()));
+  EXPECT_EQ(".docx", std::filesystem::path(copy.Path()).extension());
+  EXPECT_EQ("earlier report", ReadFile(dir_.File("report.docx")));
+  WriteFile(copy.Path(), "new report");
+  copy.Commit();
+  EXPECT_EQ("new report", ReadFile(dir_.File("report.docx")));
+  EXPECT_EQ((std::vector<std::string>{"report.docx", "template.docx"}), Names());
+}
+
+TEST_F(ReportWorkingCopyTest, DiscardAndEarlyEndLeaveNothingBehind) {
+  {
+    ReportWorkingCopy copy;
+    copy.Create(dir_.File("report.docx"), dir_.File("template.docx"));
+  }
+  ReportWorkingCopy copy;
+  copy.Create(dir_.File("report.docx"), dir_.File("template.docx"));
+  copy.Discard();
+  EXPECT_TRUE(copy.Path().empty());
+  EXPECT_EQ((std::vector<std::string>{"report.docx", "template.docx"}), Names());
+  EXPECT_EQ("earlier report", ReadFile(dir_.File("report.docx")));
+}
+
+TEST_F(ReportWorkingCopyTest, FailuresNameTheFilesAndLeaveNothing) {
+  ReportWorkingCopy copy;
+  try {
+    copy.Create(dir_.File("report.docx"), dir_.File("missing.docx"));
+    FAIL();
+  } catch (const Error& error) {
+    EXPECT_EQ("Cannot copy \"" + dir_.File("missing.docx") + "\" to \"" + dir_.File("report.docx") +
+                  "\": No such file or directory.",
+              std::string(error.Description()));
+  }
+  EXPECT_THROW(copy.Create(dir_.File("report.docx"), dir_.path().string()), Error);
+  EXPECT_THROW(copy.Create(dir_.File("no/report.docx"), dir_.File("template.docx")), Error);
+  EXPECT_EQ((std::vector<std::string>{"report.docx", "template.docx"}), Names());
+}
+
+TEST_F(ReportWorkingCopyTest, ReadOnlyTemplateGivesAWritableCopy) {
+  ::chmod(dir_.File("template.docx").c_str(), 0444);
+  ReportWorkingCopy copy;
+  copy.Create(dir_.File("report.docx"), dir_.File("template.docx"));
+  struct stat st;
+  ASSERT_EQ(0, ::stat(copy.Path().c_str(), &st));
+  EXPECT_EQ(0644u, st.st_mode & 0777);
+}
+
+TEST_F(ReportWorkingCopyTest, StaleCopiesOfEndedRunsAreRemovedOthersKept) {
+  const pid_t dead = DeadPid();
+  const std::vector<std::string> stale = {Copy(dead, "aB3dE9"), Copy(dead, "aB3dE9", ".Xy12zQ")};
+  const std::vector<std::string> kept = {
+      Copy(1, "aB3dE9"),                // its process still runs
+      Copy(dead, "aB3d"),               // not our pattern
+      Copy(dead, "aB3dE9", ".bak"),     // not our pattern
+      dir_.File("report.docx.Xy12zQ"),  // someone else's name
+      dir_.File(".other.docx.vantrelle-" + std::to_string(dead) + "-aB3dE9.docx"),
+  };
+  for (const auto& path : stale) WriteFile(path, "x");
+  for (const auto& path : kept) WriteFile(path, "x");
+  // A copy locked by a live run is kept even when its name's process is gone.
+  const std::string locked = Copy(dead, "Lk0000");
+  WriteFile(locked, "x");
+  int fd = ::open(locked.c_str(), O_RDONLY);
+  ASSERT_EQ(0, ::flock(fd, LOCK_EX));
+
+  pid_t child = ::fork();  // flock locks belong to the open file: test from another process
+  if (child == 0) ::_exit(RemoveStaleWorkingCopies(dir_.File("report.docx")));
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(fd);
+  EXPECT_EQ(2, WEXITSTATUS(status));
+  for (const auto& path : stale) EXPECT_FALSE(std::filesystem::exists(path)) << path;
+  for (const auto& path : kept) EXPECT_TRUE(std::filesystem::exists(path)) << path;
+  EXPECT_TRUE(std::filesystem::exists(locked));
+  EXPECT_EQ("earlier report", ReadFile(dir_.File("report.docx")));
+}
+
+}  // namespace
+}  // namespace vantrelle
