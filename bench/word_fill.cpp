@@ -1,8 +1,10 @@
 // The table fill's worst case: a template whose table grows to 32,767 rows
-// of 8 columns, every cell read and written through fresh look-ups, fields
-// updated, the document saved. Run under /usr/bin/time -v for peak memory.
+// of 8 columns (copies of the pattern row, as a growing fill makes them),
+// every cell read and written through fresh look-ups, fields updated, the
+// document saved. Prints each step's time, the CPU time and the peak memory.
 //
 // Usage: bench_word_fill [folder]   (default: a folder under /tmp)
+#include <sys/resource.h>
 #include <zip.h>
 
 #include <chrono>
@@ -97,8 +99,9 @@ int main(int argc, char** argv) {
     vantrelle::Application word;
     vantrelle::Document& doc = word.Open(report_path);
     doc.Activate();
+    double opened = Seconds(start);
     doc.TableItem(1).CellAt(2, 1).Select();
-    word.GetSelection().InsertRows(kRows - 2);
+    word.GetSelection().InsertRowCopies(kRows - 2);
     double grown = Seconds(start);
     std::size_t pattern_bytes = 0;
     std::string value;
@@ -121,8 +124,14 @@ int main(int argc, char** argv) {
     word.Quit();
     double total = Seconds(start);
     std::printf("rows %d x %d columns, %zu pattern bytes read\n", kRows, kColumns, pattern_bytes);
-    std::printf("open+insert %.3f s, fill %.3f s, fields %.3f s, save %.3f s, total %.3f s\n",
-                grown, filled - grown, updated - filled, saved - updated, total);
+    std::printf("open %.3f s, insert %.3f s, fill %.3f s, fields %.3f s, save %.3f s, total %.3f s "
+                "(target <= 0.5 s)\n",
+                opened, grown - opened, filled - grown, updated - filled, saved - updated, total);
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("cpu %.3f s user, %.3f s system; peak memory %.1f MB\n",
+                usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,
+                usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6, usage.ru_maxrss / 1024.0);
     std::printf("report %s: %ju bytes\n", report_path.c_str(),
                 static_cast<std::uintmax_t>(std::filesystem::file_size(report_path)));
   } catch (const std::exception& e) {

@@ -26,7 +26,29 @@ void Selection::InsertRows(int count) {
   table->InsertRowsAbove(tr, count);
 }
 
+void Selection::InsertRowCopies(int count) {
+  Table* table = CheckedTable("insert rows");
+  if (count < 1) {
+    throw Error("Cannot insert rows: the number of rows must be at least 1 (it is " +
+                std::to_string(count) + ").");
+  }
+  const WordNames& names = document_->Names();
+  pugi::xml_node tr = cell_.parent();
+  while (tr && !names.Is(tr, names.tr)) tr = tr.parent();
+  if (!tr) throw Error("Cannot insert rows: the selection is not in a table row.");
+  table->InsertRowCopiesAbove(tr, count);
+}
+
 void Selection::InsertColumns() { CheckedTable("insert columns")->InsertColumnLeftOf(cell_); }
+
+void Selection::InsertColumns(int count) {
+  Table* table = CheckedTable("insert columns");
+  if (count < 1) {
+    throw Error("Cannot insert columns: the number of columns must be at least 1 (it is " +
+                std::to_string(count) + ").");
+  }
+  table->InsertColumnsLeftOf(cell_, count);
+}
 
 Application::Application(PackageLimits limits) : limits_(limits) {}
 

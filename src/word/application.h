@@ -20,9 +20,17 @@ class Selection {
   /// Inserts \a count empty rows above the selection's row, formatted like
   /// it. Throws Error when no cell is selected or \a count is below 1.
   void InsertRows(int count);
+  /// Inserts \a count copies of the selection's row above it, for a
+  /// table's growth: each keeps the row's content and structure (bookmarks
+  /// renamed). Throws Error like InsertRows, and when the copies would take
+  /// the document beyond its size limit.
+  void InsertRowCopies(int count);
   /// Inserts one empty column left of the selection's column. The selection
   /// stays on its cell.
   void InsertColumns();
+  /// Inserts \a count empty columns left of the selection's column, as
+  /// \a count calls of InsertColumns do. Throws Error when \a count < 1.
+  void InsertColumns(int count);
 
  private:
   friend class Application;

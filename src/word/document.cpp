@@ -5,6 +5,7 @@
 
 #include "run/error.h"
 #include "word/application.h"
+#include "word/grown_rows.h"
 
 namespace vantrelle {
 
@@ -94,7 +95,9 @@ std::string SafeAttributeText(std::string_view text) {
 
 Document::Document(Application* application, const std::filesystem::path& path,
                    const PackageLimits& limits)
-    : application_(application), package_(std::make_unique<Package>(path, limits)) {
+    : application_(application),
+      package_(std::make_unique<Package>(path, limits)),
+      limits_(limits) {
   FindParts();
   FixTemplateContentType(path);
   IndexTables();
@@ -110,6 +113,7 @@ std::unique_ptr<XmlPart> Document::LoadPart(const std::string& name) {
   auto part = std::make_unique<XmlPart>();
   part->name = name;
   std::string data = package_->ReadPart(name);
+  if (name == main_name_) main_bytes_ = data.size();
   const unsigned flags = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration |
                          pugi::parse_doctype | pugi::parse_pi | pugi::parse_comments;
   pugi::xml_parse_result result =
@@ -422,6 +426,114 @@ void Document::RefreshOtherStories() {
   }
 }
 
+void Document::CheckGrowth(std::uint64_t bytes, int count, const char* what) {
+  const std::uint64_t added = bytes * static_cast<std::uint64_t>(std::max(count, 0));
+  if (main_bytes_ + added > limits_.max_part_bytes) {
+    throw Error("Cannot insert " + std::to_string(count) + " " + what + ": copies of " +
+                std::to_string(bytes) + " bytes each would take the document beyond its size "
+                "limit (" + std::to_string(limits_.max_part_bytes >> 20) + " MiB).");
+  }
+  main_bytes_ += added;
+}
+
+void Document::ScanBookmarks() {
+  if (bookmarks_scanned_) return;
+  bookmarks_scanned_ = true;
+  const WordNames& names = Names();
+  const std::string id_name = names.prefix.empty() ? "id" : names.prefix + ":id";
+  for (pugi::xml_node node = main_->xml.document_element(); node;) {
+    if (names.Is(node, names.bookmarkStart)) {
+      bookmark_names_.insert(Lower(node.attribute(names.a_name.c_str()).value()));
+      last_bookmark_id_ = std::max(last_bookmark_id_, node.attribute(id_name.c_str()).as_llong());
+    }
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node && !node.next_sibling()) node = node.parent();
+    if (node) node = node.next_sibling();
+  }
+}
+
+long long Document::NewBookmarkId() {
+  ScanBookmarks();
+  return ++last_bookmark_id_;
+}
+
+std::string Document::NewBookmarkName(std::string_view base) {
+  ScanBookmarks();
+  // Names are at most 40 characters; the number keeps them apart.
+  constexpr std::size_t kMaxName = 40;
+  std::string key = Lower(base);
+  for (int& n = bookmark_suffix_[key];;) {
+    std::string suffix = "_" + std::to_string(++n);
+    std::string stem(base.substr(0, kMaxName > suffix.size() ? kMaxName - suffix.size() : 0));
+    // Never cut a UTF-8 sequence in two.
+    while (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80) stem.pop_back();
+    if (!stem.empty() && static_cast<unsigned char>(stem.back()) >= 0xC0) stem.pop_back();
+    std::string name = stem + suffix;
+    if (bookmark_names_.insert(Lower(name)).second) return name;
+  }
+}
+
+void Document::WriteMain(const std::function<void(const char*, std::size_t)>& sink) {
+  struct Sink : XmlSink {
+    using XmlSink::Write;
+    explicit Sink(const std::function<void(const char*, std::size_t)>& out) : out(out) {}
+    void Write(const char* data, std::size_t size) override { out(data, size); }
+    const std::function<void(const char*, std::size_t)>& out;
+  } out(sink);
+  // Grown rows are written where they stand: before their anchor row. Only
+  // the elements that lead to an anchor are written piece by piece.
+  std::map<pugi::xml_node_struct*, std::vector<const GrownRows*>> anchors;
+  std::set<pugi::xml_node_struct*> spine;
+  for (const auto& table : tables_) {
+    for (const auto& grown : table->grown_) {
+      anchors[grown->Anchor().internal_object()].push_back(grown.get());
+      for (pugi::xml_node n = grown->Anchor().parent(); n; n = n.parent()) {
+        spine.insert(n.internal_object());
+      }
+    }
+  }
+  for (pugi::xml_node node = main_->xml.first_child(); node; node = node.next_sibling()) {
+    if (node.type() != pugi::node_declaration) continue;
+    if (pugi::xml_attribute encoding = node.attribute("encoding")) encoding = "UTF-8";
+  }
+  auto write = [&](auto&& self, pugi::xml_node node) -> void {
+    if (auto it = anchors.find(node.internal_object()); it != anchors.end()) {
+      for (const GrownRows* grown : it->second) grown->Write(out);
+    }
+    if (!spine.count(node.internal_object()) || node.type() == pugi::node_document) {
+      if (node.type() != pugi::node_document) {
+        WriteNode(node, out);
+        return;
+      }
+    } else {
+      pugi::xml_document scratch;
+      pugi::xml_node copy = scratch.append_child(node.name());
+      for (pugi::xml_attribute a : node.attributes()) copy.append_copy(a);
+      struct Tag : XmlSink {
+        using XmlSink::Write;
+        void Write(const char* data, std::size_t size) override { text.append(data, size); }
+        std::string text;
+      } tag;
+      WriteNode(copy, tag);
+      tag.text.resize(tag.text.size() - 2);  // "<name .../>" without "/>"
+      tag.text += '>';
+      out.Write(tag.text);
+    }
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+      self(self, child);
+    }
+    if (node.type() != pugi::node_document) {
+      out.Write("</");
+      out.Write(node.name());
+      out.Write(">");
+    }
+  };
+  write(write, main_->xml);
+}
+
 void Document::Save() {
   if (refresh_other_stories_) RefreshOtherStories();
   std::vector<XmlPart*> parts = {main_.get(), content_types_.get(), main_rels_.get(),
@@ -429,7 +541,12 @@ void Document::Save() {
   for (auto& part : other_stories_) parts.push_back(part.get());
   for (XmlPart* part : parts) {
     if (!part || !part->modified) continue;
-    package_->ReplacePart(part->name, Serialize(part->xml));
+    if (part == main_.get()) {
+      // The main part goes straight into the compressed stream.
+      package_->ReplacePart(part->name, [this](const Package::PartSink& sink) { WriteMain(sink); });
+    } else {
+      package_->ReplacePart(part->name, Serialize(part->xml));
+    }
   }
   package_->Save();
   for (XmlPart* part : parts) {

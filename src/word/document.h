@@ -7,8 +7,12 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,6 +90,16 @@ class Document {
     if (fields_changed) fields_stale_ = true;
   }
   const WordNames& Names() const { return main_->names; }
+  /// Throws Error when \a count copies of \a bytes each would take the main
+  /// part beyond the package's size limit; otherwise counts them in.
+  void CheckGrowth(std::uint64_t bytes, int count, const char* what);
+  /// A bookmark id and a bookmark name (from \a base) that the main text
+  /// does not use yet.
+  long long NewBookmarkId();
+  std::string NewBookmarkName(std::string_view base);
+  void ScanBookmarks();
+  /// Writes the main part, grown rows included.
+  void WriteMain(const std::function<void(const char*, std::size_t)>& sink);
 
   Application* application_;
   std::unique_ptr<Package> package_;
@@ -102,6 +116,12 @@ class Document {
   std::vector<FieldSpan> fields_;
   bool fields_stale_ = true;
   bool refresh_other_stories_ = false;
+  PackageLimits limits_;
+  std::uint64_t main_bytes_ = 0;  // the main part's size, growth included
+  bool bookmarks_scanned_ = false;
+  long long last_bookmark_id_ = 0;
+  std::set<std::string> bookmark_names_;  // lower case
+  std::map<std::string, int> bookmark_suffix_;
 };
 
 }  // namespace vantrelle

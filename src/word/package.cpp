@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -125,6 +126,143 @@ std::string ZipErrorText(int code) {
   return text;
 }
 
+// A part deflated at save time, handed to libzip as already-compressed data
+// so that it is copied into the archive as it is.
+struct DeflatedPart {
+  std::vector<std::string> chunks;
+  std::uint64_t size = 0;
+  std::uint64_t compressed_size = 0;
+  std::uint32_t crc = 0;
+  std::size_t chunk = 0;   // read position
+  std::size_t offset = 0;
+};
+
+// Deflates what a PartWriter produces. A part below kFastBytes is deflated
+// well (level 6); a larger one, a grown table of thousands of rows, fast
+// (level 1), where the level makes little difference to the size.
+class Deflater {
+ public:
+  static constexpr std::size_t kFastBytes = 4u << 20;
+  static constexpr std::size_t kChunkBytes = 256u << 10;
+
+  explicit Deflater(std::uint64_t limit) : limit_(limit) { pending_.reserve(kChunkBytes); }
+  ~Deflater() {
+    if (started_) deflateEnd(&stream_);
+  }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  void Write(const char* data, std::size_t size) {
+    part_.size += size;
+    if (part_.size > limit_) throw std::length_error("part too large");
+    while (size > 0) {
+      std::size_t room = (started_ ? kChunkBytes : kFastBytes) - pending_.size();
+      std::size_t n = std::min(room, size);
+      pending_.append(data, n);
+      data += n;
+      size -= n;
+      if (pending_.size() == (started_ ? kChunkBytes : kFastBytes)) {
+        if (!started_) Start(1);
+        Deflate(Z_NO_FLUSH);
+      }
+    }
+  }
+
+  DeflatedPart Finish() {
+    if (!started_) Start(6);
+    Deflate(Z_FINISH);
+    for (const std::string& chunk : part_.chunks) part_.compressed_size += chunk.size();
+    return std::move(part_);
+  }
+
+ private:
+  void Start(int level) {
+    if (deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      throw std::bad_alloc();
+    }
+    started_ = true;
+  }
+  void Deflate(int flush) {
+    // The checksum is taken over whole buffers: per small write it costs
+    // more than the deflating.
+    part_.crc = static_cast<std::uint32_t>(
+        crc32_z(part_.crc, reinterpret_cast<const Bytef*>(pending_.data()), pending_.size()));
+    stream_.next_in = reinterpret_cast<Bytef*>(pending_.data());
+    stream_.avail_in = static_cast<uInt>(pending_.size());
+    int result = Z_OK;
+    do {
+      if (part_.chunks.empty() || part_.chunks.back().size() == part_.chunks.back().capacity()) {
+        part_.chunks.emplace_back();
+        part_.chunks.back().reserve(kChunkBytes);
+      }
+      std::string& out = part_.chunks.back();
+      std::size_t used = out.size();
+      out.resize(out.capacity());
+      stream_.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+      stream_.avail_out = static_cast<uInt>(out.size() - used);
+      result = deflate(&stream_, flush);
+      out.resize(out.size() - stream_.avail_out);
+    } while (stream_.avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
+    pending_.clear();
+  }
+
+  std::uint64_t limit_;
+  z_stream stream_{};
+  bool started_ = false;
+  std::string pending_;
+  DeflatedPart part_;
+};
+
+zip_int64_t ReadDeflatedPart(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+  auto* part = static_cast<DeflatedPart*>(state);
+  switch (command) {
+    case ZIP_SOURCE_OPEN:
+      part->chunk = 0;
+      part->offset = 0;
+      return 0;
+    case ZIP_SOURCE_READ: {
+      zip_uint64_t done = 0;
+      auto* out = static_cast<char*>(data);
+      while (done < length && part->chunk < part->chunks.size()) {
+        const std::string& chunk = part->chunks[part->chunk];
+        std::size_t n = std::min<std::size_t>(chunk.size() - part->offset, length - done);
+        std::memcpy(out + done, chunk.data() + part->offset, n);
+        done += n;
+        part->offset += n;
+        if (part->offset == chunk.size()) {
+          ++part->chunk;
+          part->offset = 0;
+        }
+      }
+      return static_cast<zip_int64_t>(done);
+    }
+    case ZIP_SOURCE_CLOSE:
+    case ZIP_SOURCE_FREE:
+      return 0;
+    case ZIP_SOURCE_STAT: {
+      auto* st = static_cast<zip_stat_t*>(data);
+      zip_stat_init(st);
+      st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+      st->size = part->size;
+      st->comp_size = part->compressed_size;
+      st->comp_method = ZIP_CM_DEFLATE;
+      st->crc = part->crc;
+      return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR: {
+      auto* error = static_cast<int*>(data);
+      error[0] = error[1] = 0;
+      return 2 * sizeof(int);
+    }
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                            ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                            -1);
+    default:
+      return -1;
+  }
+}
+
 }  // namespace
 
 Package::Package(const std::filesystem::path& path, const PackageLimits& limits)
@@ -240,11 +378,17 @@ std::string Package::EntryName(std::string_view name) const {
 }
 
 bool Package::HasPart(std::string_view name) const {
-  return changed_.count(std::string(name)) || !EntryName(name).empty();
+  return changed_.count(std::string(name)) || streamed_.count(std::string(name)) ||
+         !EntryName(name).empty();
 }
 
 std::string Package::ReadPart(std::string_view name) const {
   std::string entry = EntryName(name);
+  if (auto it = streamed_.find(entry.empty() ? std::string(name) : entry); it != streamed_.end()) {
+    std::string data;
+    it->second([&](const char* bytes, std::size_t size) { data.append(bytes, size); });
+    return data;
+  }
   if (auto it = changed_.find(entry.empty() ? std::string(name) : entry); it != changed_.end()) {
     std::string data;
     for (const std::string& piece : it->second) data += piece;
@@ -294,7 +438,16 @@ void Package::ReplacePart(std::string_view name, std::string data) {
 
 void Package::ReplacePart(std::string_view name, std::vector<std::string> pieces) {
   std::string entry = EntryName(name);
-  changed_[entry.empty() ? std::string(name) : entry] = std::move(pieces);
+  if (entry.empty()) entry = std::string(name);
+  streamed_.erase(entry);
+  changed_[entry] = std::move(pieces);
+}
+
+void Package::ReplacePart(std::string_view name, PartWriter writer) {
+  std::string entry = EntryName(name);
+  if (entry.empty()) entry = std::string(name);
+  changed_.erase(entry);
+  streamed_[entry] = std::move(writer);
 }
 
 void Package::Save() {
@@ -309,7 +462,33 @@ void Package::Save() {
   if (::stat(path_.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
     throw Error("Cannot save " + Quoted(path_) + ": the file is read-only.");
   }
-  if (changed_.empty()) return;
+  if (changed_.empty() && streamed_.empty()) return;
+  // Deflated parts must live until the archive is written.
+  std::vector<std::unique_ptr<DeflatedPart>> deflated;
+  for (auto& [name, writer] : streamed_) {
+    Deflater deflater(limits_.max_part_bytes);
+    try {
+      writer([&](const char* data, std::size_t size) { deflater.Write(data, size); });
+    } catch (const std::length_error&) {
+      zip_unchange_all(archive_);
+      throw Error("Cannot save " + Quoted(path_) + ": the part \"" + name +
+                  "\" grows beyond the size limit of a document (" +
+                  std::to_string(limits_.max_part_bytes >> 20) + " MiB).");
+    }
+    deflated.push_back(std::make_unique<DeflatedPart>(deflater.Finish()));
+    zip_source_t* source = zip_source_function(archive_, ReadDeflatedPart, deflated.back().get());
+    zip_int64_t index = source ? zip_file_add(archive_, name.c_str(), source,
+                                              ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
+                               : -1;
+    if (index < 0) {
+      if (source) zip_source_free(source);
+      std::string reason = zip_strerror(archive_);
+      zip_unchange_all(archive_);
+      throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
+    }
+    // Same method as the data: libzip copies it without recompressing.
+    zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0);
+  }
   for (auto& [name, pieces] : changed_) {
     std::vector<zip_buffer_fragment_t> fragments;
     std::size_t size = 0;
@@ -346,11 +525,14 @@ void Package::Save() {
   }
   archive_ = nullptr;
   std::map<std::string, std::vector<std::string>> changed;
+  std::map<std::string, PartWriter> streamed;
   changed.swap(changed_);
+  streamed.swap(streamed_);
   try {
     OpenArchive();
   } catch (...) {
     changed_.swap(changed);
+    streamed_.swap(streamed);
     throw;
   }
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -48,6 +49,15 @@ class Package {
   /// The same with the new bytes given as consecutive pieces, as a large
   /// part is serialized, so they need not be copied into one buffer.
   void ReplacePart(std::string_view name, std::vector<std::string> pieces);
+  /// Receives a part's bytes in order, as they are serialized.
+  using PartSink = std::function<void(const char* data, std::size_t size)>;
+  /// Produces a part's bytes into the sink it is given.
+  using PartWriter = std::function<void(const PartSink& sink)>;
+  /// Replaces (or adds) part \a name with what \a writer produces when the
+  /// package is saved: the bytes go straight into the compressed stream, so
+  /// a large part is never held whole. \a writer must stay callable until
+  /// Save. Throws Error from Save when it produces more than the part limit.
+  void ReplacePart(std::string_view name, PartWriter writer);
   /// Writes the package atomically to Path(). Throws Error with the file
   /// system's reason; the document on disk is then unchanged.
   void Save();
@@ -64,6 +74,8 @@ class Package {
   std::map<std::string, std::string> names_;
   // Stored name -> new bytes, in pieces.
   std::map<std::string, std::vector<std::string>> changed_;
+  // Stored name -> producer of its new bytes, deflated at Save.
+  std::map<std::string, PartWriter> streamed_;
 };
 
 /// Resolves a relationship target against the folder of the part that holds

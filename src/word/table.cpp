@@ -1,10 +1,12 @@
 #include "word/table.h"
 
 #include <cstring>
+#include <map>
 
 #include "run/error.h"
 #include "word/application.h"
 #include "word/document.h"
+#include "word/grown_rows.h"
 
 namespace vantrelle {
 
@@ -78,6 +80,52 @@ void MakeEmptyCell(pugi::xml_node tc, const WordNames& names, bool keep_merge_co
   StripUniqueMarks(tc, names);
 }
 
+// Paragraph and text ids are unique within a document; copies drop them and
+// the word processor gives them new ones.
+void StripIds(pugi::xml_node node) {
+  for (pugi::xml_node n = node; n;) {
+    if (n.type() == pugi::node_element) {
+      for (pugi::xml_attribute a = n.first_attribute(); a;) {
+        pugi::xml_attribute next = a.next_attribute();
+        if (LocalNameIs(a.name(), "paraId") || LocalNameIs(a.name(), "textId")) n.remove_attribute(a);
+        a = next;
+      }
+    }
+    if (n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n != node && !n.next_sibling()) n = n.parent();
+    if (n == node) break;
+    n = n.next_sibling();
+  }
+}
+
+void CollectBookmarks(pugi::xml_node node, const WordNames& names,
+                      std::vector<pugi::xml_node>& marks) {
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    if (names.Is(child, names.bookmarkStart) || names.Is(child, names.bookmarkEnd)) {
+      marks.push_back(child);
+    } else {
+      CollectBookmarks(child, names, marks);
+    }
+  }
+}
+
+std::size_t SerializedBytes(pugi::xml_node node) {
+  struct Counter : XmlSink {
+    using XmlSink::Write;
+    void Write(const char*, std::size_t size) override { bytes += size; }
+    std::size_t bytes = 0;
+  } counter;
+  WriteNode(node, counter);
+  return counter.bytes;
+}
+
+const unsigned kParseFlags = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration |
+                             pugi::parse_pi | pugi::parse_comments;
+
 int IntAttribute(pugi::xml_node node, const std::string& attribute, int fallback) {
   pugi::xml_attribute a = node.attribute(attribute.c_str());
   return a ? a.as_int(fallback) : fallback;
@@ -85,19 +133,39 @@ int IntAttribute(pugi::xml_node node, const std::string& attribute, int fallback
 
 }  // namespace
 
-std::string Cell::Text() const { return CellText(tc_, table_->document_->Names()); }
+std::string Cell::Text() const {
+  if (grown_) return grown_->Text(grown_row_, column_ - 1);
+  return CellText(tc_, table_->document_->Names());
+}
 
 void Cell::SetText(std::string_view text) {
+  if (grown_) {
+    grown_->SetText(grown_row_, column_ - 1, text);
+    table_->document_->MarkMainModified(false);
+    return;
+  }
   bool removed_fields = SetCellText(tc_, text, table_->document_->Names());
   table_->document_->MarkMainModified(removed_fields);
 }
 
 void Cell::Select() {
+  if (grown_) {
+    // Insertions work on XML rows; this cell object goes with the index.
+    Table* table = table_;
+    int row = row_, column = column_;
+    table->Materialize();
+    table->CellAt(row, column).Select();
+    return;
+  }
   Selection& selection = table_->document_->application_->GetSelection();
   selection.document_ = table_->document_;
   selection.table_ = table_;
   selection.cell_ = tc_;
 }
+
+Table::Table(Document* document, pugi::xml_node tbl) : document_(document), tbl_(tbl) {}
+
+Table::~Table() = default;
 
 void Table::EnsureIndex() {
   if (indexed_) return;
@@ -106,14 +174,41 @@ void Table::EnsureIndex() {
   row_start_.clear();
   cells_.clear();
   column_count_ = 0;
+  std::size_t grown_cells = 0, grown_rows = 0;
+  for (const auto& grown : grown_) {
+    grown_rows += static_cast<std::size_t>(grown->RowCount());
+    grown_cells += static_cast<std::size_t>(grown->RowCount()) * static_cast<std::size_t>(grown->CellCount());
+  }
+  if (grown_cells > 0) {
+    // One allocation for the thousands of grown cells, not a dozen copies.
+    cells_.reserve(grown_cells + 1024);
+    rows_.reserve(grown_rows + 64);
+    row_start_.reserve(grown_rows + 65);
+  }
   ForEachWrapped(tbl_, names.tr, names, [&](pugi::xml_node tr) {
+    for (const auto& grown : grown_) {
+      if (grown->Anchor() != tr) continue;
+      for (int r = 0; r < grown->RowCount(); ++r) {
+        rows_.push_back(pugi::xml_node());
+        row_start_.push_back(cells_.size());
+        const int row = static_cast<int>(rows_.size());
+        for (int c = 0; c < grown->CellCount(); ++c) {
+          cells_.push_back(Cell(this, pugi::xml_node(), false, row, c + 1));
+          cells_.back().grown_ = grown.get();
+          cells_.back().grown_row_ = r;
+        }
+        column_count_ = std::max(column_count_, grown->CellCount());
+      }
+    }
     rows_.push_back(tr);
     row_start_.push_back(cells_.size());
+    const int row = static_cast<int>(rows_.size());
     ForEachWrapped(tr, names.tc, names, [&](pugi::xml_node tc) {
       // An old-style horizontal merge joins a cell to the one before it: the
       // two are one cell.
       if (IsContinuation(tc.child(names.tcPr.c_str()).child(names.hMerge.c_str()), names)) return;
-      cells_.push_back(Cell(this, tc, IsCovered(tc, names)));
+      cells_.push_back(Cell(this, tc, IsCovered(tc, names), row,
+                            static_cast<int>(cells_.size() - row_start_.back()) + 1));
     });
     column_count_ = std::max(column_count_, static_cast<int>(cells_.size() - row_start_.back()));
   });
@@ -173,7 +268,203 @@ void Table::InsertRowsAbove(pugi::xml_node tr, int count) {
   document_->MarkMainModified(false);
 }
 
-void Table::InsertColumnLeftOf(pugi::xml_node tc) {
+void Table::PrepareCopy(pugi::xml_node copy, bool rename) {
+  const WordNames& names = document_->Names();
+  auto prepare_cell = [&](pugi::xml_node tc) {
+    pugi::xml_node properties = tc.child(names.tcPr.c_str());
+    if (IsCovered(tc, names) || IsContinuation(properties.child(names.hMerge.c_str()), names)) {
+      MakeEmptyCell(tc, names, true);
+    } else {
+      properties.remove_child(names.vMerge.c_str());
+    }
+  };
+  if (names.Is(copy, names.tc)) prepare_cell(copy);
+  else ForEachWrapped(copy, names.tc, names, prepare_cell);
+  StripIds(copy);
+  if (rename) RenameBookmarks(copy);
+}
+
+bool Table::MarkBookmarkSlots(pugi::xml_node prototype, int& id_slots,
+                              std::vector<std::string>& base_names) {
+  const WordNames& names = document_->Names();
+  std::vector<pugi::xml_node> marks;
+  CollectBookmarks(prototype, names, marks);
+  id_slots = 0;
+  base_names.clear();
+  if (marks.empty()) return true;
+  const std::string id_name = names.prefix.empty() ? "id" : names.prefix + ":id";
+  std::map<std::string, int> starts, ends;
+  for (pugi::xml_node mark : marks) {
+    (names.Is(mark, names.bookmarkStart) ? starts : ends)[mark.attribute(id_name.c_str()).value()]++;
+  }
+  std::map<std::string, int> slots;
+  for (pugi::xml_node mark : marks) {
+    pugi::xml_attribute id = mark.attribute(id_name.c_str());
+    std::string old_id = id.value();
+    if (starts[old_id] != 1 || ends[old_id] != 1) {
+      mark.parent().remove_child(mark);
+      continue;
+    }
+    auto [it, fresh] = slots.try_emplace(old_id, id_slots);
+    if (fresh) ++id_slots;
+    id.set_value(GrownRows::Slot('i', it->second).c_str());
+    if (names.Is(mark, names.bookmarkStart)) {
+      pugi::xml_attribute name = mark.attribute(names.a_name.c_str());
+      if (!name) continue;
+      // Names that the XML would escape stay with the XML copy.
+      for (const char* c = name.value(); *c; ++c) {
+        if (static_cast<unsigned char>(*c) < 0x20 || std::strchr("&<>\"'", *c)) return false;
+      }
+      base_names.push_back(name.value());
+      name.set_value(GrownRows::Slot('n', static_cast<int>(base_names.size() - 1)).c_str());
+    }
+  }
+  return true;
+}
+
+void Table::RenameBookmarks(pugi::xml_node copy) {
+  // Bookmarks get fresh names and ids; a mark whose partner lies outside the
+  // copy would be half a bookmark and goes.
+  const WordNames& names = document_->Names();
+  std::vector<pugi::xml_node> marks;
+  CollectBookmarks(copy, names, marks);
+  if (marks.empty()) return;
+  const std::string id_name = names.prefix.empty() ? "id" : names.prefix + ":id";
+  std::map<std::string, int> starts, ends;
+  for (pugi::xml_node mark : marks) {
+    (names.Is(mark, names.bookmarkStart) ? starts : ends)[mark.attribute(id_name.c_str()).value()]++;
+  }
+  std::map<std::string, std::string> new_ids;
+  for (pugi::xml_node mark : marks) {
+    pugi::xml_attribute id = mark.attribute(id_name.c_str());
+    std::string old_id = id.value();
+    if (starts[old_id] != 1 || ends[old_id] != 1) {
+      mark.parent().remove_child(mark);
+      continue;
+    }
+    auto [it, fresh] = new_ids.try_emplace(old_id);
+    if (fresh) it->second = std::to_string(document_->NewBookmarkId());
+    id.set_value(it->second.c_str());
+    if (names.Is(mark, names.bookmarkStart)) {
+      pugi::xml_attribute name = mark.attribute(names.a_name.c_str());
+      if (name) name.set_value(document_->NewBookmarkName(name.value()).c_str());
+    }
+  }
+}
+
+void Table::InsertRowCopiesAbove(pugi::xml_node tr, int count) {
+  const WordNames& names = document_->Names();
+  document_->CheckGrowth(SerializedBytes(tr), count, "rows");
+  // A table inside a content control stays in XML: writing a cell may have
+  // to change the control around it.
+  bool in_control = false;
+  for (pugi::xml_node n = tbl_.parent(); n; n = n.parent()) {
+    if (names.Is(n, names.sdt)) in_control = true;
+  }
+  if (!in_control && tr.parent() == tbl_ && GrownRows::CanHold(tr, names)) {
+    pugi::xml_document scratch;
+    pugi::xml_node prototype = scratch.append_copy(tr);
+    PrepareCopy(prototype, false);
+    int id_slots = 0;
+    std::vector<std::string> base_names;
+    if (MarkBookmarkSlots(prototype, id_slots, base_names)) {
+      // Each grown row's bookmarks: fresh ids, then fresh names, row by row,
+      // as copies made one by one get them.
+      std::vector<std::string> values;
+      values.reserve(static_cast<std::size_t>(count) * (id_slots + base_names.size()));
+      for (int r = 0; r < count && (id_slots > 0 || !base_names.empty()); ++r) {
+        for (int k = 0; k < id_slots; ++k) values.push_back(std::to_string(document_->NewBookmarkId()));
+        for (const std::string& base : base_names) values.push_back(document_->NewBookmarkName(base));
+      }
+      grown_.push_back(std::make_unique<GrownRows>(prototype, count, tr, names, id_slots,
+                                                   static_cast<int>(base_names.size()),
+                                                   std::move(values)));
+      Invalidate();
+      document_->MarkMainModified(false);
+      return;
+    }
+  }
+  {
+    Materialize();  // grown rows above tr stay above the new rows
+    pugi::xml_node parent = tr.parent();
+    std::vector<pugi::xml_node> marks;
+    CollectBookmarks(tr, names, marks);
+    if (marks.empty()) {
+      pugi::xml_node first = parent.insert_copy_before(tr, tr);
+      PrepareCopy(first);
+      // Copies of the prepared copy share its element names.
+      for (int i = 1; i < count; ++i) parent.insert_copy_before(first, tr);
+    } else {
+      // Each copy is made from the row itself, so its bookmarks are named
+      // after the row's own.
+      for (int i = 0; i < count; ++i) PrepareCopy(parent.insert_copy_before(tr, tr));
+    }
+  }
+  Invalidate();
+  document_->MarkMainModified(HoldsFields(tr, names));
+}
+
+void Table::CopyCellContent(Cell& target, const Cell& source) {
+  const WordNames& names = document_->Names();
+  if (!target.tc_ || !source.tc_) Materialize();
+  pugi::xml_node to = target.tc_, from = source.tc_;
+  if (!to || !from || to == from) return;
+  for (pugi::xml_node child = to.first_child(); child;) {
+    pugi::xml_node next = child.next_sibling();
+    if (!names.Is(child, names.tcPr)) to.remove_child(child);
+    child = next;
+  }
+  for (pugi::xml_node child : from.children()) {
+    if (names.Is(child, names.tcPr)) continue;
+    pugi::xml_node copy = to.append_copy(child);
+    StripIds(copy);
+  }
+  // Bookmarks are renamed over the whole cell, so one spanning paragraphs
+  // keeps both its marks.
+  RenameBookmarks(to);
+  document_->MarkMainModified(HoldsFields(from, names));
+}
+
+void Table::CheckColumnCopies(int column, int count) {
+  EnsureIndex();
+  std::size_t bytes = 0;
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    std::size_t start = row_start_[r], cells = row_start_[r + 1] - start;
+    if (cells == 0) continue;
+    std::size_t at = std::min(cells, static_cast<std::size_t>(std::max(column, 1))) - 1;
+    const Cell& cell = cells_[start + at];
+    bytes += cell.tc_ ? SerializedBytes(cell.tc_) : cell.grown_->RowBytes() / std::max(1, cell.grown_->CellCount());
+  }
+  document_->CheckGrowth(bytes, count, "columns");
+}
+
+void Table::Materialize() {
+  if (grown_.empty()) return;
+  for (const auto& grown : grown_) {
+    struct Buffer : XmlSink {
+      using XmlSink::Write;
+      void Write(const char* data, std::size_t size) override { text.append(data, size); }
+      std::string text;
+    } buffer;
+    grown->Write(buffer);
+    pugi::xml_node anchor = grown->Anchor();
+    pugi::xml_node parent = anchor.parent();
+    pugi::xml_node last = parent.last_child();
+    parent.append_buffer(buffer.text.data(), buffer.text.size(), kParseFlags, pugi::encoding_utf8);
+    for (pugi::xml_node node = last ? last.next_sibling() : parent.first_child(); node;) {
+      pugi::xml_node next = node.next_sibling();
+      parent.insert_move_before(node, anchor);
+      node = next;
+    }
+  }
+  grown_.clear();
+  Invalidate();
+}
+
+void Table::InsertColumnLeftOf(pugi::xml_node tc) { InsertColumnsLeftOf(tc, 1); }
+
+void Table::InsertColumnsLeftOf(pugi::xml_node tc, int count) {
+  Materialize();
   const WordNames& names = document_->Names();
   auto [row, column] = Locate(tc);
   if (row == 0) NoSuchMember();
@@ -197,8 +488,10 @@ void Table::InsertColumnLeftOf(pugi::xml_node tc) {
       if (index == grid_index) at = col;
       last = col;
     }
-    if (at) grid.insert_copy_before(at, at);
-    else if (last) grid.insert_copy_after(last, last);
+    for (int i = 0; i < count; ++i) {
+      if (at) grid.insert_copy_before(at, at);
+      else if (last) grid.insert_copy_after(last, last);
+    }
   }
 
   for (std::size_t r = 0; r < rows_.size(); ++r) {
@@ -208,11 +501,14 @@ void Table::InsertColumnLeftOf(pugi::xml_node tc) {
     if (cells >= static_cast<std::size_t>(column)) {
       pugi::xml_node target = cells_[start + static_cast<std::size_t>(column - 1)].tc_;
       added = target.parent().insert_copy_before(target, target);
+      MakeEmptyCell(added, names, false);
+      for (int i = 1; i < count; ++i) target.parent().insert_copy_before(added, target);
     } else {
       pugi::xml_node last = cells_[start + cells - 1].tc_;
       added = last.parent().insert_copy_after(last, last);
+      MakeEmptyCell(added, names, false);
+      for (int i = 1; i < count; ++i) added = added.parent().insert_copy_after(added, added);
     }
-    MakeEmptyCell(added, names, false);
   }
   Invalidate();
   document_->MarkMainModified(false);

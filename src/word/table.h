@@ -11,6 +11,7 @@
 
 #include <pugixml.hpp>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,7 @@
 namespace vantrelle {
 
 class Document;
+class GrownRows;
 class Table;
 
 class Cell {
@@ -29,39 +31,71 @@ class Cell {
   /// properties). CR starts a paragraph, LF and VT break the line, TAB is a
   /// tab; characters the document cannot hold are dropped or replaced.
   void SetText(std::string_view text);
-  /// Makes this cell the application's selection.
+  /// Makes this cell the application's selection. A cell of grown rows
+  /// turns its table's grown rows into XML first.
   void Select();
 
  private:
   friend class Table;
-  Cell(Table* table, pugi::xml_node tc, bool covered) : table_(table), tc_(tc), covered_(covered) {}
+  Cell(Table* table, pugi::xml_node tc, bool covered, int row, int column)
+      : table_(table), tc_(tc), covered_(covered), row_(row), column_(column) {}
 
   Table* table_;
-  pugi::xml_node tc_;
-  bool covered_;  // covered by a vertical merge: the cell does not exist
+  pugi::xml_node tc_;  // empty for a cell of grown rows
+  bool covered_;       // covered by a vertical merge: the cell does not exist
+  int row_, column_;   // 1-based position in the table
+  GrownRows* grown_ = nullptr;
+  int grown_row_ = 0;
 };
 
 class Table {
  public:
+  ~Table();
   /// Cell(\a row, \a column), 1-based. Throws Error "The requested member of
   /// the collection does not exist." when there is no such cell.
   Cell& CellAt(int row, int column);
   int RowCount();
   /// The number of cells of the widest row.
   int ColumnCount();
+  /// Replaces the content of cell \a target with a copy of \a source's
+  /// content and structure, bookmarks renamed.
+  void CopyCellContent(Cell& target, const Cell& source);
+  /// Checks that \a count copies of column \a column fit the document's
+  /// size limit. Throws Error when they do not.
+  void CheckColumnCopies(int column, int count);
 
  private:
   friend class Cell;
   friend class Document;
   friend class Selection;
-  Table(Document* document, pugi::xml_node tbl) : document_(document), tbl_(tbl) {}
+  Table(Document* document, pugi::xml_node tbl);
 
   void EnsureIndex();
   void Invalidate() { indexed_ = false; }
   /// Inserts \a count empty rows above \a tr, formatted like it.
   void InsertRowsAbove(pugi::xml_node tr, int count);
+  /// Inserts \a count copies of row \a tr above it, for a table's growth:
+  /// each copy keeps the row's content and structure, with fresh names for
+  /// its bookmarks. Throws Error when the copies would take the document
+  /// beyond its size limit; the table is then unchanged.
+  void InsertRowCopiesAbove(pugi::xml_node tr, int count);
   /// Inserts one empty column left of the column that holds \a tc.
   void InsertColumnLeftOf(pugi::xml_node tc);
+  /// Inserts \a count empty columns there at once, as \a count single
+  /// insertions would.
+  void InsertColumnsLeftOf(pugi::xml_node tc, int count);
+  /// Turns the grown rows into XML rows, for operations that need them.
+  void Materialize();
+  /// Prepares a copy of a row or cell: unique marks renamed or removed,
+  /// merges not carried over.
+  void PrepareCopy(pugi::xml_node copy, bool rename = true);
+  /// Replaces the bookmark ids and names of \a prototype by grown-row slots:
+  /// \a id_slots distinct ids, \a base_names the names they stand for.
+  /// Unpaired marks go. False when a name cannot be a slot.
+  bool MarkBookmarkSlots(pugi::xml_node prototype, int& id_slots,
+                         std::vector<std::string>& base_names);
+  /// Gives the bookmarks in \a copy fresh names and ids.
+  void RenameBookmarks(pugi::xml_node copy);
   /// Position (row, column), 1-based, of \a tc; {0, 0} when not in this table.
   std::pair<int, int> Locate(pugi::xml_node tc);
 
@@ -72,6 +106,8 @@ class Table {
   std::vector<std::size_t> row_start_;  // offset of each row's cells in cells_
   std::vector<Cell> cells_;
   int column_count_ = 0;
+  // Rows grown above an XML row, in the order they were inserted.
+  std::vector<std::unique_ptr<GrownRows>> grown_;
 };
 
 }  // namespace vantrelle

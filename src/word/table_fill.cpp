@@ -74,42 +74,39 @@ bool Fail(ReportSession& session, const char* error_text, const Error& error) {
 }
 
 // Grows the table by count - 2 rows above the pattern row (or columns left
-// of the pattern column) and copies the pattern row's texts into the new
-// rows, across the whole table. A cell that cannot be copied is skipped
-// silently, and the fill then takes that cell's own text as its pattern.
-// The pattern texts do not change while they are copied, so each is read
-// once. The end-of-cell mark of a text read is dropped when it is written.
+// of the pattern column) and copies the pattern row into the new rows,
+// across the whole table: content and structure, so that nested tables,
+// fields and bookmarks (under fresh names) are copied too. A cell that
+// cannot be copied is skipped silently, and the fill then takes that cell's
+// own text as its pattern. Growth that would take the document beyond its
+// size limit fails before anything is inserted.
 void GrowTable(ReportSession& session, int16_t table, int begin_row, int begin_col,
                bool transpose, int count) {
   Document& doc = *session.report_doc;
   const int added = count - 2;
   Selection& selection = session.word_app->GetSelection();
   if (!transpose) {
+    // Inserted rows are copies of the pattern row as they are inserted.
     doc.TableItem(table).CellAt(begin_row, 1).Select();
-    selection.InsertRows(added);
-  } else {
-    doc.TableItem(table).CellAt(1, begin_col).Select();
-    for (int i = 0; i < added; ++i) selection.InsertColumns();
+    selection.InsertRowCopies(added);
+    return;
   }
-  // "line" is a row (a column when transposed); "k" runs across it.
-  const int first_line = transpose ? begin_col : begin_row;
-  const int pattern_line = first_line + added;
-  std::vector<std::optional<std::string>> patterns;
-  for (int line = first_line; line <= pattern_line; ++line) {
-    int across = 0;
+  doc.TableItem(table).CellAt(1, begin_col).Select();
+  doc.TableItem(table).CheckColumnCopies(begin_col, added);
+  // All the columns in one insertion: the same table as that many single
+  // insertions, without indexing the table again after each.
+  selection.InsertColumns(added);
+  const int pattern_column = begin_col + added;
+  for (int column = begin_col; column < pattern_column; ++column) {
+    int rows = 0;
     try {
-      across = transpose ? doc.TableItem(table).RowCount() : doc.TableItem(table).ColumnCount();
+      rows = doc.TableItem(table).RowCount();
     } catch (const Error&) {
     }
-    if (static_cast<int>(patterns.size()) <= across) patterns.resize(across + 1);
-    for (int k = 1; k <= across; ++k) {
+    for (int row = 1; row <= rows; ++row) {
       try {
-        Cell& target = doc.TableItem(table).CellAt(transpose ? k : line, transpose ? line : k);
-        if (!patterns[k])
-          patterns[k] = doc.TableItem(table)
-                            .CellAt(transpose ? k : pattern_line, transpose ? pattern_line : k)
-                            .Text();
-        target.SetText(*patterns[k]);
+        Table& t = doc.TableItem(table);
+        t.CopyCellContent(t.CellAt(row, column), t.CellAt(row, pattern_column));
       } catch (const Error&) {
       }
     }

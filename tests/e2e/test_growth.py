@@ -1,0 +1,122 @@
+#!/usr/bin/python3
+"""End-to-end growth of tables: copies keep their structure, and a pattern row
+too large to copy fails its statement with a clear error while the run goes
+on, without the memory running away. Reports are read back with python-docx.
+"""
+import os
+import re
+import resource
+import shutil
+import sqlite3
+import subprocess
+import tempfile
+import unittest
+import zipfile
+
+import docx
+from docx.oxml import OxmlElement
+from docx.oxml.ns import qn
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+EXE = os.environ.get("VANTRELLE_EXE", os.path.join(HERE, "../../build/vantrelle"))
+STAMP = re.compile(r"^\[\d{8} \d\d:\d\d:\d\d\]    ")
+
+
+def bookmark(paragraph, bookmark_id, name):
+    start = OxmlElement("w:bookmarkStart")
+    start.set(qn("w:id"), str(bookmark_id))
+    start.set(qn("w:name"), name)
+    end = OxmlElement("w:bookmarkEnd")
+    end.set(qn("w:id"), str(bookmark_id))
+    paragraph._p.insert(0, start)
+    paragraph._p.append(end)
+
+
+class GrowthRunTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="vantrelle_growth_")
+        db = sqlite3.connect(os.path.join(self.dir, "data.db"))
+        db.execute("CREATE TABLE n (i INTEGER)")
+        db.executemany("INSERT INTO n VALUES (?)", [(i,) for i in range(1, 1001)])
+        db.commit()
+        db.close()
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def run_report(self, template, script):
+        with open(os.path.join(self.dir, "job.sql"), "w") as f:
+            f.write(script)
+        ini = os.path.join(self.dir, "report.ini")
+        with open(ini, "w") as f:
+            f.write("[FILE]\nLogFileName=%s\nReportTemplateFileName=%s\nReportFileName=%s\n"
+                    "[ODBC]\nDSN=sqlite:%s\n[SQLFILE]\nF_MAXNUM=1\nF1=%s\n" % (
+                        os.path.join(self.dir, "run.log"), template,
+                        os.path.join(self.dir, "report.docx"),
+                        os.path.join(self.dir, "data.db"), os.path.join(self.dir, "job.sql")))
+        before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        status = subprocess.run([EXE, "-C", "-F", ini], capture_output=True, timeout=120).returncode
+        peak_kb = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        with open(os.path.join(self.dir, "run.log"), encoding="utf-8") as f:
+            log = [STAMP.sub("", line.rstrip("\r\n")) for line in f]
+        return status, log, max(before, peak_kb)
+
+    def test_huge_pattern_row_fails_its_statement_and_the_run_goes_on(self):
+        # A 38 KB template whose pattern cell holds 2 MB: 800 copies would
+        # be 1.6 GB of document.
+        document = docx.Document()
+        table = document.add_table(rows=2, cols=2)
+        table.cell(0, 0).text = "C" * (2 << 20)
+        table.cell(0, 1).text = "0"
+        small = document.add_table(rows=2, cols=1)
+        small.cell(0, 0).text = "0"
+        template = os.path.join(self.dir, "huge.docx")
+        document.save(template)
+        status, log, peak_kb = self.run_report(
+            template, "@Huge=2;1;1;1\nSELECT i, i FROM n WHERE i <= 800 ORDER BY i\n"
+                      "@Small=2;2;1;1\nSELECT i FROM n WHERE i <= 3 ORDER BY i\n")
+        self.assertEqual(1, status, "\n".join(log))
+        at = log.index("Error: Failed to execute function 2.")
+        self.assertTrue(log[at + 1].startswith("Error Info: Cannot insert 798 rows: copies of "),
+                        log[at + 1])
+        self.assertIn("would take the document beyond its size limit (512 MiB).", log[at + 1])
+        self.assertEqual("[SQLFILE1]  [Small]    Success.", log[log.index(
+            "[SQLFILE1]  [Small]    SELECT i FROM n WHERE i <= 3 ORDER BY i") + 1])
+        self.assertLess(peak_kb, 400 * 1024, "peak memory of the run")
+        report = docx.Document(os.path.join(self.dir, "report.docx"))
+        self.assertEqual(2, len(report.tables[0].rows), "the huge table is not grown")
+        self.assertEqual(["1", "2", "3"], [row.cells[0].text for row in report.tables[1].rows])
+
+    def test_copied_rows_keep_nested_tables_and_bookmarks(self):
+        document = docx.Document()
+        table = document.add_table(rows=3, cols=2)
+        table.cell(0, 0).text = "Label"
+        nested = table.cell(0, 0).add_table(rows=1, cols=1)
+        nested.cell(0, 0).text = "inner"
+        bookmark(table.cell(0, 0).paragraphs[0], 5, "Mark")
+        table.cell(0, 1).text = "#,##0"
+        table.cell(1, 1).text = "0"
+        template = os.path.join(self.dir, "nested.docx")
+        document.save(template)
+        status, log, _ = self.run_report(
+            template, "@G=2;1;1;2\nSELECT i * 1000 FROM n WHERE i <= 4 ORDER BY i\n")
+        self.assertEqual(0, status, "\n".join(log))
+        report = docx.Document(os.path.join(self.dir, "report.docx"))
+        rows = report.tables[0].rows
+        self.assertEqual(["1,000", "2,000", "3,000", "4000", ""],
+                         [row.cells[1].text for row in rows])
+        for row in rows[:3]:
+            self.assertEqual("Label", row.cells[0].paragraphs[0].text)
+            self.assertEqual(["inner"], [t.cell(0, 0).text for t in row.cells[0].tables])
+        with zipfile.ZipFile(os.path.join(self.dir, "report.docx")) as package:
+            xml = package.read("word/document.xml").decode()
+        names = re.findall(r'<w:bookmarkStart[^>]* w:name="([^"]*)"', xml)
+        ids = re.findall(r'<w:bookmarkStart w:id="([^"]*)"', xml)
+        self.assertEqual(3, len(set(ids)), ids)
+        self.assertEqual(3, len(names), xml)
+        self.assertEqual(3, len(set(names)), names)
+        self.assertIn("Mark", names)
+
+
+if __name__ == "__main__":
+    unittest.main()
