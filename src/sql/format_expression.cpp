@@ -297,10 +297,14 @@ void TokenizeNumber(std::string_view text, bool currency_marker, FormatSection& 
 void TokenizeDate(std::string_view text, FormatSection& section) {
   Tokenizer out(section);
   bool after_hour = false;  // "m" right after an hour code means minutes
+  // No code is longer than six letters ("dddddd"), so a run is counted no
+  // further: counting a long run of one letter at each of its letters would
+  // make the pattern's cost grow with the square of its length.
+  constexpr size_t kLongestCode = 6;
   auto run_length = [&](size_t pos) {
     size_t end = pos;
     char c = Lower(text[pos]);
-    while (end < text.size() && Lower(text[end]) == c) ++end;
+    while (end < text.size() && end - pos < kLongestCode && Lower(text[end]) == c) ++end;
     return end - pos;
   };
   for (size_t pos = 0; pos < text.size();) {

@@ -122,6 +122,10 @@ INSTANTIATE_TEST_SUITE_P(Sections, FormatTableTest, testing::Values(
     FormatCase{"-12", "0;-0;0;x;y;z;0;0;0;0;0;0;0;0;0;0;0;0;0;0", "-12"}));
 
 INSTANTIATE_TEST_SUITE_P(Dates, FormatTableTest, testing::Values(
+    // A run of one letter longer than any code is taken code by code.
+    FormatCase{"2004-05-05 14:07:09", "ddddddddd", "Wednesday, May 5, 2004Wed"},
+    FormatCase{"2004-05-05 14:07:09", "tttttttt", "2:07:09 PMttt"},
+    FormatCase{"2004-05-05 14:07:09", "yyyyyyy", "200404126"},
     FormatCase{"2004-05-05 14:07:09", "yyyy-mm-dd hh:nn", "2004-05-05 14:07"},
     FormatCase{"2004-05-05 14:07:09", "YYYY-MM-DD HH:NN:SS", "2004-05-05 14:07:09"},
     FormatCase{"2004-05-05T14:07:09", "hh:nn", "14:07"},
