@@ -320,7 +320,8 @@ class FaultCase(unittest.TestCase):
             self.assertEqual(['Create the blank report file "%s".' % self.report,
                               'Error: Failed to open the report file "%s".' % self.report],
                              log[4:6])
-            self.assertIn('Cannot open "%s"' % self.report, log[6])
+            # The description names the template, the file to mend.
+            self.assertIn('Cannot open "%s"' % template, log[6])
             self.assertEqual(7, len(log))
             self.assertEqual(before, digest(self.report))
             self.assertEqual([], self.leftovers())

@@ -351,6 +351,8 @@ class ReportCase(unittest.TestCase):
         self.assertEqual(1, status)
         self.assertEqual('Create the blank report file "%s".' % self.report, log[4])
         self.assertEqual('Error: Failed to open the report file "%s".' % self.report, log[5])
+        # The description names the template, the file to mend.
+        self.assertTrue(log[6].startswith('Error Info: Cannot open "%s": ' % template), log[6])
         self.assertEqual(7, len(log))
 
     def test_more_than_32767_records_overflow(self):
