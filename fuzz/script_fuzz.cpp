@@ -90,7 +90,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     if (!out) std::abort();
   }
-  std::filesystem::copy_file(Template(), report, std::filesystem::copy_options::overwrite_existing);
+  // libFuzzer's timer signal may interrupt the copy; a copy that keeps
+  // failing is the harness's fault, not the input's.
+  std::error_code copied;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::filesystem::copy_file(Template(), report, std::filesystem::copy_options::overwrite_existing,
+                               copied);
+    if (!copied) break;
+  }
+  if (copied) std::abort();
 
   vantrelle::PubDef pub;
   pub.interactive = false;
