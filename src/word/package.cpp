@@ -450,6 +450,19 @@ void Package::ReplacePart(std::string_view name, PartWriter writer) {
   streamed_[entry] = std::move(writer);
 }
 
+std::int64_t Package::AddEntry(const std::string& name, zip_source* source) {
+  zip_int64_t index =
+      source ? zip_file_add(archive_, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
+             : -1;
+  if (index < 0) {
+    if (source) zip_source_free(source);
+    std::string reason = zip_strerror(archive_);
+    zip_unchange_all(archive_);
+    throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
+  }
+  return index;
+}
+
 void Package::Save() {
   std::filesystem::path folder = path_.parent_path();
   if (folder.empty()) folder = ".";
@@ -476,16 +489,8 @@ void Package::Save() {
                   std::to_string(limits_.max_part_bytes >> 20) + " MiB).");
     }
     deflated.push_back(std::make_unique<DeflatedPart>(deflater.Finish()));
-    zip_source_t* source = zip_source_function(archive_, ReadDeflatedPart, deflated.back().get());
-    zip_int64_t index = source ? zip_file_add(archive_, name.c_str(), source,
-                                              ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
-                               : -1;
-    if (index < 0) {
-      if (source) zip_source_free(source);
-      std::string reason = zip_strerror(archive_);
-      zip_unchange_all(archive_);
-      throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
-    }
+    zip_int64_t index =
+        AddEntry(name, zip_source_function(archive_, ReadDeflatedPart, deflated.back().get()));
     // Same method as the data: libzip copies it without recompressing.
     zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0);
   }
@@ -503,16 +508,8 @@ void Package::Save() {
     const bool fast = size > (4u << 20);
     zip_int64_t existing = zip_name_locate(archive_, name.c_str(), 0);
     if (fast && existing >= 0) zip_delete(archive_, static_cast<zip_uint64_t>(existing));
-    zip_source_t* source = zip_source_buffer_fragment(archive_, fragments.data(), fragments.size(), 0);
-    zip_int64_t index = source ? zip_file_add(archive_, name.c_str(), source,
-                                              ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
-                               : -1;
-    if (index < 0) {
-      if (source) zip_source_free(source);
-      std::string reason = zip_strerror(archive_);
-      zip_unchange_all(archive_);
-      throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
-    }
+    zip_int64_t index = AddEntry(
+        name, zip_source_buffer_fragment(archive_, fragments.data(), fragments.size(), 0));
     zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
                              fast ? 1 : 6);
   }
