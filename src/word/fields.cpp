@@ -4,6 +4,7 @@
 #include <cwctype>
 
 #include "run/text_scan.h"
+#include "sql/value_text.h"
 
 namespace vantrelle {
 
@@ -105,7 +106,8 @@ FieldCode ParseFieldCode(std::string_view code) {
       bool has_value = k + 1 < tokens.size() && !tokens[k + 1].second;
       if (text == "*" && has_value) result.format_switches.push_back(tokens[++k].first);
       else if (text == "@" && has_value) result.date_picture = tokens[++k].first;
-      else if ((text == "#" || text == "!") && has_value) ++k;
+      else if (text == "#" && has_value) result.numeric_picture = tokens[++k].first;
+      else if (text == "!" && has_value) ++k;
     } else if (k == 0) {
       result.type = Upper(text);
     } else if (result.argument.empty() && k == 1) {
@@ -209,6 +211,212 @@ std::string FormatDatePicture(const std::tm& time, std::string_view picture,
   return out;
 }
 
+namespace {
+
+// One piece of a numeric picture section.
+struct PictureItem {
+  enum Kind { kDigit, kPoint, kGroup, kSign, kLiteral } kind;
+  char symbol = 0;    // kDigit: '0', '#' or 'x'; kSign: '-' or '+'
+  std::string text;   // kLiteral
+};
+
+// The single character a separator is written as in a picture: the
+// locale's own when it is one byte, else the usual one.
+char PictureSymbol(const std::string& separator, char usual) {
+  return separator.size() == 1 ? separator[0] : usual;
+}
+
+std::vector<std::string> SplitSections(std::string_view picture) {
+  std::vector<std::string> sections(1);
+  char quote = 0;
+  for (char c : picture) {
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == ';') {
+      sections.emplace_back();
+      continue;
+    }
+    sections.back() += c;
+  }
+  return sections;
+}
+
+std::vector<PictureItem> ParseSection(std::string_view section, char point, char group) {
+  std::vector<PictureItem> items;
+  bool seen_point = false;
+  auto literal = [&](std::string_view text) {
+    if (items.empty() || items.back().kind != PictureItem::kLiteral) {
+      items.push_back({PictureItem::kLiteral, 0, ""});
+    }
+    items.back().text.append(text);
+  };
+  for (std::size_t i = 0; i < section.size(); ++i) {
+    char c = section[i];
+    if (c == '\'' || c == '"') {
+      std::size_t close = section.find(c, i + 1);
+      if (close == std::string_view::npos) close = section.size();
+      literal(section.substr(i + 1, close - i - 1));
+      i = close;
+    } else if (c == '0' || c == '#' || c == 'x') {
+      items.push_back({PictureItem::kDigit, c, ""});
+    } else if (c == point && !seen_point) {
+      seen_point = true;
+      items.push_back({PictureItem::kPoint, c, ""});
+    } else if (c == group && !seen_point) {
+      items.push_back({PictureItem::kGroup, c, ""});
+    } else if (c == '-' || c == '+') {
+      items.push_back({PictureItem::kSign, c, ""});
+    } else {
+      literal(section.substr(i, 1));
+    }
+  }
+  return items;
+}
+
+}  // namespace
+
+std::optional<std::string> FormatNumericPicture(std::string_view value, std::string_view picture,
+                                                const LocaleInfo& locale) {
+  std::optional<DecimalValue> number = ParseDecimal(value, locale);
+  if (!number) return std::nullopt;
+  const char point = PictureSymbol(locale.decimal_separator, '.');
+  const char group = PictureSymbol(locale.group_separator, ',');
+
+  // A second section is for negative numbers, which it shows without their
+  // sign; a third is for zero.
+  std::vector<std::string> sections = SplitSections(picture);
+  std::size_t chosen = 0;
+  if (number->IsZero() && sections.size() >= 3) chosen = 2;
+  else if (number->negative && sections.size() >= 2) chosen = 1;
+  std::vector<PictureItem> items = ParseSection(sections[chosen], point, group);
+
+  int integer_places = 0, fraction_places = 0, x_place = -1;
+  bool grouped = false, has_point = false, has_sign = false;
+  for (const PictureItem& item : items) {
+    if (item.kind == PictureItem::kPoint) has_point = true;
+    if (item.kind == PictureItem::kGroup) grouped = true;
+    if (item.kind == PictureItem::kSign) has_sign = true;
+    if (item.kind != PictureItem::kDigit) continue;
+    if (has_point) {
+      ++fraction_places;
+    } else {
+      if (item.symbol == 'x' && x_place < 0) x_place = integer_places;
+      ++integer_places;
+    }
+  }
+  RoundDecimal(*number, fraction_places);
+  const bool negative = number->negative && !number->IsZero();
+  const bool signs_are_literal = chosen != 0;
+
+  // The digits before and after the point.
+  std::string integer, fraction;
+  const std::string& digits = number->digits;
+  for (int i = 0; i < number->point; ++i) {
+    integer += i < static_cast<int>(digits.size()) ? digits[static_cast<std::size_t>(i)] : '0';
+  }
+  for (int i = 0; i < fraction_places; ++i) {
+    int at = number->point + i;
+    fraction += at >= 0 && at < static_cast<int>(digits.size()) ? digits[static_cast<std::size_t>(at)]
+                                                                 : '0';
+  }
+  // x drops the digits left of its place.
+  if (x_place >= 0) {
+    std::size_t keep = static_cast<std::size_t>(integer_places - x_place);
+    if (integer.size() > keep) integer.erase(0, integer.size() - keep);
+  }
+
+  // The integer part, highest place first: each place a digit, or what its
+  // placeholder shows without one (0 a zero, # a space).
+  std::vector<PictureItem> places;
+  for (const PictureItem& item : items) {
+    if (item.kind == PictureItem::kDigit && places.size() < static_cast<std::size_t>(integer_places))
+      places.push_back(item);
+  }
+  std::string integer_text;
+  {
+    const int count = std::max(static_cast<int>(integer.size()), integer_places);
+    for (int k = count - 1; k >= 0; --k) {  // k: place, 0 for units
+      bool real = k < static_cast<int>(integer.size());
+      char shown = real ? integer[integer.size() - 1 - static_cast<std::size_t>(k)]
+                        : places[static_cast<std::size_t>(integer_places - 1 - k)].symbol == '#'
+                              ? ' '
+                              : '0';
+      integer_text += shown;
+      if (grouped && k > 0 && k % 3 == 0) {
+        integer_text += shown == ' ' ? ' ' : group;
+      }
+    }
+  }
+
+  std::string out;
+  bool integer_written = false, sign_written = false, after_point = false;
+  int fraction_seen = 0;
+  auto write_minus = [&]() {
+    if (negative && !has_sign && !signs_are_literal && !sign_written) out += '-';
+    sign_written = true;
+  };
+  for (const PictureItem& item : items) {
+    switch (item.kind) {
+      case PictureItem::kLiteral:
+        out += item.text;
+        break;
+      case PictureItem::kSign:
+        if (signs_are_literal) out += item.symbol;
+        else if (negative) out += '-';
+        else if (item.symbol == '+' && !number->IsZero()) out += '+';
+        else out += ' ';
+        break;
+      case PictureItem::kGroup:
+        break;
+      case PictureItem::kPoint:
+        if (!integer_written) {
+          write_minus();
+          out += integer_text;
+          integer_written = true;
+        }
+        out += point;
+        after_point = true;
+        break;
+      case PictureItem::kDigit:
+        if (after_point) {
+          std::size_t at = static_cast<std::size_t>(fraction_seen++);
+          // A # place after the last significant digit shows nothing.
+          bool trailing = fraction.find_first_not_of('0', at) == std::string::npos;
+          if (!(item.symbol == '#' && trailing)) out += fraction[at];
+        } else if (!integer_written) {
+          write_minus();
+          out += integer_text;
+          integer_written = true;
+        }
+        break;
+    }
+  }
+  if (!integer_written && integer_places == 0 && !has_point && chosen == 0) {
+    // A picture without digit places still shows the number; a section for
+    // negative numbers or zero may be text alone.
+    write_minus();
+    out += integer.empty() ? "0" : integer;
+  }
+  return out;
+}
+
+std::optional<std::string> FormatDateText(std::string_view value, std::string_view picture,
+                                          const LocaleInfo& locale) {
+  std::optional<DateTimeValue> date = ParseDateTime(value, locale);
+  if (!date) return std::nullopt;
+  std::tm time{};
+  time.tm_year = date->year - 1900;
+  time.tm_mon = date->month - 1;
+  time.tm_mday = date->day;
+  time.tm_hour = date->hour;
+  time.tm_min = date->minute;
+  time.tm_sec = date->second;
+  time.tm_wday = DayOfWeek(*date) - 1;
+  return FormatDatePicture(time, picture, locale);
+}
+
 std::vector<FieldSpan> FindFields(pugi::xml_node story, const WordNames& names) {
   std::vector<FieldSpan> fields;
   std::vector<std::size_t> open;  // indexes of complex fields begun, not ended
@@ -279,7 +487,14 @@ std::optional<std::string> ComputeFieldResult(const FieldCode& code, const Field
     std::optional<std::string> value;
     if (!code.argument.empty() && context.variable) value = context.variable(code.argument);
     if (!value) return std::string("Error! No document variable supplied.");
-    return ApplyFormatSwitches(*value, code.format_switches);
+    // The picture applies to a value that reads as its kind; any other value
+    // stays as it is. Case switches come after it.
+    std::optional<std::string> formatted;
+    if (code.date_picture) formatted = FormatDateText(*value, *code.date_picture, locale);
+    if (!formatted && code.numeric_picture) {
+      formatted = FormatNumericPicture(*value, *code.numeric_picture, locale);
+    }
+    return ApplyFormatSwitches(formatted ? *formatted : *value, code.format_switches);
   }
   if (code.type == "DATE" || code.type == "TIME") {
     std::string picture;

@@ -63,6 +63,98 @@ INSTANTIATE_TEST_SUITE_P(
                       PictureCase{"dd.MM.yyyy", "07.03.2026"},
                       PictureCase{"yyyy-MM-dd\xC3\xA9", "2026-03-07\xC3\xA9"}));
 
+struct NumberCase {
+  const char* picture;
+  const char* value;
+  const char* expected;
+};
+
+class NumericPictureTest : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(NumericPictureTest, FormatsTheNumber) {
+  EXPECT_EQ(FormatNumericPicture(GetParam().value, GetParam().picture, LocaleInfo::Fallback()),
+            GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, NumericPictureTest,
+    ::testing::Values(
+        // Digits, grouping and decimals; rounding half away from zero.
+        NumberCase{"#,##0.00", "1234.5", "1,234.50"},
+        NumberCase{"#,##0.00", "1234567.891", "1,234,567.89"},
+        NumberCase{"#,##0", "12345678", "12,345,678"},
+        NumberCase{",0", "1234567", "1,234,567"},
+        NumberCase{"0.00", "0.285", "0.29"},
+        NumberCase{"0", "-4.5", "-5"},
+        NumberCase{"0.00", "-0.001", "0.00"},
+        NumberCase{"00.00", "9", "09.00"},
+        NumberCase{"0.0#", "1.5", "1.5"},
+        NumberCase{"0.0#", "1.256", "1.26"},
+        NumberCase{"0.000", "1.5E-2", "0.015"},
+        // # shows a space where the number has no digit, its group mark too.
+        NumberCase{"$###", "15", "$ 15"},
+        NumberCase{"#,##0", "5", "    5"},
+        // x drops the digits left of it; right of the point it rounds there.
+        NumberCase{"x##", "222492", "492"},
+        NumberCase{"0.00x", "0.125", "0.125"},
+        NumberCase{".x", "0.75", ".8"},
+        // Signs and literal text.
+        NumberCase{"-##", "-80", "-80"},
+        NumberCase{"-##", "80", " 80"},
+        NumberCase{"+##", "10", "+10"},
+        NumberCase{"+##", "-10", "-10"},
+        NumberCase{"##%", "33", "33%"},
+        NumberCase{"0 'units'", "12", "12 units"},
+        // Sections for negative numbers and zero.
+        NumberCase{"$#,##0.00;($#,##0.00)", "-1245.65", "($1,245.65)"},
+        NumberCase{"$,0.00;-$,0.00", "-1234", "-$1,234.00"},
+        NumberCase{"$#,##0.00;-$#,##0.00", "-5", "-$    5.00"},
+        NumberCase{"0.00;-0.00;'none'", "0", "none"},
+        NumberCase{"0.00;-0.00;'none'", "2", "2.00"}));
+
+TEST(NumericPictureTest, TextThatIsNoNumberIsLeftAlone) {
+  EXPECT_EQ(FormatNumericPicture("north", "0.00", LocaleInfo::Fallback()), std::nullopt);
+  EXPECT_EQ(FormatNumericPicture("12abc", "0.00", LocaleInfo::Fallback()), std::nullopt);
+  EXPECT_EQ(FormatNumericPicture("", "0.00", LocaleInfo::Fallback()), std::nullopt);
+}
+
+TEST(NumericPictureTest, UsesTheLocalesSymbols) {
+  LocaleInfo locale = LocaleInfo::Fallback();
+  locale.decimal_separator = ",";
+  locale.group_separator = ".";
+  EXPECT_EQ(FormatNumericPicture("1234,5", "#.##0,00", locale), "1.234,50");
+  EXPECT_EQ(FormatNumericPicture("1.234,5", "0,0", locale), "1234,5");
+}
+
+TEST(DateTextTest, FormatsDatesAndLeavesOtherTextAlone) {
+  const LocaleInfo& locale = LocaleInfo::Fallback();
+  EXPECT_EQ(FormatDateText("2004-05-01", "MMMM yyyy", locale), "May 2004");
+  EXPECT_EQ(FormatDateText("1/1/2014", "MMMM yyyy", locale), "January 2014");
+  EXPECT_EQ(FormatDateText("2026-03-07 14:05:09", "dddd HH:mm:ss", locale),
+            "Saturday 14:05:09");
+  EXPECT_EQ(FormatDateText("2004", "MMMM yyyy", locale), std::nullopt);
+  EXPECT_EQ(FormatDateText("May 2004", "MMMM yyyy", locale), std::nullopt);
+}
+
+TEST(FieldResultTest, DocVariablePicturesComeBeforeCaseSwitches) {
+  FieldContext context;
+  context.variable = [](std::string_view name) -> std::optional<std::string> {
+    if (name == "Amount") return "1234.5";
+    if (name == "Month") return "2004-05-01";
+    return "north";
+  };
+  LocaleInfo locale = LocaleInfo::Fallback();
+  context.locale = &locale;
+  auto result = [&](const char* code) { return ComputeFieldResult(ParseFieldCode(code), context); };
+  EXPECT_EQ(result("DOCVARIABLE Amount \\# \"#,##0.00\" \\* MERGEFORMAT"), "1,234.50");
+  EXPECT_EQ(result("DOCVARIABLE Amount \\# $#,##0.00"), "$1,234.50");
+  EXPECT_EQ(result("DOCVARIABLE Month \\@ \"MMMM yyyy\" \\* Upper"), "MAY 2004");
+  EXPECT_EQ(result("DOCVARIABLE Region \\# 0.00 \\* Caps"), "North");
+  EXPECT_EQ(result("DOCVARIABLE Region \\@ \"MMMM yyyy\""), "north");
+  // A number is no date: the date picture passes it to the numeric one.
+  EXPECT_EQ(result("DOCVARIABLE Amount \\@ \"MMMM\" \\# 0"), "1235");
+}
+
 TEST(FieldResultTest, DocVariableAndDates) {
   FieldContext context;
   context.variable = [](std::string_view name) -> std::optional<std::string> {
