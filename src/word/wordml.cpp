@@ -280,6 +280,12 @@ void AppendRunText(pugi::xml_node run, std::string_view text, const WordNames& n
         [[fallthrough]];
       case '\n':
       case '\v': run.append_child(names.br.c_str()); break;
+      case '\f':
+        run.append_child(names.br.c_str()).append_attribute(names.a_type.c_str()) = "page";
+        break;
+      case 0x0E:
+        run.append_child(names.br.c_str()).append_attribute(names.a_type.c_str()) = "column";
+        break;
       case 0x1E: run.append_child(names.noBreakHyphen.c_str()); break;
       case 0x1F: run.append_child(names.softHyphen.c_str()); break;
       default: break;  // no other control character can be carried by the XML

@@ -45,7 +45,8 @@ struct WordNames {
 std::string MakeValidUtf8(std::string_view text);
 
 /// A cell's text: its paragraphs joined by CR, then the end-of-cell mark CR
-/// BEL. Tabs read as TAB, line breaks as VT, page breaks as FF.
+/// BEL. Tabs read as TAB, line breaks as VT, page breaks as FF, column
+/// breaks as character 14.
 std::string CellText(pugi::xml_node tc, const WordNames& names);
 
 /// Replaces the content of cell \a tc with \a text, keeping the first

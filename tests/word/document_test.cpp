@@ -156,6 +156,21 @@ TEST_F(DocumentTest, UnsafeTextIsMadeSafe) {
   EXPECT_EQ(again.TableItem(1).CellAt(1, 2).Text(), " lead\rtrail \r\a");
 }
 
+TEST_F(DocumentTest, PageAndColumnBreaksAreWrittenAsBreaksAndReadBack) {
+  auto path = MakeDocx(kTable);
+  Document& doc = Open(path);
+  doc.TableItem(1).CellAt(1, 1).SetText("a\fb\x0E" "c\rd\f");
+  doc.Save();
+  doc.Close();
+  std::string xml = testing::ReadZip(path)["word/document.xml"];
+  EXPECT_NE(xml.find("<w:t>a</w:t><w:br w:type=\"page\"/><w:t>b</w:t><w:br w:type=\"column\"/>"
+                     "<w:t>c</w:t>"),
+            std::string::npos)
+      << xml;
+  Document& again = Open(path);
+  EXPECT_EQ(again.TableItem(1).CellAt(1, 1).Text(), "a\fb\x0E" "c\rd\f\r\a");
+}
+
 TEST_F(DocumentTest, InsertedRowsAreEmptyCopiesAboveTheSelection) {
   auto path = MakeDocx(kTable);
   Document& doc = Open(path);

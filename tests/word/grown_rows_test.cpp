@@ -55,11 +55,12 @@ const std::string kTable = "<w:tbl><w:tblGrid><w:gridCol/><w:gridCol/><w:gridCol
                            "</w:tr></w:tbl>";
 
 // Texts of every kind a fill writes: plain, empty, blank-edged, markup,
-// non-ASCII and invalid UTF-8, tabs and line breaks, paragraphs.
+// non-ASCII and invalid UTF-8, tabs and line breaks, paragraphs, page and
+// column breaks.
 const std::vector<std::string> kTexts = {
     "1,234",  "",         " lead", "trail ",      "a<b>&c\"'", "\xC3\xA9t\xC3\xA9",
     "bad\xFF", "a\tb",    "one\rtwo\r\nthree", "x\vy\n", "\r\a", "end\r\a",
-    "\xEF\xBF\xBE", " \xEF\xBF\xBF"};
+    "\xEF\xBF\xBE", " \xEF\xBF\xBF", "page\fbreak", "\x0E" "column"};
 
 TEST_F(GrowthTest, GrownRowsAreWrittenExactlyAsXmlRowsWouldBe) {
   // The same growth and writes, once in grown rows and once after they were
