@@ -524,6 +524,113 @@ bool FormatSwitchIs(const FieldCode& code, std::string_view option) {
   return false;
 }
 
+bool IsBookmarkMark(pugi::xml_node node, const WordNames& names) {
+  return names.Is(node, names.bookmarkStart) || names.Is(node, names.bookmarkEnd);
+}
+
+// Keeps the bookmark marks of a result that is replaced around its new run:
+// starts before it, ends after it, so a bookmark over the result still
+// holds it.
+struct BookmarkKeeper {
+  pugi::xml_node run, last_end;
+  const WordNames& names;
+  void Keep(pugi::xml_node mark) {
+    if (names.Is(mark, names.bookmarkStart)) {
+      run.parent().insert_move_before(mark, run);
+    } else {
+      last_end = run.parent().insert_move_after(mark, last_end ? last_end : run);
+    }
+  }
+  void KeepAllIn(pugi::xml_node node) {
+    std::vector<pugi::xml_node> marks;
+    auto collect = [&](auto&& self, pugi::xml_node parent) -> void {
+      for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) continue;
+        if (IsBookmarkMark(child, names)) marks.push_back(child);
+        else self(self, child);
+      }
+    };
+    collect(collect, node);
+    for (pugi::xml_node mark : marks) Keep(mark);
+  }
+};
+
+bool HoldsSectionBreak(pugi::xml_node node) {
+  for (pugi::xml_node n = node; n;) {
+    const char* colon = std::strchr(n.name(), ':');
+    if (std::strcmp(colon ? colon + 1 : n.name(), "sectPr") == 0) return true;
+    if (n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n != node && !n.next_sibling()) n = n.parent();
+    if (n == node) break;
+    n = n.next_sibling();
+  }
+  return false;
+}
+
+// A result that runs from the separator's paragraph into a later one is
+// replaced whole: the new text follows the separator, and the end mark with
+// what follows it in its paragraph joins the first paragraph, as deleting
+// the old result would join them. Bookmarks in the old result stay.
+bool ReplaceResultAcrossParagraphs(const FieldSpan& field, const FieldCode& code,
+                                   const std::string& text, const WordNames& names,
+                                   bool& removed_fields) {
+  pugi::xml_node separate = field.separate, end = field.end;
+  pugi::xml_node first = separate.parent(), last = end.parent();
+  if (!names.Is(first, names.p) || !names.Is(last, names.p) || first.parent() != last.parent()) {
+    return false;
+  }
+  std::vector<pugi::xml_node> between;
+  pugi::xml_node node = first.next_sibling();
+  for (; node && node != last; node = node.next_sibling()) between.push_back(node);
+  if (node != last) return false;
+  // Joining paragraphs must not lose a section break.
+  for (pugi::xml_node n : between) {
+    if (HoldsSectionBreak(n)) return false;
+  }
+  if (HoldsSectionBreak(last.child(names.pPr.c_str()))) return false;
+
+  pugi::xml_node style;
+  if (FormatSwitchIs(code, "CHARFORMAT")) style = field.first_code;
+  if (!style) style = FirstRunWithProperties(separate.next_sibling(), {}, names);
+  if (!style) style = FirstRunWithProperties(last.first_child(), end, names);
+  if (!style) style = field.first_code ? field.first_code : field.begin;
+  pugi::xml_node run = first.append_child(names.r.c_str());
+  CopyChildToFront(style, run, names.rPr);
+  AppendRunText(run, text, names);
+
+  BookmarkKeeper keeper{run, {}, names};
+  auto drop = [&](pugi::xml_node old) {
+    if (IsBookmarkMark(old, names)) {
+      keeper.Keep(old);
+      return;
+    }
+    removed_fields = removed_fields || HoldsFields(old, names);
+    keeper.KeepAllIn(old);
+    old.parent().remove_child(old);
+  };
+  std::vector<pugi::xml_node> old_in_first;
+  for (pugi::xml_node old = separate.next_sibling(); old != run; old = old.next_sibling()) {
+    old_in_first.push_back(old);
+  }
+  for (pugi::xml_node old : old_in_first) drop(old);
+  for (pugi::xml_node old : between) drop(old);
+  for (pugi::xml_node old = last.first_child(); old != end;) {
+    pugi::xml_node next = old.next_sibling();
+    if (!names.Is(old, names.pPr)) drop(old);
+    old = next;
+  }
+  for (pugi::xml_node tail = end; tail;) {
+    pugi::xml_node next = tail.next_sibling();
+    first.append_move(tail);
+    tail = next;
+  }
+  last.parent().remove_child(last);
+  return true;
+}
+
 }  // namespace
 
 bool UpdateField(const FieldSpan& field, const WordNames& names, const FieldContext& context,
@@ -556,7 +663,10 @@ bool UpdateField(const FieldSpan& field, const WordNames& names, const FieldCont
 
   pugi::xml_node end = field.end;
   pugi::xml_node separate = field.separate;
-  if (separate && (separate.parent() != end.parent() || separate == end)) return false;
+  if (separate && separate.parent() != end.parent()) {
+    return ReplaceResultAcrossParagraphs(field, code, text, names, removed_fields);
+  }
+  if (separate == end) return false;
   if (!separate) {
     if (field.begin == end) return false;
     separate = end.parent().insert_child_before(names.r.c_str(), end);

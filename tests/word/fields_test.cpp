@@ -192,5 +192,74 @@ TEST(FindFieldsTest, NestedFieldsInBeginOrderAndUnfinishedOnesLeftOut) {
   EXPECT_EQ(fields[2].code, "DATE");
 }
 
+// Paragraph texts of \a body, "|" between paragraphs, "[" and "]" for
+// bookmark marks.
+std::string Paragraphs(pugi::xml_node body) {
+  std::string out;
+  for (pugi::xml_node p : body.children("w:p")) {
+    if (!out.empty()) out += "|";
+    for (pugi::xml_node n : p.children()) {
+      if (std::string_view(n.name()) == "w:bookmarkStart") out += "[";
+      if (std::string_view(n.name()) == "w:bookmarkEnd") out += "]";
+      for (pugi::xml_node t : n.children("w:t")) out += t.child_value();
+    }
+  }
+  return out;
+}
+
+class MultiParagraphResultTest : public ::testing::Test {
+ protected:
+  /// Updates the one field of \a body (the DOCVARIABLE Region = "north").
+  bool Update(const std::string& body) {
+    EXPECT_TRUE(xml_.load_string(("<w:body xmlns:w='x'>" + body + "</w:body>").c_str()));
+    std::vector<FieldSpan> fields = FindFields(xml_.document_element(), names_);
+    EXPECT_EQ(fields.size(), 1u);
+    FieldContext context;
+    context.variable = [](std::string_view) { return std::optional<std::string>("north"); };
+    LocaleInfo locale = LocaleInfo::Fallback();
+    context.locale = &locale;
+    bool removed = false;
+    return UpdateField(fields.at(0), names_, context, removed);
+  }
+  pugi::xml_document xml_;
+  WordNames names_{"w"};
+};
+
+const char* kFieldStart =
+    "<w:r><w:t xml:space='preserve'>Before </w:t></w:r><w:r><w:fldChar w:fldCharType='begin'/>"
+    "</w:r><w:r><w:instrText>DOCVARIABLE Region</w:instrText></w:r>"
+    "<w:r><w:fldChar w:fldCharType='separate'/></w:r>";
+
+TEST_F(MultiParagraphResultTest, ResultSpanningParagraphsIsReplacedWhole) {
+  ASSERT_TRUE(Update(std::string("<w:p><w:pPr><w:jc w:val='center'/></w:pPr>") + kFieldStart +
+                     "<w:r><w:rPr><w:b/></w:rPr><w:t>old one</w:t></w:r></w:p>"
+                     "<w:p><w:bookmarkStart w:id='1' w:name='kept'/><w:r><w:t>old two</w:t>"
+                     "</w:r></w:p><w:tbl><w:tr><w:tc><w:p/></w:tc></w:tr></w:tbl>"
+                     "<w:p><w:pPr><w:jc w:val='right'/></w:pPr><w:r><w:t>old three</w:t></w:r>"
+                     "<w:bookmarkEnd w:id='1'/><w:r><w:fldChar w:fldCharType='end'/></w:r>"
+                     "<w:r><w:t xml:space='preserve'> after</w:t></w:r></w:p>"
+                     "<w:p><w:r><w:t>next</w:t></w:r></w:p>"));
+  pugi::xml_node body = xml_.document_element();
+  EXPECT_EQ(Paragraphs(body), "Before [north] after|next");
+  EXPECT_FALSE(body.child("w:tbl"));
+  pugi::xml_node first = body.child("w:p");
+  EXPECT_STREQ(first.child("w:pPr").child("w:jc").attribute("w:val").value(), "center");
+  // The new text keeps the old result's look, and the field is whole again.
+  EXPECT_TRUE(first.find_child([](pugi::xml_node r) {
+    return std::string_view(r.child("w:t").child_value()) == "north" && r.child("w:rPr").child("w:b");
+  }));
+  std::vector<FieldSpan> again = FindFields(body, names_);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].separate.parent(), again[0].end.parent());
+}
+
+TEST_F(MultiParagraphResultTest, SectionBreakInTheResultKeepsTheOldResult) {
+  EXPECT_FALSE(Update(std::string("<w:p>") + kFieldStart +
+                      "<w:r><w:t>old one</w:t></w:r></w:p>"
+                      "<w:p><w:pPr><w:sectPr/></w:pPr><w:r><w:t>old two</w:t></w:r></w:p>"
+                      "<w:p><w:r><w:fldChar w:fldCharType='end'/></w:r></w:p>"));
+  EXPECT_EQ(Paragraphs(xml_.document_element()), "Before old one|old two|");
+}
+
 }  // namespace
 }  // namespace vantrelle
