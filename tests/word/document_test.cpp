@@ -143,6 +143,39 @@ TEST_F(DocumentTest, TextStaysInACellsContentControlUnlessItIsBoundToData) {
       << xml;
 }
 
+TEST_F(DocumentTest, BoundControlsAroundTheCellRowOrTableGiveWayToTheText) {
+  auto wrap = [](const std::string& properties, const std::string& content) {
+    return "<w:sdt><w:sdtPr>" + properties + "</w:sdtPr><w:sdtContent>" + content +
+           "</w:sdtContent></w:sdt>";
+  };
+  const std::string bound = "<w:dataBinding w:xpath=\"/x\" w:storeItemID=\"{1}\"/>";
+  const std::string tag = "<w:tag w:val=\"keep\"/>";
+  // Table 1 in a bound control; table 2 with a bound row and a bound cell
+  // inside an unbound one; both tables stay numbered 1 and 2.
+  auto path = MakeDocx(
+      wrap(bound, "<w:tbl><w:tr>" + Tc("a") + "</w:tr></w:tbl>") + "<w:p/>" +
+      "<w:tbl>" + wrap(bound, "<w:tr>" + Tc("b") + Tc("c") + "</w:tr>") + "<w:tr>" +
+      wrap(tag, wrap(bound, Tc("d"))) + Tc("e") + "</w:tr></w:tbl>");
+  Document& doc = Open(path);
+  doc.TableItem(1).CellAt(1, 1).SetText("one");
+  doc.TableItem(2).CellAt(1, 1).SetText("two");
+  doc.TableItem(2).CellAt(2, 1).SetText("three");
+  EXPECT_EQ(doc.TableItem(2).CellAt(1, 2).Text(), "c\r\a");
+  doc.Save();
+  doc.Close();
+  std::string xml = MainXml(path);
+  EXPECT_EQ(xml.find("dataBinding"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<w:sdt><w:sdtPr>" + tag + "</w:sdtPr><w:sdtContent><w:tc>"), std::string::npos)
+      << xml;
+  Document& again = Open(path);
+  ASSERT_EQ(again.TableCount(), 2);
+  EXPECT_EQ(again.TableItem(1).CellAt(1, 1).Text(), "one\r\a");
+  EXPECT_EQ(again.TableItem(2).CellAt(1, 1).Text(), "two\r\a");
+  EXPECT_EQ(again.TableItem(2).CellAt(1, 2).Text(), "c\r\a");
+  EXPECT_EQ(again.TableItem(2).CellAt(2, 1).Text(), "three\r\a");
+  EXPECT_EQ(again.TableItem(2).CellAt(2, 2).Text(), "e\r\a");
+}
+
 TEST_F(DocumentTest, UnsafeTextIsMadeSafe) {
   auto path = MakeDocx(kTable);
   Document& doc = Open(path);
