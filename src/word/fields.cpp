@@ -467,8 +467,9 @@ std::vector<FieldSpan> FindFields(pugi::xml_node story, const WordNames& names) 
         fields.push_back(span);
         complete.push_back(true);
       }
-      // A fallback repeats the content of its alternate.
-      if (std::strcmp(local, "Fallback") == 0) continue;
+      // Both branches of alternate content are walked: a reader that does
+      // not understand the first shows the fallback, which must not keep an
+      // old result.
       self(self, child);
     }
   };

@@ -42,13 +42,16 @@ std::string Lower(std::string s) {
 }
 
 // Parts the engine may rewrite: the main part, its relationships, settings,
-// headers, footers and the content types.
+// headers, footers, footnotes, endnotes, comments and the content types.
 bool MayChange(const std::string& name, const std::string& main_part) {
   std::string n = Lower(name);
   return n == Lower(main_part) || n == "[content_types].xml" ||
          (n.rfind("word/", 0) == 0 && (n.find("settings") != std::string::npos ||
                                        n.find("header") != std::string::npos ||
                                        n.find("footer") != std::string::npos ||
+                                       n.find("footnotes") != std::string::npos ||
+                                       n.find("endnotes") != std::string::npos ||
+                                       n.find("comments") != std::string::npos ||
                                        n.find("_rels/") != std::string::npos));
 }
 

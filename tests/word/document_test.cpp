@@ -391,6 +391,51 @@ TEST_F(DocumentTest, HeaderFieldsAreRefreshedWhenTheMainTextHasNone) {
             std::string::npos);
 }
 
+TEST_F(DocumentTest, FieldsOfNotesCommentsAndBothBranchesOfAlternateContentAreRefreshed) {
+  auto story = [](const std::string& root, const std::string& item) {
+    return "<w:" + root + " " + testing::kW + "><w:" + item + " w:id=\"1\"><w:p><w:fldSimple "
+           "w:instr=\"DOCVARIABLE v\"><w:r><w:t>old</w:t></w:r></w:fldSimple></w:p></w:" + item +
+           "></w:" + root + ">";
+  };
+  auto relationship = [](const std::string& type, const std::string& target) {
+    return "<Relationship Id=\"r" + type + "\" Type=\"http://schemas.openxmlformats.org/"
+           "officeDocument/2006/relationships/" + type + "\" Target=\"" + target + "\"/>";
+  };
+  auto text_box = [](const std::string& old) {
+    return "<w:txbxContent><w:p><w:fldSimple w:instr=\"DOCVARIABLE v\"><w:r><w:t>" + old +
+           "</w:t></w:r></w:fldSimple></w:p></w:txbxContent>";
+  };
+  std::string body =
+      "<w:p><w:r><mc:AlternateContent xmlns:mc=\"http://schemas.openxmlformats.org/"
+      "markup-compatibility/2006\"><mc:Choice Requires=\"wps\"><w:drawing>" + text_box("old choice") +
+      "</w:drawing></mc:Choice><mc:Fallback><w:pict>" + text_box("old fallback") +
+      "</w:pict></mc:Fallback></mc:AlternateContent></w:r></w:p>";
+  auto path = MakeDocx(
+      body, {{"word/footnotes.xml", story("footnotes", "footnote")},
+             {"word/endnotes.xml", story("endnotes", "endnote")},
+             {"word/comments.xml", story("comments", "comment")},
+             {"word/_rels/document.xml.rels",
+              "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+              "relationships\">" + relationship("footnotes", "footnotes.xml") +
+              relationship("endnotes", "endnotes.xml") + relationship("comments", "comments.xml") +
+              "</Relationships>"}});
+  Document& doc = Open(path);
+  doc.SetVariable("v", "fresh");
+  int count = doc.FieldCount();
+  for (int i = 1; i <= count; ++i) doc.UpdateField(i);
+  doc.Save();
+  testing::Parts parts = testing::ReadZip(path);
+  std::string xml = parts["word/document.xml"];
+  EXPECT_EQ(xml.find("old"), std::string::npos) << xml;
+  // One result in the drawing, one in its fallback.
+  EXPECT_LT(xml.find("<w:t>fresh</w:t>"), xml.find("</w:drawing>"));
+  EXPECT_GT(xml.rfind("<w:t>fresh</w:t>"), xml.find("<mc:Fallback>"));
+  for (const char* part : {"word/footnotes.xml", "word/endnotes.xml", "word/comments.xml"}) {
+    EXPECT_NE(parts[part].find("<w:t>fresh</w:t>"), std::string::npos) << part;
+    EXPECT_EQ(parts[part].find("old"), std::string::npos) << part;
+  }
+}
+
 TEST_F(DocumentTest, TemplateCopiedToADocumentNameGetsTheDocumentContentType) {
   std::string template_type =
       "application/vnd.openxmlformats-officedocument.wordprocessingml.template.main+xml";
