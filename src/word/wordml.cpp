@@ -304,10 +304,7 @@ void AppendRunText(pugi::xml_node run, std::string_view text, const WordNames& n
   }
 }
 
-bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& names) {
-  // A control bound to custom XML data around the cell, its row or its table
-  // would show its data again when the document is opened, over the text
-  // written here: such a control gives way to its content.
+void UnwrapBoundControlsAround(pugi::xml_node tc, const WordNames& names) {
   for (pugi::xml_node node = tc.parent(); node;) {
     pugi::xml_node control = node.parent();
     if (!names.Is(node, names.sdtContent) || !IsBoundControl(control)) {
@@ -323,6 +320,9 @@ bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& name
     outer.remove_child(control);
     node = outer;
   }
+}
+
+bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& names) {
   // Text read from a cell ends with the end-of-cell mark; writing it back must
   // not add an empty paragraph.
   if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\a") text.remove_suffix(2);

@@ -56,6 +56,12 @@ std::string CellText(pugi::xml_node tc, const WordNames& names);
 /// Returns true when the old content held fields.
 bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& names);
 
+/// Replaces every content control bound to custom XML data around cell \a tc
+/// (around the cell, its row, its table, ...) by its content: the word
+/// processor would otherwise show the data again over text written into the
+/// cell. The nodes inside keep their identity; the controls' nodes go.
+void UnwrapBoundControlsAround(pugi::xml_node tc, const WordNames& names);
+
 /// Appends \a text to \a run as text, tab and break elements. Every line
 /// ending becomes a line break (a run cannot hold a paragraph end).
 void AppendRunText(pugi::xml_node run, std::string_view text, const WordNames& names);
