@@ -220,12 +220,6 @@ struct PictureItem {
   std::string text;   // kLiteral
 };
 
-// The single character a separator is written as in a picture: the
-// locale's own when it is one byte, else the usual one.
-char PictureSymbol(const std::string& separator, char usual) {
-  return separator.size() == 1 ? separator[0] : usual;
-}
-
 std::vector<std::string> SplitSections(std::string_view picture) {
   std::vector<std::string> sections(1);
   char quote = 0;
@@ -243,7 +237,9 @@ std::vector<std::string> SplitSections(std::string_view picture) {
   return sections;
 }
 
-std::vector<PictureItem> ParseSection(std::string_view section, char point, char group) {
+// The picture writes the decimal and group separators as the locale does.
+std::vector<PictureItem> ParseSection(std::string_view section, const std::string& point,
+                                      const std::string& group) {
   std::vector<PictureItem> items;
   bool seen_point = false;
   auto literal = [&](std::string_view text) {
@@ -261,11 +257,13 @@ std::vector<PictureItem> ParseSection(std::string_view section, char point, char
       i = close;
     } else if (c == '0' || c == '#' || c == 'x') {
       items.push_back({PictureItem::kDigit, c, ""});
-    } else if (c == point && !seen_point) {
+    } else if (section.compare(i, point.size(), point) == 0 && !seen_point) {
       seen_point = true;
-      items.push_back({PictureItem::kPoint, c, ""});
-    } else if (c == group && !seen_point) {
-      items.push_back({PictureItem::kGroup, c, ""});
+      items.push_back({PictureItem::kPoint, 0, ""});
+      i += point.size() - 1;
+    } else if (section.compare(i, group.size(), group) == 0 && !seen_point) {
+      items.push_back({PictureItem::kGroup, 0, ""});
+      i += group.size() - 1;
     } else if (c == '-' || c == '+') {
       items.push_back({PictureItem::kSign, c, ""});
     } else {
@@ -281,8 +279,10 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
                                                 const LocaleInfo& locale) {
   std::optional<DecimalValue> number = ParseDecimal(value, locale);
   if (!number) return std::nullopt;
-  const char point = PictureSymbol(locale.decimal_separator, '.');
-  const char group = PictureSymbol(locale.group_separator, ',');
+  const std::string point_text =
+      locale.decimal_separator.empty() ? std::string(".") : locale.decimal_separator;
+  const std::string group_text =
+      locale.group_separator.empty() ? std::string(",") : locale.group_separator;
 
   // A second section is for negative numbers, which it shows without their
   // sign; a third is for zero.
@@ -290,7 +290,7 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
   std::size_t chosen = 0;
   if (number->IsZero() && sections.size() >= 3) chosen = 2;
   else if (number->negative && sections.size() >= 2) chosen = 1;
-  std::vector<PictureItem> items = ParseSection(sections[chosen], point, group);
+  std::vector<PictureItem> items = ParseSection(sections[chosen], point_text, group_text);
 
   int integer_places = 0, fraction_places = 0, x_place = -1;
   bool grouped = false, has_point = false, has_sign = false;
@@ -345,7 +345,8 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
                               : '0';
       integer_text += shown;
       if (grouped && k > 0 && k % 3 == 0) {
-        integer_text += shown == ' ' ? ' ' : group;
+        if (shown == ' ') integer_text += ' ';
+        else integer_text += group_text;
       }
     }
   }
@@ -376,7 +377,7 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
           out += integer_text;
           integer_written = true;
         }
-        out += point;
+        out += point_text;
         after_point = true;
         break;
       case PictureItem::kDigit:

@@ -124,6 +124,10 @@ TEST(NumericPictureTest, UsesTheLocalesSymbols) {
   locale.group_separator = ".";
   EXPECT_EQ(FormatNumericPicture("1234,5", "#.##0,00", locale), "1.234,50");
   EXPECT_EQ(FormatNumericPicture("1.234,5", "0,0", locale), "1234,5");
+  // A separator of more than one byte, in the picture as in the result.
+  locale.group_separator = "\xE2\x80\xAF";  // narrow no-break space
+  EXPECT_EQ(FormatNumericPicture("1234,5", "#\xE2\x80\xAF##0,00", locale),
+            "1\xE2\x80\xAF" "234,50");
 }
 
 TEST(DateTextTest, FormatsDatesAndLeavesOtherTextAlone) {
