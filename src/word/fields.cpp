@@ -352,11 +352,18 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
   }
 
   std::string out;
-  bool integer_written = false, sign_written = false, after_point = false;
+  bool integer_written = false, after_point = false;
   int fraction_seen = 0;
-  auto write_minus = [&]() {
-    if (negative && !has_sign && !signs_are_literal && !sign_written) out += '-';
-    sign_written = true;
+  // The integer part goes where the first digit place or the point stands,
+  // a minus sign the picture has no place for just before its first digit.
+  auto write_integer = [&]() {
+    if (integer_written) return;
+    integer_written = true;
+    std::size_t blanks = integer_text.find_first_not_of(' ');
+    if (blanks == std::string::npos) blanks = integer_text.size();
+    out.append(integer_text, 0, blanks);
+    if (negative && !has_sign && !signs_are_literal) out += '-';
+    out.append(integer_text, blanks);
   };
   for (const PictureItem& item : items) {
     switch (item.kind) {
@@ -372,11 +379,7 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
       case PictureItem::kGroup:
         break;
       case PictureItem::kPoint:
-        if (!integer_written) {
-          write_minus();
-          out += integer_text;
-          integer_written = true;
-        }
+        write_integer();
         out += point_text;
         after_point = true;
         break;
@@ -386,10 +389,8 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
           // A # place after the last significant digit shows nothing.
           bool trailing = fraction.find_first_not_of('0', at) == std::string::npos;
           if (!(item.symbol == '#' && trailing)) out += fraction[at];
-        } else if (!integer_written) {
-          write_minus();
-          out += integer_text;
-          integer_written = true;
+        } else {
+          write_integer();
         }
         break;
     }
@@ -397,8 +398,8 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
   if (!integer_written && integer_places == 0 && !has_point && chosen == 0) {
     // A picture without digit places still shows the number; a section for
     // negative numbers or zero may be text alone.
-    write_minus();
-    out += integer.empty() ? "0" : integer;
+    integer_text = integer.empty() ? "0" : integer;
+    write_integer();
   }
   return out;
 }

@@ -86,6 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{",0", "1234567", "1,234,567"},
         NumberCase{"0.00", "0.285", "0.29"},
         NumberCase{"0", "-4.5", "-5"},
+        NumberCase{"#,##0", "-5", "    -5"},
+        NumberCase{"'Total: '", "-5", "Total: -5"},
         NumberCase{"0.00", "-0.001", "0.00"},
         NumberCase{"00.00", "9", "09.00"},
         NumberCase{"0.0#", "1.5", "1.5"},
