@@ -558,10 +558,11 @@ struct BookmarkKeeper {
   }
 };
 
-bool HoldsSectionBreak(pugi::xml_node node) {
+// True when \a node is or holds an element of local name \a local.
+bool HoldsElement(pugi::xml_node node, const char* local) {
   for (pugi::xml_node n = node; n;) {
     const char* colon = std::strchr(n.name(), ':');
-    if (std::strcmp(colon ? colon + 1 : n.name(), "sectPr") == 0) return true;
+    if (std::strcmp(colon ? colon + 1 : n.name(), local) == 0) return true;
     if (n.first_child()) {
       n = n.first_child();
       continue;
@@ -589,11 +590,13 @@ bool ReplaceResultAcrossParagraphs(const FieldSpan& field, const FieldCode& code
   pugi::xml_node node = first.next_sibling();
   for (; node && node != last; node = node.next_sibling()) between.push_back(node);
   if (node != last) return false;
-  // Joining paragraphs must not lose a section break.
+  // Joining paragraphs must not lose a section break, and a table in the
+  // result is one the document numbers and may have filled: both keep the
+  // old result.
   for (pugi::xml_node n : between) {
-    if (HoldsSectionBreak(n)) return false;
+    if (HoldsElement(n, "sectPr") || HoldsElement(n, "tbl")) return false;
   }
-  if (HoldsSectionBreak(last.child(names.pPr.c_str()))) return false;
+  if (HoldsElement(last.child(names.pPr.c_str()), "sectPr")) return false;
 
   pugi::xml_node style;
   if (FormatSwitchIs(code, "CHARFORMAT")) style = field.first_code;

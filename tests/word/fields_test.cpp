@@ -240,14 +240,13 @@ TEST_F(MultiParagraphResultTest, ResultSpanningParagraphsIsReplacedWhole) {
   ASSERT_TRUE(Update(std::string("<w:p><w:pPr><w:jc w:val='center'/></w:pPr>") + kFieldStart +
                      "<w:r><w:rPr><w:b/></w:rPr><w:t>old one</w:t></w:r></w:p>"
                      "<w:p><w:bookmarkStart w:id='1' w:name='kept'/><w:r><w:t>old two</w:t>"
-                     "</w:r></w:p><w:tbl><w:tr><w:tc><w:p/></w:tc></w:tr></w:tbl>"
+                     "</w:r></w:p><w:p/>"
                      "<w:p><w:pPr><w:jc w:val='right'/></w:pPr><w:r><w:t>old three</w:t></w:r>"
                      "<w:bookmarkEnd w:id='1'/><w:r><w:fldChar w:fldCharType='end'/></w:r>"
                      "<w:r><w:t xml:space='preserve'> after</w:t></w:r></w:p>"
                      "<w:p><w:r><w:t>next</w:t></w:r></w:p>"));
   pugi::xml_node body = xml_.document_element();
   EXPECT_EQ(Paragraphs(body), "Before [north] after|next");
-  EXPECT_FALSE(body.child("w:tbl"));
   pugi::xml_node first = body.child("w:p");
   EXPECT_STREQ(first.child("w:pPr").child("w:jc").attribute("w:val").value(), "center");
   // The new text keeps the old result's look, and the field is whole again.
@@ -259,12 +258,17 @@ TEST_F(MultiParagraphResultTest, ResultSpanningParagraphsIsReplacedWhole) {
   EXPECT_EQ(again[0].separate.parent(), again[0].end.parent());
 }
 
-TEST_F(MultiParagraphResultTest, SectionBreakInTheResultKeepsTheOldResult) {
+TEST_F(MultiParagraphResultTest, SectionBreakOrTableInTheResultKeepsTheOldResult) {
   EXPECT_FALSE(Update(std::string("<w:p>") + kFieldStart +
                       "<w:r><w:t>old one</w:t></w:r></w:p>"
                       "<w:p><w:pPr><w:sectPr/></w:pPr><w:r><w:t>old two</w:t></w:r></w:p>"
                       "<w:p><w:r><w:fldChar w:fldCharType='end'/></w:r></w:p>"));
   EXPECT_EQ(Paragraphs(xml_.document_element()), "Before old one|old two|");
+  EXPECT_FALSE(Update(std::string("<w:p>") + kFieldStart +
+                      "<w:r><w:t>old one</w:t></w:r></w:p><w:tbl><w:tr><w:tc><w:p/></w:tc>"
+                      "</w:tr></w:tbl><w:p><w:r><w:fldChar w:fldCharType='end'/></w:r></w:p>"));
+  EXPECT_EQ(Paragraphs(xml_.document_element()), "Before old one|");
+  EXPECT_TRUE(xml_.document_element().child("w:tbl"));
 }
 
 }  // namespace
