@@ -223,7 +223,7 @@ TEST_F(CorpusTest, CalendarFieldsShowTheMonthAndYearOfTheirVariable) {
   for (const char* name : {"oxpt-HW010-docvariable-docvars.docx",
                            "oxpt-HC008-docvariable-if-docvars.docx"}) {
     SCOPED_TRACE(name);
-    std::filesystem::path source = kCorpus / name;
+    std::filesystem::path source = CorpusFolder() / name;
     if (!std::filesystem::exists(source)) GTEST_SKIP() << "no corpus document " << source;
     std::filesystem::path report = dir_ / name;
     std::filesystem::copy_file(source, report);
