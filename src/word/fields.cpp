@@ -106,8 +106,10 @@ FieldCode ParseFieldCode(std::string_view code) {
       bool has_value = k + 1 < tokens.size() && !tokens[k + 1].second;
       if (text == "*" && has_value) result.format_switches.push_back(tokens[++k].first);
       else if (text == "@" && has_value) result.date_picture = tokens[++k].first;
-      else if (text == "#" && has_value) result.numeric_picture = tokens[++k].first;
-      else if (text == "!" && has_value) ++k;
+      else if (text == "#" && has_value)
+        result.numeric_picture = tokens[++k].first;
+      else if (text == "!" && has_value)
+        ++k;
     } else if (k == 0) {
       result.type = Upper(text);
     } else if (result.argument.empty() && k == 1) {
@@ -216,8 +218,8 @@ namespace {
 // One piece of a numeric picture section.
 struct PictureItem {
   enum Kind { kDigit, kPoint, kGroup, kSign, kLiteral } kind;
-  char symbol = 0;    // kDigit: '0', '#' or 'x'; kSign: '-' or '+'
-  std::string text;   // kLiteral
+  char symbol = 0;   // kDigit: '0', '#' or 'x'; kSign: '-' or '+'
+  std::string text;  // kLiteral
 };
 
 std::vector<std::string> SplitSections(std::string_view picture) {
@@ -288,8 +290,10 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
   // sign; a third is for zero.
   std::vector<std::string> sections = SplitSections(picture);
   std::size_t chosen = 0;
-  if (number->IsZero() && sections.size() >= 3) chosen = 2;
-  else if (number->negative && sections.size() >= 2) chosen = 1;
+  if (number->IsZero() && sections.size() >= 3)
+    chosen = 2;
+  else if (number->negative && sections.size() >= 2)
+    chosen = 1;
   std::vector<PictureItem> items = ParseSection(sections[chosen], point_text, group_text);
 
   int integer_places = 0, fraction_places = 0, x_place = -1;
@@ -318,8 +322,9 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
   }
   for (int i = 0; i < fraction_places; ++i) {
     int at = number->point + i;
-    fraction += at >= 0 && at < static_cast<int>(digits.size()) ? digits[static_cast<std::size_t>(at)]
-                                                                 : '0';
+    fraction += at >= 0 && at < static_cast<int>(digits.size())
+                    ? digits[static_cast<std::size_t>(at)]
+                    : '0';
   }
   // x drops the digits left of its place.
   if (x_place >= 0) {
@@ -331,7 +336,8 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
   // placeholder shows without one (0 a zero, # a space).
   std::vector<PictureItem> places;
   for (const PictureItem& item : items) {
-    if (item.kind == PictureItem::kDigit && places.size() < static_cast<std::size_t>(integer_places))
+    if (item.kind == PictureItem::kDigit &&
+        places.size() < static_cast<std::size_t>(integer_places))
       places.push_back(item);
   }
   std::string integer_text;
@@ -340,13 +346,14 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
     for (int k = count - 1; k >= 0; --k) {  // k: place, 0 for units
       bool real = k < static_cast<int>(integer.size());
       char shown = real ? integer[integer.size() - 1 - static_cast<std::size_t>(k)]
-                        : places[static_cast<std::size_t>(integer_places - 1 - k)].symbol == '#'
-                              ? ' '
-                              : '0';
+                   : places[static_cast<std::size_t>(integer_places - 1 - k)].symbol == '#' ? ' '
+                                                                                            : '0';
       integer_text += shown;
       if (grouped && k > 0 && k % 3 == 0) {
-        if (shown == ' ') integer_text += ' ';
-        else integer_text += group_text;
+        if (shown == ' ')
+          integer_text += ' ';
+        else
+          integer_text += group_text;
       }
     }
   }
@@ -371,10 +378,14 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
         out += item.text;
         break;
       case PictureItem::kSign:
-        if (signs_are_literal) out += item.symbol;
-        else if (negative) out += '-';
-        else if (item.symbol == '+' && !number->IsZero()) out += '+';
-        else out += ' ';
+        if (signs_are_literal)
+          out += item.symbol;
+        else if (negative)
+          out += '-';
+        else if (item.symbol == '+' && !number->IsZero())
+          out += '+';
+        else
+          out += ' ';
         break;
       case PictureItem::kGroup:
         break;
@@ -549,8 +560,10 @@ struct BookmarkKeeper {
     auto collect = [&](auto&& self, pugi::xml_node parent) -> void {
       for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
         if (child.type() != pugi::node_element) continue;
-        if (IsBookmarkMark(child, names)) marks.push_back(child);
-        else self(self, child);
+        if (IsBookmarkMark(child, names))
+          marks.push_back(child);
+        else
+          self(self, child);
       }
     };
     collect(collect, node);

@@ -56,13 +56,11 @@ std::string Lower(std::string s) {
 bool MayChange(const std::string& name, const std::string& main_part) {
   std::string n = Lower(name);
   return n == Lower(main_part) || n == "[content_types].xml" ||
-         (n.rfind("word/", 0) == 0 && (n.find("settings") != std::string::npos ||
-                                       n.find("header") != std::string::npos ||
-                                       n.find("footer") != std::string::npos ||
-                                       n.find("footnotes") != std::string::npos ||
-                                       n.find("endnotes") != std::string::npos ||
-                                       n.find("comments") != std::string::npos ||
-                                       n.find("_rels/") != std::string::npos));
+         (n.rfind("word/", 0) == 0 &&
+          (n.find("settings") != std::string::npos || n.find("header") != std::string::npos ||
+           n.find("footer") != std::string::npos || n.find("footnotes") != std::string::npos ||
+           n.find("endnotes") != std::string::npos || n.find("comments") != std::string::npos ||
+           n.find("_rels/") != std::string::npos));
 }
 
 std::string MainPart(const Parts& parts) {
@@ -220,8 +218,8 @@ TEST_F(CorpusTest, EveryDocumentIsFilledSavedAndReadableOrRefusedClearly) {
 TEST_F(CorpusTest, CalendarFieldsShowTheMonthAndYearOfTheirVariable) {
   // A calendar template shows { DOCVARIABLE MonthStart \@ MMMM } and the
   // same with \@ yyyy, its variable holding 1/1/2014.
-  for (const char* name : {"oxpt-HW010-docvariable-docvars.docx",
-                           "oxpt-HC008-docvariable-if-docvars.docx"}) {
+  for (const char* name :
+       {"oxpt-HW010-docvariable-docvars.docx", "oxpt-HC008-docvariable-if-docvars.docx"}) {
     SCOPED_TRACE(name);
     std::filesystem::path source = CorpusFolder() / name;
     if (!std::filesystem::exists(source)) GTEST_SKIP() << "no corpus document " << source;

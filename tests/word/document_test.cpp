@@ -152,10 +152,9 @@ TEST_F(DocumentTest, BoundControlsAroundTheCellRowOrTableGiveWayToTheText) {
   const std::string tag = "<w:tag w:val=\"keep\"/>";
   // Table 1 in a bound control; table 2 with a bound row and a bound cell
   // inside an unbound one; both tables stay numbered 1 and 2.
-  auto path = MakeDocx(
-      wrap(bound, "<w:tbl><w:tr>" + Tc("a") + "</w:tr></w:tbl>") + "<w:p/>" +
-      "<w:tbl>" + wrap(bound, "<w:tr>" + Tc("b") + Tc("c") + "</w:tr>") + "<w:tr>" +
-      wrap(tag, wrap(bound, Tc("d"))) + Tc("e") + "</w:tr></w:tbl>");
+  auto path = MakeDocx(wrap(bound, "<w:tbl><w:tr>" + Tc("a") + "</w:tr></w:tbl>") + "<w:p/>" +
+                       "<w:tbl>" + wrap(bound, "<w:tr>" + Tc("b") + Tc("c") + "</w:tr>") +
+                       "<w:tr>" + wrap(tag, wrap(bound, Tc("d"))) + Tc("e") + "</w:tr></w:tbl>");
   Document& doc = Open(path);
   doc.TableItem(1).CellAt(1, 1).SetText("one");
   doc.TableItem(2).CellAt(1, 1).SetText("two");
@@ -165,7 +164,8 @@ TEST_F(DocumentTest, BoundControlsAroundTheCellRowOrTableGiveWayToTheText) {
   doc.Close();
   std::string xml = MainXml(path);
   EXPECT_EQ(xml.find("dataBinding"), std::string::npos) << xml;
-  EXPECT_NE(xml.find("<w:sdt><w:sdtPr>" + tag + "</w:sdtPr><w:sdtContent><w:tc>"), std::string::npos)
+  EXPECT_NE(xml.find("<w:sdt><w:sdtPr>" + tag + "</w:sdtPr><w:sdtContent><w:tc>"),
+            std::string::npos)
       << xml;
   Document& again = Open(path);
   ASSERT_EQ(again.TableCount(), 2);
@@ -192,7 +192,9 @@ TEST_F(DocumentTest, UnsafeTextIsMadeSafe) {
 TEST_F(DocumentTest, PageAndColumnBreaksAreWrittenAsBreaksAndReadBack) {
   auto path = MakeDocx(kTable);
   Document& doc = Open(path);
-  doc.TableItem(1).CellAt(1, 1).SetText("a\fb\x0E" "c\rd\f");
+  doc.TableItem(1).CellAt(1, 1).SetText(
+      "a\fb\x0E"
+      "c\rd\f");
   doc.Save();
   doc.Close();
   std::string xml = testing::ReadZip(path)["word/document.xml"];
@@ -201,7 +203,9 @@ TEST_F(DocumentTest, PageAndColumnBreaksAreWrittenAsBreaksAndReadBack) {
             std::string::npos)
       << xml;
   Document& again = Open(path);
-  EXPECT_EQ(again.TableItem(1).CellAt(1, 1).Text(), "a\fb\x0E" "c\rd\f\r\a");
+  EXPECT_EQ(again.TableItem(1).CellAt(1, 1).Text(),
+            "a\fb\x0E"
+            "c\rd\f\r\a");
 }
 
 TEST_F(DocumentTest, InsertedRowsAreEmptyCopiesAboveTheSelection) {
@@ -393,13 +397,16 @@ TEST_F(DocumentTest, HeaderFieldsAreRefreshedWhenTheMainTextHasNone) {
 
 TEST_F(DocumentTest, FieldsOfNotesCommentsAndBothBranchesOfAlternateContentAreRefreshed) {
   auto story = [](const std::string& root, const std::string& item) {
-    return "<w:" + root + " " + testing::kW + "><w:" + item + " w:id=\"1\"><w:p><w:fldSimple "
-           "w:instr=\"DOCVARIABLE v\"><w:r><w:t>old</w:t></w:r></w:fldSimple></w:p></w:" + item +
-           "></w:" + root + ">";
+    return "<w:" + root + " " + testing::kW + "><w:" + item +
+           " w:id=\"1\"><w:p><w:fldSimple "
+           "w:instr=\"DOCVARIABLE v\"><w:r><w:t>old</w:t></w:r></w:fldSimple></w:p></w:" +
+           item + "></w:" + root + ">";
   };
   auto relationship = [](const std::string& type, const std::string& target) {
-    return "<Relationship Id=\"r" + type + "\" Type=\"http://schemas.openxmlformats.org/"
-           "officeDocument/2006/relationships/" + type + "\" Target=\"" + target + "\"/>";
+    return "<Relationship Id=\"r" + type +
+           "\" Type=\"http://schemas.openxmlformats.org/"
+           "officeDocument/2006/relationships/" +
+           type + "\" Target=\"" + target + "\"/>";
   };
   auto text_box = [](const std::string& old) {
     return "<w:txbxContent><w:p><w:fldSimple w:instr=\"DOCVARIABLE v\"><w:r><w:t>" + old +
@@ -407,18 +414,19 @@ TEST_F(DocumentTest, FieldsOfNotesCommentsAndBothBranchesOfAlternateContentAreRe
   };
   std::string body =
       "<w:p><w:r><mc:AlternateContent xmlns:mc=\"http://schemas.openxmlformats.org/"
-      "markup-compatibility/2006\"><mc:Choice Requires=\"wps\"><w:drawing>" + text_box("old choice") +
-      "</w:drawing></mc:Choice><mc:Fallback><w:pict>" + text_box("old fallback") +
-      "</w:pict></mc:Fallback></mc:AlternateContent></w:r></w:p>";
+      "markup-compatibility/2006\"><mc:Choice Requires=\"wps\"><w:drawing>" +
+      text_box("old choice") + "</w:drawing></mc:Choice><mc:Fallback><w:pict>" +
+      text_box("old fallback") + "</w:pict></mc:Fallback></mc:AlternateContent></w:r></w:p>";
   auto path = MakeDocx(
-      body, {{"word/footnotes.xml", story("footnotes", "footnote")},
-             {"word/endnotes.xml", story("endnotes", "endnote")},
-             {"word/comments.xml", story("comments", "comment")},
-             {"word/_rels/document.xml.rels",
-              "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-              "relationships\">" + relationship("footnotes", "footnotes.xml") +
-              relationship("endnotes", "endnotes.xml") + relationship("comments", "comments.xml") +
-              "</Relationships>"}});
+      body,
+      {{"word/footnotes.xml", story("footnotes", "footnote")},
+       {"word/endnotes.xml", story("endnotes", "endnote")},
+       {"word/comments.xml", story("comments", "comment")},
+       {"word/_rels/document.xml.rels",
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+        "relationships\">" +
+            relationship("footnotes", "footnotes.xml") + relationship("endnotes", "endnotes.xml") +
+            relationship("comments", "comments.xml") + "</Relationships>"}});
   Document& doc = Open(path);
   doc.SetVariable("v", "fresh");
   int count = doc.FieldCount();
