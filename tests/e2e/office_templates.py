@@ -6,12 +6,10 @@ text boxes, breaks in cells, data-bound content controls around cells.
 Built with python-docx; the parts it cannot make (notes, comments, text boxes
 with their fallback, content controls) are written as XML.
 """
-import copy
 import zipfile
 
 from docx import Document
-from docx.oxml import OxmlElement, parse_xml
-from docx.oxml.ns import qn
+from docx.oxml import parse_xml
 
 W = "http://schemas.openxmlformats.org/wordprocessingml/2006/main"
 NAMESPACES = (
