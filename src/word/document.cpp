@@ -199,7 +199,9 @@ void Document::FindParts() {
       std::string target = ResolvePartName(main_name_, rel.attribute("Target").value());
       if (!package_->HasPart(target)) continue;
       if (EndsWith(type, "/settings")) settings_name_ = target;
-      else if (EndsWith(type, "/header") || EndsWith(type, "/footer"))
+      else if (EndsWith(type, "/header") || EndsWith(type, "/footer") ||
+               EndsWith(type, "/footnotes") || EndsWith(type, "/endnotes") ||
+               EndsWith(type, "/comments"))
         other_story_names_.push_back(target);
     }
   }

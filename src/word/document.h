@@ -2,7 +2,8 @@
 // fields, saved atomically.
 //
 // The main part is parsed once when the document is opened; the settings and
-// the header and footer parts when they are first needed. Save writes only
+// the other stories (headers, footers, footnotes, endnotes, comments) when
+// they are first needed. Save writes only
 // the parts that changed and copies every other part unchanged.
 #pragma once
 
@@ -54,8 +55,9 @@ class Document {
   void SetVariable(std::string_view name, std::string_view value);
   std::optional<std::string> GetVariable(std::string_view name) const;
   /// The number of fields of the main text. Counting the fields also asks for
-  /// the fields of headers and footers to be refreshed when the document is
-  /// saved, as the main text's fields are refreshed one by one.
+  /// the fields of the other stories (headers, footers, footnotes, endnotes,
+  /// comments) to be refreshed when the document is saved, as the main
+  /// text's fields are refreshed one by one.
   int FieldCount();
   /// Updates field \a i (1-based, document order) of the main text. Fields
   /// this engine does not compute keep their result. Throws Error when there
@@ -109,7 +111,8 @@ class Document {
   std::unique_ptr<XmlPart> settings_;
   std::string main_name_;
   std::string settings_name_;
-  std::vector<std::string> other_story_names_;  // headers and footers
+  // Headers, footers, footnotes, endnotes and comments.
+  std::vector<std::string> other_story_names_;
   std::vector<std::unique_ptr<XmlPart>> other_stories_;
   bool strict_ = false;
   std::vector<std::unique_ptr<Table>> tables_;

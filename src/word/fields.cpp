@@ -4,6 +4,7 @@
 #include <cwctype>
 
 #include "run/text_scan.h"
+#include "sql/value_text.h"
 
 namespace vantrelle {
 
@@ -105,7 +106,10 @@ FieldCode ParseFieldCode(std::string_view code) {
       bool has_value = k + 1 < tokens.size() && !tokens[k + 1].second;
       if (text == "*" && has_value) result.format_switches.push_back(tokens[++k].first);
       else if (text == "@" && has_value) result.date_picture = tokens[++k].first;
-      else if ((text == "#" || text == "!") && has_value) ++k;
+      else if (text == "#" && has_value)
+        result.numeric_picture = tokens[++k].first;
+      else if (text == "!" && has_value)
+        ++k;
     } else if (k == 0) {
       result.type = Upper(text);
     } else if (result.argument.empty() && k == 1) {
@@ -209,6 +213,223 @@ std::string FormatDatePicture(const std::tm& time, std::string_view picture,
   return out;
 }
 
+namespace {
+
+// One piece of a numeric picture section.
+struct PictureItem {
+  enum Kind { kDigit, kPoint, kGroup, kSign, kLiteral } kind;
+  char symbol = 0;   // kDigit: '0', '#' or 'x'; kSign: '-' or '+'
+  std::string text;  // kLiteral
+};
+
+std::vector<std::string> SplitSections(std::string_view picture) {
+  std::vector<std::string> sections(1);
+  char quote = 0;
+  for (char c : picture) {
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == ';') {
+      sections.emplace_back();
+      continue;
+    }
+    sections.back() += c;
+  }
+  return sections;
+}
+
+// The picture writes the decimal and group separators as the locale does.
+std::vector<PictureItem> ParseSection(std::string_view section, const std::string& point,
+                                      const std::string& group) {
+  std::vector<PictureItem> items;
+  bool seen_point = false;
+  auto literal = [&](std::string_view text) {
+    if (items.empty() || items.back().kind != PictureItem::kLiteral) {
+      items.push_back({PictureItem::kLiteral, 0, ""});
+    }
+    items.back().text.append(text);
+  };
+  for (std::size_t i = 0; i < section.size(); ++i) {
+    char c = section[i];
+    if (c == '\'' || c == '"') {
+      std::size_t close = section.find(c, i + 1);
+      if (close == std::string_view::npos) close = section.size();
+      literal(section.substr(i + 1, close - i - 1));
+      i = close;
+    } else if (c == '0' || c == '#' || c == 'x') {
+      items.push_back({PictureItem::kDigit, c, ""});
+    } else if (section.compare(i, point.size(), point) == 0 && !seen_point) {
+      seen_point = true;
+      items.push_back({PictureItem::kPoint, 0, ""});
+      i += point.size() - 1;
+    } else if (section.compare(i, group.size(), group) == 0 && !seen_point) {
+      items.push_back({PictureItem::kGroup, 0, ""});
+      i += group.size() - 1;
+    } else if (c == '-' || c == '+') {
+      items.push_back({PictureItem::kSign, c, ""});
+    } else {
+      literal(section.substr(i, 1));
+    }
+  }
+  return items;
+}
+
+}  // namespace
+
+std::optional<std::string> FormatNumericPicture(std::string_view value, std::string_view picture,
+                                                const LocaleInfo& locale) {
+  std::optional<DecimalValue> number = ParseDecimal(value, locale);
+  if (!number) return std::nullopt;
+  const std::string point_text =
+      locale.decimal_separator.empty() ? std::string(".") : locale.decimal_separator;
+  const std::string group_text =
+      locale.group_separator.empty() ? std::string(",") : locale.group_separator;
+
+  // A second section is for negative numbers, which it shows without their
+  // sign; a third is for zero.
+  std::vector<std::string> sections = SplitSections(picture);
+  std::size_t chosen = 0;
+  if (number->IsZero() && sections.size() >= 3)
+    chosen = 2;
+  else if (number->negative && sections.size() >= 2)
+    chosen = 1;
+  std::vector<PictureItem> items = ParseSection(sections[chosen], point_text, group_text);
+
+  int integer_places = 0, fraction_places = 0, x_place = -1;
+  bool grouped = false, has_point = false, has_sign = false;
+  for (const PictureItem& item : items) {
+    if (item.kind == PictureItem::kPoint) has_point = true;
+    if (item.kind == PictureItem::kGroup) grouped = true;
+    if (item.kind == PictureItem::kSign) has_sign = true;
+    if (item.kind != PictureItem::kDigit) continue;
+    if (has_point) {
+      ++fraction_places;
+    } else {
+      if (item.symbol == 'x' && x_place < 0) x_place = integer_places;
+      ++integer_places;
+    }
+  }
+  RoundDecimal(*number, fraction_places);
+  const bool negative = number->negative && !number->IsZero();
+  const bool signs_are_literal = chosen != 0;
+
+  // The digits before and after the point.
+  std::string integer, fraction;
+  const std::string& digits = number->digits;
+  for (int i = 0; i < number->point; ++i) {
+    integer += i < static_cast<int>(digits.size()) ? digits[static_cast<std::size_t>(i)] : '0';
+  }
+  for (int i = 0; i < fraction_places; ++i) {
+    int at = number->point + i;
+    fraction += at >= 0 && at < static_cast<int>(digits.size())
+                    ? digits[static_cast<std::size_t>(at)]
+                    : '0';
+  }
+  // x drops the digits left of its place.
+  if (x_place >= 0) {
+    std::size_t keep = static_cast<std::size_t>(integer_places - x_place);
+    if (integer.size() > keep) integer.erase(0, integer.size() - keep);
+  }
+
+  // The integer part, highest place first: each place a digit, or what its
+  // placeholder shows without one (0 a zero, # a space).
+  std::vector<PictureItem> places;
+  for (const PictureItem& item : items) {
+    if (item.kind == PictureItem::kDigit &&
+        places.size() < static_cast<std::size_t>(integer_places))
+      places.push_back(item);
+  }
+  std::string integer_text;
+  {
+    const int count = std::max(static_cast<int>(integer.size()), integer_places);
+    for (int k = count - 1; k >= 0; --k) {  // k: place, 0 for units
+      bool real = k < static_cast<int>(integer.size());
+      char shown = real ? integer[integer.size() - 1 - static_cast<std::size_t>(k)]
+                   : places[static_cast<std::size_t>(integer_places - 1 - k)].symbol == '#' ? ' '
+                                                                                            : '0';
+      integer_text += shown;
+      if (grouped && k > 0 && k % 3 == 0) {
+        if (shown == ' ')
+          integer_text += ' ';
+        else
+          integer_text += group_text;
+      }
+    }
+  }
+
+  std::string out;
+  bool integer_written = false, after_point = false;
+  int fraction_seen = 0;
+  // The integer part goes where the first digit place or the point stands,
+  // a minus sign the picture has no place for just before its first digit.
+  auto write_integer = [&]() {
+    if (integer_written) return;
+    integer_written = true;
+    std::size_t blanks = integer_text.find_first_not_of(' ');
+    if (blanks == std::string::npos) blanks = integer_text.size();
+    out.append(integer_text, 0, blanks);
+    if (negative && !has_sign && !signs_are_literal) out += '-';
+    out.append(integer_text, blanks);
+  };
+  for (const PictureItem& item : items) {
+    switch (item.kind) {
+      case PictureItem::kLiteral:
+        out += item.text;
+        break;
+      case PictureItem::kSign:
+        if (signs_are_literal)
+          out += item.symbol;
+        else if (negative)
+          out += '-';
+        else if (item.symbol == '+' && !number->IsZero())
+          out += '+';
+        else
+          out += ' ';
+        break;
+      case PictureItem::kGroup:
+        break;
+      case PictureItem::kPoint:
+        write_integer();
+        out += point_text;
+        after_point = true;
+        break;
+      case PictureItem::kDigit:
+        if (after_point) {
+          std::size_t at = static_cast<std::size_t>(fraction_seen++);
+          // A # place after the last significant digit shows nothing.
+          bool trailing = fraction.find_first_not_of('0', at) == std::string::npos;
+          if (!(item.symbol == '#' && trailing)) out += fraction[at];
+        } else {
+          write_integer();
+        }
+        break;
+    }
+  }
+  if (!integer_written && integer_places == 0 && !has_point && chosen == 0) {
+    // A picture without digit places still shows the number; a section for
+    // negative numbers or zero may be text alone.
+    integer_text = integer.empty() ? "0" : integer;
+    write_integer();
+  }
+  return out;
+}
+
+std::optional<std::string> FormatDateText(std::string_view value, std::string_view picture,
+                                          const LocaleInfo& locale) {
+  std::optional<DateTimeValue> date = ParseDateTime(value, locale);
+  if (!date) return std::nullopt;
+  std::tm time{};
+  time.tm_year = date->year - 1900;
+  time.tm_mon = date->month - 1;
+  time.tm_mday = date->day;
+  time.tm_hour = date->hour;
+  time.tm_min = date->minute;
+  time.tm_sec = date->second;
+  time.tm_wday = DayOfWeek(*date) - 1;
+  return FormatDatePicture(time, picture, locale);
+}
+
 std::vector<FieldSpan> FindFields(pugi::xml_node story, const WordNames& names) {
   std::vector<FieldSpan> fields;
   std::vector<std::size_t> open;  // indexes of complex fields begun, not ended
@@ -259,8 +480,9 @@ std::vector<FieldSpan> FindFields(pugi::xml_node story, const WordNames& names) 
         fields.push_back(span);
         complete.push_back(true);
       }
-      // A fallback repeats the content of its alternate.
-      if (std::strcmp(local, "Fallback") == 0) continue;
+      // Both branches of alternate content are walked: a reader that does
+      // not understand the first shows the fallback, which must not keep an
+      // old result.
       self(self, child);
     }
   };
@@ -279,7 +501,14 @@ std::optional<std::string> ComputeFieldResult(const FieldCode& code, const Field
     std::optional<std::string> value;
     if (!code.argument.empty() && context.variable) value = context.variable(code.argument);
     if (!value) return std::string("Error! No document variable supplied.");
-    return ApplyFormatSwitches(*value, code.format_switches);
+    // The picture applies to a value that reads as its kind; any other value
+    // stays as it is. Case switches come after it.
+    std::optional<std::string> formatted;
+    if (code.date_picture) formatted = FormatDateText(*value, *code.date_picture, locale);
+    if (!formatted && code.numeric_picture) {
+      formatted = FormatNumericPicture(*value, *code.numeric_picture, locale);
+    }
+    return ApplyFormatSwitches(formatted ? *formatted : *value, code.format_switches);
   }
   if (code.type == "DATE" || code.type == "TIME") {
     std::string picture;
@@ -307,6 +536,118 @@ bool FormatSwitchIs(const FieldCode& code, std::string_view option) {
     if (EqualsIgnoreCase(s, option)) return true;
   }
   return false;
+}
+
+bool IsBookmarkMark(pugi::xml_node node, const WordNames& names) {
+  return names.Is(node, names.bookmarkStart) || names.Is(node, names.bookmarkEnd);
+}
+
+// Keeps the bookmark marks of a result that is replaced around its new run:
+// starts before it, ends after it, so a bookmark over the result still
+// holds it.
+struct BookmarkKeeper {
+  pugi::xml_node run, last_end;
+  const WordNames& names;
+  void Keep(pugi::xml_node mark) {
+    if (names.Is(mark, names.bookmarkStart)) {
+      run.parent().insert_move_before(mark, run);
+    } else {
+      last_end = run.parent().insert_move_after(mark, last_end ? last_end : run);
+    }
+  }
+  void KeepAllIn(pugi::xml_node node) {
+    std::vector<pugi::xml_node> marks;
+    auto collect = [&](auto&& self, pugi::xml_node parent) -> void {
+      for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) continue;
+        if (IsBookmarkMark(child, names))
+          marks.push_back(child);
+        else
+          self(self, child);
+      }
+    };
+    collect(collect, node);
+    for (pugi::xml_node mark : marks) Keep(mark);
+  }
+};
+
+// True when \a node is or holds an element of local name \a local.
+bool HoldsElement(pugi::xml_node node, const char* local) {
+  for (pugi::xml_node n = node; n;) {
+    const char* colon = std::strchr(n.name(), ':');
+    if (std::strcmp(colon ? colon + 1 : n.name(), local) == 0) return true;
+    if (n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n != node && !n.next_sibling()) n = n.parent();
+    if (n == node) break;
+    n = n.next_sibling();
+  }
+  return false;
+}
+
+// A result that runs from the separator's paragraph into a later one is
+// replaced whole: the new text follows the separator, and the end mark with
+// what follows it in its paragraph joins the first paragraph, as deleting
+// the old result would join them. Bookmarks in the old result stay.
+bool ReplaceResultAcrossParagraphs(const FieldSpan& field, const FieldCode& code,
+                                   const std::string& text, const WordNames& names,
+                                   bool& removed_fields) {
+  pugi::xml_node separate = field.separate, end = field.end;
+  pugi::xml_node first = separate.parent(), last = end.parent();
+  if (!names.Is(first, names.p) || !names.Is(last, names.p) || first.parent() != last.parent()) {
+    return false;
+  }
+  std::vector<pugi::xml_node> between;
+  pugi::xml_node node = first.next_sibling();
+  for (; node && node != last; node = node.next_sibling()) between.push_back(node);
+  if (node != last) return false;
+  // Joining paragraphs must not lose a section break, and a table in the
+  // result is one the document numbers and may have filled: both keep the
+  // old result.
+  for (pugi::xml_node n : between) {
+    if (HoldsElement(n, "sectPr") || HoldsElement(n, "tbl")) return false;
+  }
+  if (HoldsElement(last.child(names.pPr.c_str()), "sectPr")) return false;
+
+  pugi::xml_node style;
+  if (FormatSwitchIs(code, "CHARFORMAT")) style = field.first_code;
+  if (!style) style = FirstRunWithProperties(separate.next_sibling(), {}, names);
+  if (!style) style = FirstRunWithProperties(last.first_child(), end, names);
+  if (!style) style = field.first_code ? field.first_code : field.begin;
+  pugi::xml_node run = first.append_child(names.r.c_str());
+  CopyChildToFront(style, run, names.rPr);
+  AppendRunText(run, text, names);
+
+  BookmarkKeeper keeper{run, {}, names};
+  auto drop = [&](pugi::xml_node old) {
+    if (IsBookmarkMark(old, names)) {
+      keeper.Keep(old);
+      return;
+    }
+    removed_fields = removed_fields || HoldsFields(old, names);
+    keeper.KeepAllIn(old);
+    old.parent().remove_child(old);
+  };
+  std::vector<pugi::xml_node> old_in_first;
+  for (pugi::xml_node old = separate.next_sibling(); old != run; old = old.next_sibling()) {
+    old_in_first.push_back(old);
+  }
+  for (pugi::xml_node old : old_in_first) drop(old);
+  for (pugi::xml_node old : between) drop(old);
+  for (pugi::xml_node old = last.first_child(); old != end;) {
+    pugi::xml_node next = old.next_sibling();
+    if (!names.Is(old, names.pPr)) drop(old);
+    old = next;
+  }
+  for (pugi::xml_node tail = end; tail;) {
+    pugi::xml_node next = tail.next_sibling();
+    first.append_move(tail);
+    tail = next;
+  }
+  last.parent().remove_child(last);
+  return true;
 }
 
 }  // namespace
@@ -341,7 +682,10 @@ bool UpdateField(const FieldSpan& field, const WordNames& names, const FieldCont
 
   pugi::xml_node end = field.end;
   pugi::xml_node separate = field.separate;
-  if (separate && (separate.parent() != end.parent() || separate == end)) return false;
+  if (separate && separate.parent() != end.parent()) {
+    return ReplaceResultAcrossParagraphs(field, code, text, names, removed_fields);
+  }
+  if (separate == end) return false;
   if (!separate) {
     if (field.begin == end) return false;
     separate = end.parent().insert_child_before(names.r.c_str(), end);

@@ -3,8 +3,9 @@
 // A field is either simple (one element carrying its code) or complex (runs
 // with begin / separate / end marks, the code in between the first two, the
 // result between the last two; complex fields nest). Updating computes
-// DOCVARIABLE (with its \* format switches) and DATE / TIME (with a \@ date
-// picture); every other field keeps the result it has.
+// DOCVARIABLE (with its \# numeric picture, \@ date picture and \* format
+// switches) and DATE / TIME (with a \@ date picture); every other field keeps
+// the result it has.
 #pragma once
 
 #include <ctime>
@@ -27,6 +28,7 @@ struct FieldCode {
   std::string argument;                      ///< first argument, unquoted
   std::vector<std::string> format_switches;  ///< values of \* switches, as written
   std::optional<std::string> date_picture;   ///< value of the \@ switch
+  std::optional<std::string> numeric_picture;  ///< value of the \# switch
 };
 
 /// Splits \a code ("DOCVARIABLE \"Name\" \* Upper") into its parts.
@@ -41,6 +43,18 @@ std::string ApplyFormatSwitches(std::string value, const std::vector<std::string
 /// they are), using the day and month names of \a locale.
 std::string FormatDatePicture(const std::tm& time, std::string_view picture,
                               const LocaleInfo& locale);
+
+/// Formats \a value with a numeric picture (0 # x digit places, the
+/// locale's decimal and group symbols, - and + signs, 'quoted' and other
+/// literal text, sections "positive;negative;zero"), rounding half away from
+/// zero. Nothing when \a value does not read as a number.
+std::optional<std::string> FormatNumericPicture(std::string_view value, std::string_view picture,
+                                                const LocaleInfo& locale);
+
+/// Formats \a value with a date picture when it reads as a date, a time or
+/// both (ISO forms or the locale's short date); nothing otherwise.
+std::optional<std::string> FormatDateText(std::string_view value, std::string_view picture,
+                                          const LocaleInfo& locale);
 
 /// One field found in a story, in the order of its beginning.
 struct FieldSpan {

@@ -144,6 +144,9 @@ void Cell::SetText(std::string_view text) {
     table_->document_->MarkMainModified(false);
     return;
   }
+  // Only a written cell releases the bound controls around it: growth and
+  // insertions work inside them and keep them.
+  UnwrapBoundControlsAround(tc_, table_->document_->Names());
   bool removed_fields = SetCellText(tc_, text, table_->document_->Names());
   table_->document_->MarkMainModified(removed_fields);
 }

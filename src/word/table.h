@@ -28,8 +28,9 @@ class Cell {
   /// mark "\r\a".
   std::string Text() const;
   /// Replaces the cell's text, keeping its look (first paragraph and run
-  /// properties). CR starts a paragraph, LF and VT break the line, TAB is a
-  /// tab; characters the document cannot hold are dropped or replaced.
+  /// properties). CR starts a paragraph, LF and VT break the line, FF and
+  /// character 14 break the page and the column, TAB is a tab; characters
+  /// the document cannot hold are dropped or replaced.
   void SetText(std::string_view text);
   /// Makes this cell the application's selection. A cell of grown rows
   /// turns its table's grown rows into XML first.

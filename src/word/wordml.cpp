@@ -171,6 +171,17 @@ void CopyBookmarks(pugi::xml_node node, pugi::xml_node paragraph, pugi::xml_node
   }
 }
 
+// True when \a sdt is a content control bound to custom XML data.
+bool IsBoundControl(pugi::xml_node sdt) {
+  for (pugi::xml_node child : sdt.children()) {
+    if (std::strcmp(LocalName(child.name()), "sdtPr") != 0) continue;
+    for (pugi::xml_node property : child.children()) {
+      if (std::strcmp(LocalName(property.name()), "dataBinding") == 0) return true;
+    }
+  }
+  return false;
+}
+
 bool HasControlCharacters(std::string_view text) {
   for (char c : text) {
     if (static_cast<unsigned char>(c) < 0x20) return true;
@@ -280,10 +291,34 @@ void AppendRunText(pugi::xml_node run, std::string_view text, const WordNames& n
         [[fallthrough]];
       case '\n':
       case '\v': run.append_child(names.br.c_str()); break;
+      case '\f':
+        run.append_child(names.br.c_str()).append_attribute(names.a_type.c_str()) = "page";
+        break;
+      case 0x0E:
+        run.append_child(names.br.c_str()).append_attribute(names.a_type.c_str()) = "column";
+        break;
       case 0x1E: run.append_child(names.noBreakHyphen.c_str()); break;
       case 0x1F: run.append_child(names.softHyphen.c_str()); break;
       default: break;  // no other control character can be carried by the XML
     }
+  }
+}
+
+void UnwrapBoundControlsAround(pugi::xml_node tc, const WordNames& names) {
+  for (pugi::xml_node node = tc.parent(); node;) {
+    pugi::xml_node control = node.parent();
+    if (!names.Is(node, names.sdtContent) || !IsBoundControl(control)) {
+      node = control;
+      continue;
+    }
+    pugi::xml_node outer = control.parent();
+    for (pugi::xml_node child = node.first_child(); child;) {
+      pugi::xml_node next = child.next_sibling();
+      outer.insert_move_before(child, control);
+      child = next;
+    }
+    outer.remove_child(control);
+    node = outer;
   }
 }
 
@@ -308,13 +343,7 @@ bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& name
     pugi::xml_node parent = first_paragraph.parent();
     // A control bound to custom XML data would show its data again when the
     // document is opened, so the text replaces such a control.
-    bool bound = false;
-    for (pugi::xml_node child : parent.parent().children()) {
-      if (std::strcmp(LocalName(child.name()), "sdtPr") != 0) continue;
-      for (pugi::xml_node property : child.children()) {
-        if (std::strcmp(LocalName(property.name()), "dataBinding") == 0) bound = true;
-      }
-    }
+    bool bound = IsBoundControl(parent.parent());
     if (names.Is(parent, names.sdtContent) && parent.parent().parent() == tc && !bound) {
       container = parent;
       keep = parent.parent();

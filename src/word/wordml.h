@@ -45,7 +45,8 @@ struct WordNames {
 std::string MakeValidUtf8(std::string_view text);
 
 /// A cell's text: its paragraphs joined by CR, then the end-of-cell mark CR
-/// BEL. Tabs read as TAB, line breaks as VT, page breaks as FF.
+/// BEL. Tabs read as TAB, line breaks as VT, page breaks as FF, column
+/// breaks as character 14.
 std::string CellText(pugi::xml_node tc, const WordNames& names);
 
 /// Replaces the content of cell \a tc with \a text, keeping the first
@@ -54,6 +55,12 @@ std::string CellText(pugi::xml_node tc, const WordNames& names);
 /// control characters are dropped. A trailing end-of-cell mark is ignored.
 /// Returns true when the old content held fields.
 bool SetCellText(pugi::xml_node tc, std::string_view text, const WordNames& names);
+
+/// Replaces every content control bound to custom XML data around cell \a tc
+/// (around the cell, its row, its table, ...) by its content: the word
+/// processor would otherwise show the data again over text written into the
+/// cell. The nodes inside keep their identity; the controls' nodes go.
+void UnwrapBoundControlsAround(pugi::xml_node tc, const WordNames& names);
 
 /// Appends \a text to \a run as text, tab and break elements. Every line
 /// ending becomes a line break (a run cannot hold a paragraph end).

@@ -52,14 +52,15 @@ std::string Lower(std::string s) {
 }
 
 // Parts the engine may rewrite: the main part, its relationships, settings,
-// headers, footers and the content types.
+// headers, footers, footnotes, endnotes, comments and the content types.
 bool MayChange(const std::string& name, const std::string& main_part) {
   std::string n = Lower(name);
   return n == Lower(main_part) || n == "[content_types].xml" ||
-         (n.rfind("word/", 0) == 0 && (n.find("settings") != std::string::npos ||
-                                       n.find("header") != std::string::npos ||
-                                       n.find("footer") != std::string::npos ||
-                                       n.find("_rels/") != std::string::npos));
+         (n.rfind("word/", 0) == 0 &&
+          (n.find("settings") != std::string::npos || n.find("header") != std::string::npos ||
+           n.find("footer") != std::string::npos || n.find("footnotes") != std::string::npos ||
+           n.find("endnotes") != std::string::npos || n.find("comments") != std::string::npos ||
+           n.find("_rels/") != std::string::npos));
 }
 
 std::string MainPart(const Parts& parts) {
@@ -212,6 +213,35 @@ TEST_F(CorpusTest, EveryDocumentIsFilledSavedAndReadableOrRefusedClearly) {
   while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
   int status = pclose(pipe);
   EXPECT_EQ(status, 0) << output;
+}
+
+TEST_F(CorpusTest, CalendarFieldsShowTheMonthAndYearOfTheirVariable) {
+  // A calendar template shows { DOCVARIABLE MonthStart \@ MMMM } and the
+  // same with \@ yyyy, its variable holding 1/1/2014.
+  for (const char* name :
+       {"oxpt-HW010-docvariable-docvars.docx", "oxpt-HC008-docvariable-if-docvars.docx"}) {
+    SCOPED_TRACE(name);
+    std::filesystem::path source = CorpusFolder() / name;
+    if (!std::filesystem::exists(source)) GTEST_SKIP() << "no corpus document " << source;
+    std::filesystem::path report = dir_ / name;
+    std::filesystem::copy_file(source, report);
+    std::filesystem::permissions(report, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    Application word;
+    Document& doc = word.Open(report);
+    const LocaleInfo& locale = LocaleInfo::Current();
+    if (locale.short_date_order != "mdy" || locale.date_separator != "/") {
+      GTEST_SKIP() << "1/1/2014 is not a date in this locale's short date";
+    }
+    int fields = doc.FieldCount();
+    for (int i = 1; i <= fields; ++i) doc.UpdateField(i);
+    doc.Save();
+    doc.Close();
+    std::string xml = ReadZip(report)["word/document.xml"];
+    EXPECT_NE(xml.find("<w:t>January</w:t>"), std::string::npos);
+    EXPECT_NE(xml.find("<w:t>2014</w:t>"), std::string::npos);
+    EXPECT_EQ(xml.find("<w:t>1/1/2014</w:t>"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -143,6 +143,39 @@ TEST_F(DocumentTest, TextStaysInACellsContentControlUnlessItIsBoundToData) {
       << xml;
 }
 
+TEST_F(DocumentTest, BoundControlsAroundTheCellRowOrTableGiveWayToTheText) {
+  auto wrap = [](const std::string& properties, const std::string& content) {
+    return "<w:sdt><w:sdtPr>" + properties + "</w:sdtPr><w:sdtContent>" + content +
+           "</w:sdtContent></w:sdt>";
+  };
+  const std::string bound = "<w:dataBinding w:xpath=\"/x\" w:storeItemID=\"{1}\"/>";
+  const std::string tag = "<w:tag w:val=\"keep\"/>";
+  // Table 1 in a bound control; table 2 with a bound row and a bound cell
+  // inside an unbound one; both tables stay numbered 1 and 2.
+  auto path = MakeDocx(wrap(bound, "<w:tbl><w:tr>" + Tc("a") + "</w:tr></w:tbl>") + "<w:p/>" +
+                       "<w:tbl>" + wrap(bound, "<w:tr>" + Tc("b") + Tc("c") + "</w:tr>") +
+                       "<w:tr>" + wrap(tag, wrap(bound, Tc("d"))) + Tc("e") + "</w:tr></w:tbl>");
+  Document& doc = Open(path);
+  doc.TableItem(1).CellAt(1, 1).SetText("one");
+  doc.TableItem(2).CellAt(1, 1).SetText("two");
+  doc.TableItem(2).CellAt(2, 1).SetText("three");
+  EXPECT_EQ(doc.TableItem(2).CellAt(1, 2).Text(), "c\r\a");
+  doc.Save();
+  doc.Close();
+  std::string xml = MainXml(path);
+  EXPECT_EQ(xml.find("dataBinding"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<w:sdt><w:sdtPr>" + tag + "</w:sdtPr><w:sdtContent><w:tc>"),
+            std::string::npos)
+      << xml;
+  Document& again = Open(path);
+  ASSERT_EQ(again.TableCount(), 2);
+  EXPECT_EQ(again.TableItem(1).CellAt(1, 1).Text(), "one\r\a");
+  EXPECT_EQ(again.TableItem(2).CellAt(1, 1).Text(), "two\r\a");
+  EXPECT_EQ(again.TableItem(2).CellAt(1, 2).Text(), "c\r\a");
+  EXPECT_EQ(again.TableItem(2).CellAt(2, 1).Text(), "three\r\a");
+  EXPECT_EQ(again.TableItem(2).CellAt(2, 2).Text(), "e\r\a");
+}
+
 TEST_F(DocumentTest, UnsafeTextIsMadeSafe) {
   auto path = MakeDocx(kTable);
   Document& doc = Open(path);
@@ -154,6 +187,25 @@ TEST_F(DocumentTest, UnsafeTextIsMadeSafe) {
   Document& again = Open(path);
   EXPECT_EQ(again.TableItem(1).CellAt(1, 1).Text(), "ab\xEF\xBF\xBD\vc\td\v<&]]>\r\a");
   EXPECT_EQ(again.TableItem(1).CellAt(1, 2).Text(), " lead\rtrail \r\a");
+}
+
+TEST_F(DocumentTest, PageAndColumnBreaksAreWrittenAsBreaksAndReadBack) {
+  auto path = MakeDocx(kTable);
+  Document& doc = Open(path);
+  doc.TableItem(1).CellAt(1, 1).SetText(
+      "a\fb\x0E"
+      "c\rd\f");
+  doc.Save();
+  doc.Close();
+  std::string xml = testing::ReadZip(path)["word/document.xml"];
+  EXPECT_NE(xml.find("<w:t>a</w:t><w:br w:type=\"page\"/><w:t>b</w:t><w:br w:type=\"column\"/>"
+                     "<w:t>c</w:t>"),
+            std::string::npos)
+      << xml;
+  Document& again = Open(path);
+  EXPECT_EQ(again.TableItem(1).CellAt(1, 1).Text(),
+            "a\fb\x0E"
+            "c\rd\f\r\a");
 }
 
 TEST_F(DocumentTest, InsertedRowsAreEmptyCopiesAboveTheSelection) {
@@ -341,6 +393,55 @@ TEST_F(DocumentTest, HeaderFieldsAreRefreshedWhenTheMainTextHasNone) {
   doc.Save();
   EXPECT_NE(testing::ReadZip(path)["word/footer1.xml"].find("<w:t>in the footer</w:t>"),
             std::string::npos);
+}
+
+TEST_F(DocumentTest, FieldsOfNotesCommentsAndBothBranchesOfAlternateContentAreRefreshed) {
+  auto story = [](const std::string& root, const std::string& item) {
+    return "<w:" + root + " " + testing::kW + "><w:" + item +
+           " w:id=\"1\"><w:p><w:fldSimple "
+           "w:instr=\"DOCVARIABLE v\"><w:r><w:t>old</w:t></w:r></w:fldSimple></w:p></w:" +
+           item + "></w:" + root + ">";
+  };
+  auto relationship = [](const std::string& type, const std::string& target) {
+    return "<Relationship Id=\"r" + type +
+           "\" Type=\"http://schemas.openxmlformats.org/"
+           "officeDocument/2006/relationships/" +
+           type + "\" Target=\"" + target + "\"/>";
+  };
+  auto text_box = [](const std::string& old) {
+    return "<w:txbxContent><w:p><w:fldSimple w:instr=\"DOCVARIABLE v\"><w:r><w:t>" + old +
+           "</w:t></w:r></w:fldSimple></w:p></w:txbxContent>";
+  };
+  std::string body =
+      "<w:p><w:r><mc:AlternateContent xmlns:mc=\"http://schemas.openxmlformats.org/"
+      "markup-compatibility/2006\"><mc:Choice Requires=\"wps\"><w:drawing>" +
+      text_box("old choice") + "</w:drawing></mc:Choice><mc:Fallback><w:pict>" +
+      text_box("old fallback") + "</w:pict></mc:Fallback></mc:AlternateContent></w:r></w:p>";
+  auto path = MakeDocx(
+      body,
+      {{"word/footnotes.xml", story("footnotes", "footnote")},
+       {"word/endnotes.xml", story("endnotes", "endnote")},
+       {"word/comments.xml", story("comments", "comment")},
+       {"word/_rels/document.xml.rels",
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+        "relationships\">" +
+            relationship("footnotes", "footnotes.xml") + relationship("endnotes", "endnotes.xml") +
+            relationship("comments", "comments.xml") + "</Relationships>"}});
+  Document& doc = Open(path);
+  doc.SetVariable("v", "fresh");
+  int count = doc.FieldCount();
+  for (int i = 1; i <= count; ++i) doc.UpdateField(i);
+  doc.Save();
+  testing::Parts parts = testing::ReadZip(path);
+  std::string xml = parts["word/document.xml"];
+  EXPECT_EQ(xml.find("old"), std::string::npos) << xml;
+  // One result in the drawing, one in its fallback.
+  EXPECT_LT(xml.find("<w:t>fresh</w:t>"), xml.find("</w:drawing>"));
+  EXPECT_GT(xml.rfind("<w:t>fresh</w:t>"), xml.find("<mc:Fallback>"));
+  for (const char* part : {"word/footnotes.xml", "word/endnotes.xml", "word/comments.xml"}) {
+    EXPECT_NE(parts[part].find("<w:t>fresh</w:t>"), std::string::npos) << part;
+    EXPECT_EQ(parts[part].find("old"), std::string::npos) << part;
+  }
 }
 
 TEST_F(DocumentTest, TemplateCopiedToADocumentNameGetsTheDocumentContentType) {

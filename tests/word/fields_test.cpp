@@ -63,6 +63,104 @@ INSTANTIATE_TEST_SUITE_P(
                       PictureCase{"dd.MM.yyyy", "07.03.2026"},
                       PictureCase{"yyyy-MM-dd\xC3\xA9", "2026-03-07\xC3\xA9"}));
 
+struct NumberCase {
+  const char* picture;
+  const char* value;
+  const char* expected;
+};
+
+class NumericPictureTest : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(NumericPictureTest, FormatsTheNumber) {
+  EXPECT_EQ(FormatNumericPicture(GetParam().value, GetParam().picture, LocaleInfo::Fallback()),
+            GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, NumericPictureTest,
+    ::testing::Values(
+        // Digits, grouping and decimals; rounding half away from zero.
+        NumberCase{"#,##0.00", "1234.5", "1,234.50"},
+        NumberCase{"#,##0.00", "1234567.891", "1,234,567.89"},
+        NumberCase{"#,##0", "12345678", "12,345,678"},
+        NumberCase{",0", "1234567", "1,234,567"},
+        NumberCase{"0.00", "0.285", "0.29"},
+        NumberCase{"0", "-4.5", "-5"},
+        NumberCase{"#,##0", "-5", "    -5"},
+        NumberCase{"'Total: '", "-5", "Total: -5"},
+        NumberCase{"0.00", "-0.001", "0.00"},
+        NumberCase{"00.00", "9", "09.00"},
+        NumberCase{"0.0#", "1.5", "1.5"},
+        NumberCase{"0.0#", "1.256", "1.26"},
+        NumberCase{"0.000", "1.5E-2", "0.015"},
+        // # shows a space where the number has no digit, its group mark too.
+        NumberCase{"$###", "15", "$ 15"},
+        NumberCase{"#,##0", "5", "    5"},
+        // x drops the digits left of it; right of the point it rounds there.
+        NumberCase{"x##", "222492", "492"},
+        NumberCase{"0.00x", "0.125", "0.125"},
+        NumberCase{".x", "0.75", ".8"},
+        // Signs and literal text.
+        NumberCase{"-##", "-80", "-80"},
+        NumberCase{"-##", "80", " 80"},
+        NumberCase{"+##", "10", "+10"},
+        NumberCase{"+##", "-10", "-10"},
+        NumberCase{"##%", "33", "33%"},
+        NumberCase{"0 'units'", "12", "12 units"},
+        // Sections for negative numbers and zero.
+        NumberCase{"$#,##0.00;($#,##0.00)", "-1245.65", "($1,245.65)"},
+        NumberCase{"$,0.00;-$,0.00", "-1234", "-$1,234.00"},
+        NumberCase{"$#,##0.00;-$#,##0.00", "-5", "-$    5.00"},
+        NumberCase{"0.00;-0.00;'none'", "0", "none"},
+        NumberCase{"0.00;-0.00;'none'", "2", "2.00"}));
+
+TEST(NumericPictureTest, TextThatIsNoNumberIsLeftAlone) {
+  EXPECT_EQ(FormatNumericPicture("north", "0.00", LocaleInfo::Fallback()), std::nullopt);
+  EXPECT_EQ(FormatNumericPicture("12abc", "0.00", LocaleInfo::Fallback()), std::nullopt);
+  EXPECT_EQ(FormatNumericPicture("", "0.00", LocaleInfo::Fallback()), std::nullopt);
+}
+
+TEST(NumericPictureTest, UsesTheLocalesSymbols) {
+  LocaleInfo locale = LocaleInfo::Fallback();
+  locale.decimal_separator = ",";
+  locale.group_separator = ".";
+  EXPECT_EQ(FormatNumericPicture("1234,5", "#.##0,00", locale), "1.234,50");
+  EXPECT_EQ(FormatNumericPicture("1.234,5", "0,0", locale), "1234,5");
+  // A separator of more than one byte, in the picture as in the result.
+  locale.group_separator = "\xE2\x80\xAF";  // narrow no-break space
+  EXPECT_EQ(FormatNumericPicture("1234,5", "#\xE2\x80\xAF##0,00", locale),
+            "1\xE2\x80\xAF" "234,50");
+}
+
+TEST(DateTextTest, FormatsDatesAndLeavesOtherTextAlone) {
+  const LocaleInfo& locale = LocaleInfo::Fallback();
+  EXPECT_EQ(FormatDateText("2004-05-01", "MMMM yyyy", locale), "May 2004");
+  EXPECT_EQ(FormatDateText("1/1/2014", "MMMM yyyy", locale), "January 2014");
+  EXPECT_EQ(FormatDateText("2026-03-07 14:05:09", "dddd HH:mm:ss", locale),
+            "Saturday 14:05:09");
+  EXPECT_EQ(FormatDateText("2004", "MMMM yyyy", locale), std::nullopt);
+  EXPECT_EQ(FormatDateText("May 2004", "MMMM yyyy", locale), std::nullopt);
+}
+
+TEST(FieldResultTest, DocVariablePicturesComeBeforeCaseSwitches) {
+  FieldContext context;
+  context.variable = [](std::string_view name) -> std::optional<std::string> {
+    if (name == "Amount") return "1234.5";
+    if (name == "Month") return "2004-05-01";
+    return "north";
+  };
+  LocaleInfo locale = LocaleInfo::Fallback();
+  context.locale = &locale;
+  auto result = [&](const char* code) { return ComputeFieldResult(ParseFieldCode(code), context); };
+  EXPECT_EQ(result("DOCVARIABLE Amount \\# \"#,##0.00\" \\* MERGEFORMAT"), "1,234.50");
+  EXPECT_EQ(result("DOCVARIABLE Amount \\# $#,##0.00"), "$1,234.50");
+  EXPECT_EQ(result("DOCVARIABLE Month \\@ \"MMMM yyyy\" \\* Upper"), "MAY 2004");
+  EXPECT_EQ(result("DOCVARIABLE Region \\# 0.00 \\* Caps"), "North");
+  EXPECT_EQ(result("DOCVARIABLE Region \\@ \"MMMM yyyy\""), "north");
+  // A number is no date: the date picture passes it to the numeric one.
+  EXPECT_EQ(result("DOCVARIABLE Amount \\@ \"MMMM\" \\# 0"), "1235");
+}
+
 TEST(FieldResultTest, DocVariableAndDates) {
   FieldContext context;
   context.variable = [](std::string_view name) -> std::optional<std::string> {
@@ -98,6 +196,79 @@ TEST(FindFieldsTest, NestedFieldsInBeginOrderAndUnfinishedOnesLeftOut) {
   EXPECT_EQ(fields[0].code, "IF  = 1 yes");
   EXPECT_EQ(fields[1].code, "DOCVARIABLE a");
   EXPECT_EQ(fields[2].code, "DATE");
+}
+
+// Paragraph texts of \a body, "|" between paragraphs, "[" and "]" for
+// bookmark marks.
+std::string Paragraphs(pugi::xml_node body) {
+  std::string out;
+  for (pugi::xml_node p : body.children("w:p")) {
+    if (!out.empty()) out += "|";
+    for (pugi::xml_node n : p.children()) {
+      if (std::string_view(n.name()) == "w:bookmarkStart") out += "[";
+      if (std::string_view(n.name()) == "w:bookmarkEnd") out += "]";
+      for (pugi::xml_node t : n.children("w:t")) out += t.child_value();
+    }
+  }
+  return out;
+}
+
+class MultiParagraphResultTest : public ::testing::Test {
+ protected:
+  /// Updates the one field of \a body (the DOCVARIABLE Region = "north").
+  bool Update(const std::string& body) {
+    EXPECT_TRUE(xml_.load_string(("<w:body xmlns:w='x'>" + body + "</w:body>").c_str()));
+    std::vector<FieldSpan> fields = FindFields(xml_.document_element(), names_);
+    EXPECT_EQ(fields.size(), 1u);
+    FieldContext context;
+    context.variable = [](std::string_view) { return std::optional<std::string>("north"); };
+    LocaleInfo locale = LocaleInfo::Fallback();
+    context.locale = &locale;
+    bool removed = false;
+    return UpdateField(fields.at(0), names_, context, removed);
+  }
+  pugi::xml_document xml_;
+  WordNames names_{"w"};
+};
+
+const char* kFieldStart =
+    "<w:r><w:t xml:space='preserve'>Before </w:t></w:r><w:r><w:fldChar w:fldCharType='begin'/>"
+    "</w:r><w:r><w:instrText>DOCVARIABLE Region</w:instrText></w:r>"
+    "<w:r><w:fldChar w:fldCharType='separate'/></w:r>";
+
+TEST_F(MultiParagraphResultTest, ResultSpanningParagraphsIsReplacedWhole) {
+  ASSERT_TRUE(Update(std::string("<w:p><w:pPr><w:jc w:val='center'/></w:pPr>") + kFieldStart +
+                     "<w:r><w:rPr><w:b/></w:rPr><w:t>old one</w:t></w:r></w:p>"
+                     "<w:p><w:bookmarkStart w:id='1' w:name='kept'/><w:r><w:t>old two</w:t>"
+                     "</w:r></w:p><w:p/>"
+                     "<w:p><w:pPr><w:jc w:val='right'/></w:pPr><w:r><w:t>old three</w:t></w:r>"
+                     "<w:bookmarkEnd w:id='1'/><w:r><w:fldChar w:fldCharType='end'/></w:r>"
+                     "<w:r><w:t xml:space='preserve'> after</w:t></w:r></w:p>"
+                     "<w:p><w:r><w:t>next</w:t></w:r></w:p>"));
+  pugi::xml_node body = xml_.document_element();
+  EXPECT_EQ(Paragraphs(body), "Before [north] after|next");
+  pugi::xml_node first = body.child("w:p");
+  EXPECT_STREQ(first.child("w:pPr").child("w:jc").attribute("w:val").value(), "center");
+  // The new text keeps the old result's look, and the field is whole again.
+  EXPECT_TRUE(first.find_child([](pugi::xml_node r) {
+    return std::string_view(r.child("w:t").child_value()) == "north" && r.child("w:rPr").child("w:b");
+  }));
+  std::vector<FieldSpan> again = FindFields(body, names_);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].separate.parent(), again[0].end.parent());
+}
+
+TEST_F(MultiParagraphResultTest, SectionBreakOrTableInTheResultKeepsTheOldResult) {
+  EXPECT_FALSE(Update(std::string("<w:p>") + kFieldStart +
+                      "<w:r><w:t>old one</w:t></w:r></w:p>"
+                      "<w:p><w:pPr><w:sectPr/></w:pPr><w:r><w:t>old two</w:t></w:r></w:p>"
+                      "<w:p><w:r><w:fldChar w:fldCharType='end'/></w:r></w:p>"));
+  EXPECT_EQ(Paragraphs(xml_.document_element()), "Before old one|old two|");
+  EXPECT_FALSE(Update(std::string("<w:p>") + kFieldStart +
+                      "<w:r><w:t>old one</w:t></w:r></w:p><w:tbl><w:tr><w:tc><w:p/></w:tc>"
+                      "</w:tr></w:tbl><w:p><w:r><w:fldChar w:fldCharType='end'/></w:r></w:p>"));
+  EXPECT_EQ(Paragraphs(xml_.document_element()), "Before old one|");
+  EXPECT_TRUE(xml_.document_element().child("w:tbl"));
 }
 
 }  // namespace

@@ -55,11 +55,12 @@ const std::string kTable = "<w:tbl><w:tblGrid><w:gridCol/><w:gridCol/><w:gridCol
                            "</w:tr></w:tbl>";
 
 // Texts of every kind a fill writes: plain, empty, blank-edged, markup,
-// non-ASCII and invalid UTF-8, tabs and line breaks, paragraphs.
+// non-ASCII and invalid UTF-8, tabs and line breaks, paragraphs, page and
+// column breaks.
 const std::vector<std::string> kTexts = {
     "1,234",  "",         " lead", "trail ",      "a<b>&c\"'", "\xC3\xA9t\xC3\xA9",
     "bad\xFF", "a\tb",    "one\rtwo\r\nthree", "x\vy\n", "\r\a", "end\r\a",
-    "\xEF\xBF\xBE", " \xEF\xBF\xBF"};
+    "\xEF\xBF\xBE", " \xEF\xBF\xBF", "page\fbreak", "\x0E" "column"};
 
 TEST_F(GrowthTest, GrownRowsAreWrittenExactlyAsXmlRowsWouldBe) {
   // The same growth and writes, once in grown rows and once after they were
@@ -297,6 +298,35 @@ TEST_F(GrowthTest, GrownRowsNameTheirBookmarksAsXmlCopiesDo) {
               names.count("_GoBack_3") && !names.count("Mark_5"))
       << rows;
   EXPECT_EQ(rows.find("\xEE\x80\x81"), std::string::npos);
+}
+
+TEST_F(GrowthTest, RowsInsideBoundControlsGrowThereAndWritingReleasesTheControls) {
+  const std::string bound =
+      "<w:sdtPr><w:dataBinding w:xpath=\"/x\" w:storeItemID=\"{1}\"/></w:sdtPr>";
+  // Table 1 in a bound control, its pattern row in another.
+  auto path = MakeDocx("<w:sdt>" + bound + "<w:sdtContent><w:tbl><w:tr>" + Tc("H") +
+                       "</w:tr><w:sdt>" + bound + "<w:sdtContent><w:tr>" + Tc("P") +
+                       "</w:tr></w:sdtContent></w:sdt><w:tr>" + Tc("L") +
+                       "</w:tr></w:tbl></w:sdtContent></w:sdt>");
+  Document& doc = word_.Open(path);
+  Grow(doc, 2, 2);
+  doc.TableItem(1).CellAt(2, 1).Select();
+  word_.GetSelection().InsertRows(1);
+  ASSERT_EQ(doc.TableItem(1).RowCount(), 6);
+  EXPECT_EQ(doc.TableItem(1).CellAt(3, 1).Text(), "P\r\a");
+  EXPECT_EQ(doc.TableItem(1).CellAt(2, 1).Text(), "\r\a");
+  doc.Save();
+  EXPECT_NE(MainXml(path).find("dataBinding"), std::string::npos) << "growth keeps the controls";
+  for (int r = 1; r <= 6; ++r) doc.TableItem(1).CellAt(r, 1).SetText("v" + std::to_string(r));
+  doc.Save();
+  doc.Close();
+  std::string xml = MainXml(path);
+  EXPECT_EQ(xml.find("w:sdt"), std::string::npos) << xml;
+  Document& again = word_.Open(path);
+  ASSERT_EQ(again.TableItem(1).RowCount(), 6);
+  for (int r = 1; r <= 6; ++r) {
+    EXPECT_EQ(again.TableItem(1).CellAt(r, 1).Text(), "v" + std::to_string(r) + "\r\a");
+  }
 }
 
 TEST_F(GrowthTest, GrowthBeyondTheSizeLimitFailsBeforeAnythingIsInserted) {
