@@ -344,7 +344,7 @@ void MainWindow::RunReportInBackground() {
 
 void MainWindow::HelpContent() {
   if (running_) return;
-  std::string path = HelpPagePath(services_.program_folder);
+  std::string path = FindHelpPage(services_.program_folder);
   if (pub_.file_system.FileExists(path)) {
     OpenDocument(path);
   } else {

@@ -95,8 +95,4 @@ bool ShellOpen(ShellLauncher& launcher, const std::string& file, const std::stri
   return false;
 }
 
-std::string HelpPagePath(const std::string& program_folder) {
-  return program_folder + "/Vantrelle/Help/vantrelle-help.htm";
-}
-
 }  // namespace vantrelle

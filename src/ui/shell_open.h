@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "run/help_page.h"
+
 namespace vantrelle {
 
 /// Base of the error numbers of failure codes that have none of their own.
@@ -54,9 +56,5 @@ class XdgLauncher : public ShellLauncher {
 /// accepted; otherwise false with the failure in \a failure.
 bool ShellOpen(ShellLauncher& launcher, const std::string& file, const std::string& verb,
                ShellFailure* failure);
-
-/// The help page's path: \a program_folder, "/", then
-/// "Vantrelle/Help/vantrelle-help.htm". The separator is always inserted.
-std::string HelpPagePath(const std::string& program_folder);
 
 }  // namespace vantrelle
