@@ -6,7 +6,7 @@ install(TARGETS vantrelle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The manual, the example report and the scheduling examples.
 install(FILES src/ui/help/vantrelle-help.htm DESTINATION ${VANTRELLE_DOC_DIR})
 install(DIRECTORY examples/ DESTINATION ${VANTRELLE_DOC_DIR}/examples
-  PATTERN "__pycache__" EXCLUDE)
+  PATTERN "__pycache__" EXCLUDE PATTERN ".gitignore" EXCLUDE)
 install(FILES data/copyright DESTINATION ${VANTRELLE_DOC_DIR})
 
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/install)
@@ -55,8 +55,8 @@ set(CPACK_PACKAGE_NAME vantrelle)
 set(CPACK_PACKAGE_VENDOR "The Vantrelle developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "report generator: SQL query results into Word documents")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "report generator: SQL query results into Word documents
-Vantrelle makes reports as Word documents (.docx) from an INI
+# CPack puts the summary above this text.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Vantrelle makes reports as Word documents (.docx) from an INI
 configuration, SQL scripts and a Word template. Numbered tables of the
 template are filled and grown cell by cell, each cell's own text being
 the format pattern of its value, and document variables are set for the
@@ -65,12 +65,13 @@ ODBC data source. Every run writes a time-stamped run log.
 .
 The program runs unattended in batch mode (for cron or systemd timers)
 or in a desktop window, and can write a PDF copy of each report.")
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Vantrelle developers <vantrelle@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Vantrelle developers <vantrelle@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libreoffice-writer-nogui | libreoffice-writer, odbc-postgresql")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS
+  "libreoffice-writer-nogui | libreoffice-writer, sqlite3, odbc-postgresql")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
