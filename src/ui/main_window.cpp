@@ -15,6 +15,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTextCursor>
 #include <QThread>
 #include <QToolBar>
 
@@ -308,6 +312,9 @@ void MainWindow::Start() {
 
 void MainWindow::RunReportInBackground() {
   running_ = true;
+  // Disabling the widgets takes the keyboard focus away; it comes back to
+  // where it was once the run has ended.
+  QPointer<QWidget> focused = QApplication::focusWidget();
   centralWidget()->setEnabled(false);
   menuBar()->setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -338,8 +345,13 @@ void MainWindow::RunReportInBackground() {
   menuBar()->setEnabled(true);
   centralWidget()->setEnabled(true);
   running_ = false;
+  if (focused != nullptr && focused->window() == this) focused->setFocus(Qt::OtherFocusReason);
   // A run that could not even write its log would otherwise end unnoticed.
   if (!failure.empty()) ShowErrorBox(pub_, failure);
+  if (close_requested_) {
+    close_requested_ = false;
+    close();
+  }
 }
 
 void MainWindow::HelpContent() {
@@ -368,6 +380,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   // The run cannot be interrupted; the window closes once it has ended.
   if (running_) {
     event->ignore();
+    close_requested_ = true;
+    statusBar()->showMessage(
+        QStringLiteral("The window closes when the report run has ended."));
     return;
   }
   QMainWindow::closeEvent(event);
@@ -383,6 +398,9 @@ void MainWindow::AppendLog(const QString& text) {
   line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   log_text_ += line;
   log_info_->setPlainText(log_text_);
+  // The newest message is the one to see, also when long lines wrap.
+  log_info_->moveCursor(QTextCursor::End);
+  log_info_->verticalScrollBar()->setValue(log_info_->verticalScrollBar()->maximum());
 }
 
 void MainWindow::SetFieldText(RunField field, const QString& text) {
