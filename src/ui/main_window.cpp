@@ -117,9 +117,17 @@ MainWindow::MainWindow(PubDef& pub, WindowServices services, QWidget* parent)
   BuildClientArea();
   ini_file_name_->setText(FromUtf8(pub_.ini_file_name));
   pub_.observer = observer_.get();
+  // The help page's opener is not waited for; it says later when it failed.
+  if (services_.launcher != nullptr) {
+    QPointer<MainWindow> self(this);
+    services_.launcher->on_late_failure = [self](int code) {
+      if (self != nullptr) ShowErrorBox(self->pub_, ShellFailureFor(code).message);
+    };
+  }
 }
 
 MainWindow::~MainWindow() {
+  if (services_.launcher != nullptr) services_.launcher->on_late_failure = nullptr;
   if (pub_.observer == observer_.get()) pub_.observer = nullptr;
   // Unloading the window releases the run log.
   pub_.log_stream.reset();

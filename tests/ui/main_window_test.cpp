@@ -466,6 +466,14 @@ TEST_F(MainWindowTest, HelpContentOpensThePageOrSaysWhatFailed) {
   Window().HelpContent();
   EXPECT_EQ(Messages(), std::vector<QString>{
                             "Error!\r\nError Info: No application is associated with this file type."});
+
+  // An opener that fails after it was started says so through the window;
+  // a window that is gone no longer listens.
+  ASSERT_TRUE(launcher_.on_late_failure);
+  launcher_.on_late_failure(2);
+  EXPECT_EQ(Messages().back(), "Error!\r\nError Info: File not found");
+  window_.reset();
+  EXPECT_FALSE(launcher_.on_late_failure);
 }
 
 }  // namespace
