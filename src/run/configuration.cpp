@@ -29,6 +29,27 @@ std::string TooLong(const char* section, const char* key) {
          " bytes long or longer; a value that long would be cut, so it is not used.";
 }
 
+// The configured file name as found here (see LocateConfiguredFile); a
+// Windows path that cannot be taken over is an error naming the key.
+std::string Located(const PubDef& pub, const std::string& key, const std::string& name,
+                    bool output) {
+  try {
+    return pub.file_system.LocateConfiguredFile(name, output);
+  } catch (const Error& error) {
+    throw Error(key + " " + error.Description());
+  }
+}
+
+// Located, or the name as written when it is a Windows path: for the
+// comparisons of outputs with inputs, which must not fail themselves.
+std::string LocatedOrAsWritten(const PubDef& pub, const std::string& name, bool output) {
+  try {
+    return pub.file_system.LocateConfiguredFile(name, output);
+  } catch (const Error&) {
+    return name;
+  }
+}
+
 // A file the run reads, known by its identity so that another spelling or a
 // link of it is recognised.
 struct InputFile {
@@ -48,7 +69,8 @@ std::vector<InputFile> RunInputs(const PubDef& pub) {
   std::vector<InputFile> inputs;
   AddInput(inputs, "the configuration file \"" + pub.ini_file_name + "\"", pub.ini_file_name);
   std::string name = ReadTrimmed(pub, "FILE", "ReportTemplateFileName");
-  AddInput(inputs, "[FILE] ReportTemplateFileName \"" + name + "\"", name);
+  AddInput(inputs, "[FILE] ReportTemplateFileName \"" + name + "\"",
+           LocatedOrAsWritten(pub, name, false));
   std::string dsn = ReadTrimmed(pub, "ODBC", "DSN");
   if (dsn.starts_with(kSqlitePrefix)) {
     name = dsn.substr(kSqlitePrefix.size());
@@ -62,7 +84,9 @@ std::vector<InputFile> RunInputs(const PubDef& pub) {
   for (int job = 1; job <= jobs; ++job) {
     std::string key = "F" + std::to_string(job);
     name = TrimSpaces(pub.ini.Get("SQLFILE", key));
-    if (!name.empty()) AddInput(inputs, "[SQLFILE] " + key + " \"" + name + "\"", name);
+    if (!name.empty())
+      AddInput(inputs, "[SQLFILE] " + key + " \"" + name + "\"",
+               LocatedOrAsWritten(pub, name, false));
   }
   return inputs;
 }
@@ -92,24 +116,31 @@ std::string InputAt(const std::vector<InputFile>& inputs, const std::string& pat
 bool LoadConfiguration(PubDef& pub) {
   const std::tm now = pub.clock();
   // The file is read once; every key of this run comes from this copy.
-  pub.ini = IniFile::Load(pub.ini_file_name);
+  std::string read_error;
+  pub.ini = IniFile::Load(pub.ini_file_name, &read_error);
   pub.log_file_name = ExpandDateMacros(ReadTrimmed(pub, "FILE", "LogFileName"), now);
   const std::vector<InputFile> inputs = RunInputs(pub);
   // Nor may the log replace the earlier report.
   std::vector<InputFile> log_clashes = inputs;
   const std::string report = ExpandDateMacros(ReadTrimmed(pub, "FILE", "ReportFileName"), now);
-  AddInput(log_clashes, "[FILE] ReportFileName \"" + report + "\"", report);
+  AddInput(log_clashes, "[FILE] ReportFileName \"" + report + "\"",
+           LocatedOrAsWritten(pub, report, true));
   const std::string pdf = ExpandDateMacros(ReadTrimmed(pub, "FILE", "PdfFileName"), now);
-  AddInput(log_clashes, "[FILE] PdfFileName \"" + pdf + "\"", pdf);
+  AddInput(log_clashes, "[FILE] PdfFileName \"" + pdf + "\"", LocatedOrAsWritten(pub, pdf, true));
 
   // The previous run's log is closed before the new one is created.
   pub.log_stream.reset();
   pub.log_failure.clear();
   try {
+    // An unreadable file would otherwise look like one without a log name.
+    if (!read_error.empty())
+      throw Error("Cannot read the configuration file \"" + pub.ini_file_name + "\": " +
+                  read_error + ".");
     if (pub.ini.ReachesLimit("FILE", "LogFileName")) throw Error(TooLong("FILE", "LogFileName"));
     if (pub.log_file_name.empty())
       throw Error("The log file name is empty: [FILE] LogFileName is not set in \"" +
                   pub.ini_file_name + "\".");
+    pub.log_file_name = Located(pub, "[FILE] LogFileName", pub.log_file_name, true);
     std::string input = InputAt(log_clashes, pub.log_file_name);
     if (!input.empty())
       throw Error("[FILE] LogFileName \"" + pub.log_file_name + "\" names the same file as " +
@@ -130,6 +161,13 @@ bool LoadConfiguration(PubDef& pub) {
     LogError(pub, kConfigIncorrect, TooLong("FILE", "ReportTemplateFileName"));
     return false;
   }
+  try {
+    pub.template_file_name =
+        Located(pub, "[FILE] ReportTemplateFileName", pub.template_file_name, false);
+  } catch (const Error& error) {
+    LogError(pub, kConfigIncorrect, error.Description());
+    return false;
+  }
   if (!pub.file_system.FileExists(pub.template_file_name)) {
     LogError(pub, kConfigIncorrect,
              "The template file \"" + pub.template_file_name + "\" does not exist.");
@@ -143,6 +181,12 @@ bool LoadConfiguration(PubDef& pub) {
   }
   if (pub.report_file_name.empty()) {
     LogError(pub, kConfigIncorrect, "The name of report file is invalid.");
+    return false;
+  }
+  try {
+    pub.report_file_name = Located(pub, "[FILE] ReportFileName", pub.report_file_name, true);
+  } catch (const Error& error) {
+    LogError(pub, kConfigIncorrect, error.Description());
     return false;
   }
   std::vector<InputFile> taken = inputs;
@@ -162,6 +206,12 @@ bool LoadConfiguration(PubDef& pub) {
     return false;
   }
   if (!pub.pdf_file_name.empty()) {
+    try {
+      pub.pdf_file_name = Located(pub, "[FILE] PdfFileName", pub.pdf_file_name, true);
+    } catch (const Error& error) {
+      LogError(pub, kConfigIncorrect, error.Description());
+      return false;
+    }
     AddInput(taken, "[FILE] ReportFileName \"" + pub.report_file_name + "\"",
              pub.report_file_name);
     clash = InputAt(taken, pub.pdf_file_name);

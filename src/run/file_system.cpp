@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -52,8 +53,32 @@ TextReader::~TextReader() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
+void TextReader::FindEncoding() {
+  at_start_ = false;
+  unsigned char head[3];
+  size_t got = std::fread(head, 1, 3, file_);
+  if (std::ferror(file_)) ThrowFileError("Cannot read", path_, errno);
+  encoding_ = EncodingFromMark(std::string_view(reinterpret_cast<char*>(head), got));
+  size_t mark = MarkLength(encoding_);
+  if (encoding_ == TextEncoding::kUtf8) {
+    // Without a mark the whole file decides: valid UTF-8, or else the
+    // western Windows code page. It is read once ahead, a block at a time.
+    Utf8Validator validator;
+    validator.Feed(std::string_view(reinterpret_cast<char*>(head), got));
+    char block[65536];
+    size_t n;
+    while (validator.Valid() && (n = std::fread(block, 1, sizeof block, file_)) > 0)
+      validator.Feed(std::string_view(block, n));
+    if (std::ferror(file_)) ThrowFileError("Cannot read", path_, errno);
+    if (!validator.Valid()) encoding_ = TextEncoding::kWindows1252;
+  }
+  if (std::fseek(file_, static_cast<long>(mark), SEEK_SET) != 0)
+    ThrowFileError("Cannot read", path_, errno);
+}
+
 bool TextReader::AtEndOfStream() {
   if (file_ == nullptr) return true;
+  if (at_start_) FindEncoding();
   int c = std::fgetc(file_);
   if (c == EOF) {
     if (std::ferror(file_)) ThrowFileError("Cannot read", path_, errno);
@@ -67,17 +92,29 @@ std::string TextReader::ReadLine() {
   if (AtEndOfStream()) throw Error("Input past end of file \"" + path_ + "\".");
   std::string line;
   int c;
-  while ((c = getc_unlocked(file_)) != EOF) {
-    if (c == '\n') break;
-    line.push_back(static_cast<char>(c));
+  if (encoding_ == TextEncoding::kUtf16Le || encoding_ == TextEncoding::kUtf16Be) {
+    // Two bytes a unit; the line ends at the unit of LF.
+    const bool le = encoding_ == TextEncoding::kUtf16Le;
+    while ((c = getc_unlocked(file_)) != EOF) {
+      int d = getc_unlocked(file_);
+      if (d == EOF) {
+        line.push_back(static_cast<char>(c));
+        break;
+      }
+      if ((le ? c : d) == '\n' && (le ? d : c) == 0) break;
+      line.push_back(static_cast<char>(c));
+      line.push_back(static_cast<char>(d));
+    }
+  } else {
+    while ((c = getc_unlocked(file_)) != EOF) {
+      if (c == '\n') break;
+      line.push_back(static_cast<char>(c));
+    }
   }
   if (std::ferror(file_)) ThrowFileError("Cannot read", path_, errno);
+  if (encoding_ != TextEncoding::kUtf8 && encoding_ != TextEncoding::kUtf8Bom)
+    line = DecodeUnmarked(line, encoding_);
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (at_start_) {
-    at_start_ = false;
-    // A UTF-8 byte-order mark is not part of the first line.
-    if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-  }
   return line;
 }
 
@@ -127,6 +164,22 @@ std::string FileSystem::GetParentFolderName(const std::string& path) const {
   if (slash == std::string::npos) return "";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+std::string FileSystem::LocateConfiguredFile(const std::string& name, bool output) const {
+  std::error_code ec;
+  if (name.empty() || fs::exists(fs::symlink_status(name, ec))) return name;
+  const bool drive = name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) &&
+                     name[1] == ':' && (name[2] == '\\' || name[2] == '/');
+  if (drive || name.starts_with("\\\\"))
+    throw Error("\"" + name +
+                "\" is a Windows path (a drive letter or a network share); give a Linux path "
+                "in the configuration file.");
+  if (name.find('\\') == std::string::npos) return name;
+  std::string slashed = name;
+  for (char& c : slashed)
+    if (c == '\\') c = '/';
+  return output || FileExists(slashed) ? slashed : name;
 }
 
 void FileSystem::SetAttributesNormal(const std::string& path) const {

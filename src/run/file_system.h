@@ -1,9 +1,10 @@
 // The program's one file-system object and its text streams.
 //
 // Every file test, copy, delete and text file of a run goes through
-// FileSystem. Text files are UTF-8; a line read ends at LF (a CR before it is
-// dropped) and a UTF-8 byte-order mark at the start of a file is skipped;
-// lines written end with CR LF. Failures throw Error with the system's
+// FileSystem. Text files are written as UTF-8, lines ending with CR LF. Text
+// files are read as UTF-8 (a byte-order mark skipped), as UTF-16 when they
+// start with its byte-order mark, and as Windows-1252 when they are not valid
+// UTF-8; every line read is UTF-8 and ends at LF (a CR before it is dropped). Failures throw Error with the system's
 // message and the file's name.
 #pragma once
 
@@ -12,6 +13,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "run/text_encoding.h"
 
 namespace vantrelle {
 
@@ -51,9 +54,14 @@ class TextReader {
   void Close();
 
  private:
+  // Reads the byte-order mark, or, without one, tells UTF-8 from
+  // Windows-1252 by reading the file once ahead.
+  void FindEncoding();
+
   std::FILE* file_;
   std::string path_;
   bool at_start_ = true;
+  TextEncoding encoding_ = TextEncoding::kUtf8;
 };
 
 class FileSystem {
@@ -71,6 +79,13 @@ class FileSystem {
   /// The folder part of \a path, without a trailing separator; empty when
   /// the path has none.
   std::string GetParentFolderName(const std::string& path) const;
+  /// A file name from the configuration as it is found here. A name that
+  /// exists as written, or holds no backslash, is used as written; a name
+  /// written on Windows (`scripts\\a.sql`) is taken with "/" for each
+  /// backslash: for an input (\a output false) only when that names an
+  /// existing file, for an output always. Throws Error when a name that does
+  /// not exist starts with a drive letter or names a network share.
+  std::string LocateConfiguredFile(const std::string& name, bool output) const;
   /// Clears the read-only state: the owner may read and write the file.
   void SetAttributesNormal(const std::string& path) const;
 };

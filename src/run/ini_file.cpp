@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "run/text_encoding.h"
 #include "run/text_scan.h"
 
 namespace vantrelle {
@@ -105,16 +106,29 @@ std::string SystemMessage(int error) { return std::generic_category().message(er
 
 }  // namespace
 
-IniFile IniFile::Load(const std::string& file_name) {
+IniFile IniFile::Load(const std::string& file_name, std::string* error) {
   std::string content;
   struct stat st;
-  if (::stat(file_name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return IniFile();
-  if (!ReadWholeFile(file_name, content)) return IniFile();
+  if (::stat(file_name.c_str(), &st) != 0) {
+    if (error != nullptr) *error = SystemMessage(errno);
+    return IniFile();
+  }
+  if (!S_ISREG(st.st_mode)) {
+    if (error != nullptr) *error = "it is not a file";
+    return IniFile();
+  }
+  errno = 0;
+  if (!ReadWholeFile(file_name, content)) {
+    if (error != nullptr) *error = SystemMessage(errno != 0 ? errno : EIO);
+    return IniFile();
+  }
   return Parse(content);
 }
 
-IniFile IniFile::Parse(std::string_view content) {
+IniFile IniFile::Parse(std::string_view bytes) {
   IniFile ini;
+  // Notepad's "Unicode" and the ANSI code page arrive here as well.
+  const std::string content = DecodeText(bytes);
   std::map<std::string, bool, std::less<>> sections_seen;
   std::string section;  // lower-cased name of the section being read
   bool in_section = false;
@@ -169,6 +183,10 @@ bool WriteIniString(std::string_view section, std::string_view key, std::string_
     if (!ReadWholeFile(file_name, content))
       return fail("Cannot read \"" + file_name + "\": " + SystemMessage(errno) + ".");
   }
+  // The edit is made on the text as UTF-8 and written back in the file's
+  // own encoding, so Windows editors still read it as before.
+  const TextEncoding encoding = DetectEncoding(content);
+  content = DecodeText(content, encoding);
   const bool crlf = content.find("\r\n") != std::string::npos || content.empty();
   const std::string newline = crlf ? "\r\n" : "\n";
   std::string new_line = std::string(key) + "=" + std::string(value);
@@ -215,6 +233,13 @@ bool WriteIniString(std::string_view section, std::string_view key, std::string_
     }
   }
   out.append(content, std::min(copied, content.size()));
+  std::string encoded;
+  if (!EncodeText(out, encoding, encoded)) {
+    // A character the code page cannot hold: the file becomes UTF-8 with a
+    // byte-order mark rather than lose it (Windows editors read that too).
+    EncodeText(out, TextEncoding::kUtf8Bom, encoded);
+  }
+  out = std::move(encoded);
 
   // Write beside the file and rename over it: all or nothing.
   std::string temp = file_name + ".XXXXXX";

@@ -19,10 +19,12 @@ inline constexpr size_t kMaxIniValue = 2047;
 /// here instead of reading the file again for each one.
 class IniFile {
  public:
-  /// Reads \a file_name; a missing or unreadable file gives an empty IniFile.
-  static IniFile Load(const std::string& file_name);
-  /// Parses \a content, the bytes of an INI file.
-  static IniFile Parse(std::string_view content);
+  /// Reads \a file_name; a missing or unreadable file gives an empty IniFile
+  /// and, when \a error is given, the reason in it (e.g. "Permission denied").
+  static IniFile Load(const std::string& file_name, std::string* error = nullptr);
+  /// Parses \a bytes, an INI file as stored: UTF-8 (with or without a
+  /// byte-order mark), UTF-16 with its mark, or else Windows-1252.
+  static IniFile Parse(std::string_view bytes);
 
   /// The value of \a key in \a section as ReadIniString gives it: empty when
   /// absent, cut to kMaxIniValue bytes when longer.
@@ -48,6 +50,8 @@ std::string ReadIniString(std::string_view section, std::string_view key,
 /// rewritten through a temporary file in its folder and renamed into place,
 /// so it is never left half-written. Returns false and sets \a error when the
 /// file is read-only or cannot be written; the file is then untouched.
+/// The file keeps the encoding it was read in; a value that Windows-1252
+/// cannot hold turns a Windows-1252 file into UTF-8 with a byte-order mark.
 bool WriteIniString(std::string_view section, std::string_view key, std::string_view value,
                     const std::string& file_name, std::string* error = nullptr);
 

@@ -46,12 +46,16 @@ void ReleaseAfterEarlyEnd(ReportSession& session) {
 }
 
 // Error descriptions name the file the engine worked on; the user knows
-// the report by its configured name.
-std::string AsReport(const ReportSession& session, std::string text) {
+// the report by its configured name (or, for what the copy of the template
+// holds, \a name: the template's).
+std::string AsReport(const ReportSession& session, std::string text,
+                     const std::string* name = nullptr) {
   const std::string& temp = session.working_copy.Path();
   if (temp.empty()) return text;
-  for (size_t at = text.find(temp); at != std::string::npos; at = text.find(temp, at))
-    text.replace(at, temp.size(), session.pub.report_file_name);
+  const std::string& shown = name ? *name : session.pub.report_file_name;
+  for (size_t at = text.find(temp); at != std::string::npos;
+       at = text.find(temp, at + shown.size()))
+    text.replace(at, temp.size(), shown);
   return text;
 }
 
@@ -119,18 +123,22 @@ bool CreateReportFile(ReportSession& session) {
   PubDef& pub = session.pub;
   const std::string& report = pub.report_file_name;
   session.report_begun = true;
+  bool opening = false;  // the copy is made; what fails now is in the template
   try {
     // The report is built beside its name and takes it only once saved, so
     // the earlier report stays whole whatever happens to this run.
     session.working_copy.Create(report, pub.template_file_name);
     WriteLog(pub, "Create the blank report file \"" + report + "\".");
+    opening = true;
     session.report_doc = &session.word_app->Open(session.working_copy.Path());
     session.report_doc->Activate();
     WriteLog(pub, "Open the report file \"" + report + "\".");
     return true;
   } catch (const Error& error) {
+    // What is wrong with the fresh copy is wrong with the template: the
+    // description names the template, which is what the user must mend.
     LogError(pub, "Failed to open the report file \"" + report + "\".",
-             AsReport(session, error.Description()));
+             AsReport(session, error.Description(), opening ? &pub.template_file_name : nullptr));
     return false;
   } catch (const std::bad_alloc&) {
     LogError(pub, "Failed to open the report file \"" + report + "\".", "Out of memory");

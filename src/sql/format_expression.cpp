@@ -192,6 +192,17 @@ void ResolveCommas(FormatSection& section) {
     bool has_next = end < tokens.size();
     TokenKind next = has_next ? tokens[end].kind : TokenKind::kLiteral;
     int count = static_cast<int>(end - i);
+    // A comma followed by text with digit placeholders still to come
+    // ("###, ###") is text: it neither groups nor scales. Followed by text
+    // at the end ("0.00,\"K\"") it still scales.
+    if (prev_digit && has_next && next == TokenKind::kLiteral) {
+      for (size_t j = end; j < tokens.size(); ++j) {
+        if (tokens[j].kind == prev) {
+          prev_digit = false;
+          break;
+        }
+      }
+    }
     if (prev_digit && has_next && prev == next) {
       if (prev == TokenKind::kIntDigit) section.number.grouping = true;
     } else if (prev_digit) {
@@ -241,7 +252,7 @@ void TokenizeNumber(std::string_view text, bool currency_marker, FormatSection& 
       phase = 2;
       pos += 2;
     } else if (c == '<' || c == '>') {
-      section.letter_case = c;
+      if (section.letter_case == 0) section.letter_case = c;  // the first wins
       ++pos;
     } else if (c == '!') {
       ++pos;
@@ -255,36 +266,45 @@ void TokenizeNumber(std::string_view text, bool currency_marker, FormatSection& 
   ResolveCommas(section);
 
   NumberLayout& layout = section.number;
-  int frac = 0;
+  int frac = 0, last_frac_zero = -1;
   for (auto& token : section.tokens) {
-    if (token.kind == TokenKind::kFracDigit) token.index = frac++;
+    if (token.kind != TokenKind::kFracDigit) continue;
+    token.index = frac++;
+    if (token.zero) last_frac_zero = token.index;
   }
-  int integer = 0, exponent = 0, int_zeros = 0;
+  // Every fraction placeholder up to the last "0" shows a digit.
+  for (auto& token : section.tokens)
+    if (token.kind == TokenKind::kFracDigit && token.index < last_frac_zero) token.zero = true;
+  int integer = 0, exponent = 0, exp_zeros = 0;
   for (auto it = section.tokens.rbegin(); it != section.tokens.rend(); ++it) {
     if (it->kind == TokenKind::kIntDigit) {
       it->index = integer++;
-      if (it->zero) {
-        layout.min_int_digits = it->index + 1;
-        ++int_zeros;
-      }
+      if (it->zero) layout.min_int_digits = it->index + 1;
     } else if (it->kind == TokenKind::kExpDigit) {
       it->index = exponent++;
-      if (it->zero) layout.min_exp_digits = it->index + 1;
+      // A "#" among the exponent's placeholders adds no digit of its own.
+      if (it->zero) layout.min_exp_digits = ++exp_zeros;
     }
   }
   layout.int_digits = integer;
   layout.frac_digits = frac;
   layout.exp_digits = exponent;
-  layout.mantissa_int_digits = int_zeros > 0 ? int_zeros : std::min(integer, 1);
+  // A scientific mantissa has as many integer digits as there are
+  // placeholders before the point ("##00.0E+0" shows four).
+  layout.mantissa_int_digits = integer;
 }
 
 void TokenizeDate(std::string_view text, FormatSection& section) {
   Tokenizer out(section);
   bool after_hour = false;  // "m" right after an hour code means minutes
+  // No code is longer than six letters ("dddddd"), so a run is counted no
+  // further: counting a long run of one letter at each of its letters would
+  // make the pattern's cost grow with the square of its length.
+  constexpr size_t kLongestCode = 6;
   auto run_length = [&](size_t pos) {
     size_t end = pos;
     char c = Lower(text[pos]);
-    while (end < text.size() && Lower(text[end]) == c) ++end;
+    while (end < text.size() && end - pos < kLongestCode && Lower(text[end]) == c) ++end;
     return end - pos;
   };
   for (size_t pos = 0; pos < text.size();) {
@@ -374,7 +394,7 @@ void TokenizeDate(std::string_view text, FormatSection& section) {
         break;
       case '<':
       case '>':
-        section.letter_case = c;
+        if (section.letter_case == 0) section.letter_case = c;  // the first wins
         break;
       case '!':
         break;
@@ -403,7 +423,7 @@ void TokenizeText(std::string_view text, FormatSection& section) {
       out.Code(c == '@' ? TokenKind::kCharOrBlank : TokenKind::kCharOrNothing);
       ++section.text_placeholders;
     } else if (c == '<' || c == '>') {
-      section.letter_case = c;
+      if (section.letter_case == 0) section.letter_case = c;  // the first wins
     } else if (c == '!') {
       section.left_to_right = true;
     } else {

@@ -67,8 +67,9 @@ std::string RenderNumber(const FormatSection& section, DecimalValue value,
   }
 
   // The whole part's digits, zeros filled in where the point lies past them.
+  // (Zero has no digits, wherever a "%" or a scaling comma moved its point.)
   std::string whole;
-  if (value.point > 0) {
+  if (value.point > 0 && !value.IsZero()) {
     whole.assign(value.digits, 0, std::min<size_t>(value.digits.size(), value.point));
     whole.resize(static_cast<size_t>(value.point), '0');
   }

@@ -94,6 +94,10 @@ std::string RenderText(const FormatSection& section, std::string_view value) {
   auto append_chars = [&](int from, int to) {  // characters [from, to)
     if (from < to) out.append(text.substr(starts[from], starts[to] - starts[from]));
   };
+  // A value longer than the placeholders fills them with its first
+  // characters in order and the rest follows at the end. A shorter one is
+  // aligned right (left after "!"), "@" showing a blank where it has none.
+  const bool longer = chars > placeholders;
   int slot = 0;  // placeholder number from the left
   for (const FormatToken& token : section.tokens) {
     if (token.kind == TokenKind::kLiteral) {
@@ -102,23 +106,20 @@ std::string RenderText(const FormatSection& section, std::string_view value) {
     }
     // The character this placeholder takes, or -1 for none.
     int index;
-    if (section.left_to_right) {
+    if (longer || section.left_to_right) {
       index = slot < chars ? slot : -1;
     } else {
       index = slot - (placeholders - chars);
       if (index < 0) index = -1;
     }
-    if (!section.left_to_right && slot == 0 && chars > placeholders) {
-      append_chars(0, chars - placeholders + 1);
-    } else if (section.left_to_right && slot == placeholders - 1 && chars > placeholders) {
-      append_chars(slot, chars);
-    } else if (index >= 0) {
+    if (index >= 0) {
       append_chars(index, index + 1);
     } else if (token.kind == TokenKind::kCharOrBlank) {
       out.push_back(' ');
     }
     ++slot;
   }
+  if (longer) append_chars(placeholders, chars);
   return out;
 }
 

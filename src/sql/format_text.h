@@ -13,11 +13,11 @@ namespace vantrelle {
 std::string ApplyCase(std::string_view text, char letter_case);
 
 /// Renders \a value with the text section \a section: each "@" or "&" takes
-/// one character of the value, filled from the right (from the left after
-/// "!"); a placeholder without a character shows a blank ("@") or nothing
-/// ("&"); characters beyond the placeholders stay together at the leftmost
-/// (with "!", the rightmost) one. A section without placeholders shows its
-/// literals followed by the value.
+/// one character of the value. A shorter value fills them from the right
+/// (from the left after "!"), a placeholder without a character showing a
+/// blank ("@") or nothing ("&"); a longer value fills them with its first
+/// characters in order and the characters left over follow at the end. A
+/// section without placeholders shows its literals followed by the value.
 std::string RenderText(const FormatSection& section, std::string_view value);
 
 }  // namespace vantrelle

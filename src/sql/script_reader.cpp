@@ -47,9 +47,16 @@ class StatementText {
 
 }  // namespace
 
-void ReadSqlScript(ReportSession& session, int16_t job, const std::string& path) {
+void ReadSqlScript(ReportSession& session, int16_t job, const std::string& configured_path) {
   PubDef& pub = session.pub;
   const std::string job_tag = "[SQLFILE" + std::to_string(job) + "]";
+  std::string path;
+  try {
+    path = pub.file_system.LocateConfiguredFile(configured_path, false);
+  } catch (const Error& error) {
+    LogError(pub, kConfigIncorrect, job_tag + " " + error.Description());
+    return;
+  }
   if (!pub.file_system.FileExists(path)) {
     LogError(pub, kConfigIncorrect, job_tag + " \"" + path + "\" does not exist.");
     return;

@@ -15,10 +15,11 @@
 
 namespace vantrelle {
 
-/// Reads script \a path of job \a job and dispatches its statements. A
+/// Reads script \a configured_path of job \a job (a name written on Windows
+/// found as LocateConfiguredFile does) and dispatches its statements. A
 /// missing file, or an error while reading, is logged and ends this script
 /// only.
-void ReadSqlScript(ReportSession& session, int16_t job, const std::string& path);
+void ReadSqlScript(ReportSession& session, int16_t job, const std::string& configured_path);
 
 /// Runs the jobs F1..F<F_MAXNUM> of [SQLFILE] in order; missing or blank
 /// entries are skipped silently.

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -285,8 +287,14 @@ void MainWindow::OpenConfigurationFile() {
     request.initial_folder = FromUtf8(pub_.file_system.GetParentFolderName(pub_.ini_file_name));
   request.initial_file = chosen_file_name_;
   request.must_exist_and_be_writable = true;
-  if (std::optional<QString> chosen = services_.prompter->ChooseOpenFile(this, request))
+  if (std::optional<QString> chosen = services_.prompter->ChooseOpenFile(this, request)) {
     chosen_file_name_ = *chosen;
+    // Choosing a file makes its folder the current folder, so the relative
+    // names inside the configuration resolve beside it.
+    std::string folder = pub_.file_system.GetParentFolderName(chosen_file_name_.toStdString());
+    std::error_code ignored;
+    if (!folder.empty()) std::filesystem::current_path(folder, ignored);
+  }
   // The chooser keeps its last file name, so cancelling after an earlier
   // choice applies that choice again.
   if (!chosen_file_name_.isEmpty()) {

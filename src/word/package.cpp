@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 
@@ -23,25 +24,98 @@ std::string Lower(std::string_view s) {
 
 std::string Quoted(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
 
-// A compound (OLE2) file is what old binary documents and password-protected
-// Office Open XML documents are stored in; say which of the two it is.
-void RefuseCompoundFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string head(8, '\0');
-  if (!in.read(head.data(), 8)) return;
-  static const char kCompoundSignature[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
-  if (std::memcmp(head.data(), kCompoundSignature, 8) != 0) return;
-  std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  static const char kEncryptionInfo[] = "E\0n\0c\0r\0y\0p\0t\0i\0o\0n\0I\0n\0f\0o";
-  if (rest.find(std::string_view(kEncryptionInfo, sizeof kEncryptionInfo - 1)) !=
-      std::string::npos) {
-    throw Error("Cannot open " + Quoted(path) +
-                ": the document is encrypted (protected with a password); save it without "
-                "a password and try again.");
+const char kConvertAdvice[] =
+    "open it in Word and save it as a Word document (.docx) or template (.dotx), then try again.";
+
+// Searches \a in for each of \a needles in pieces, so that a large file is
+// never held whole; returns which were found.
+std::vector<bool> FindInStream(std::istream& in, const std::vector<std::string_view>& needles) {
+  std::vector<bool> found(needles.size(), false);
+  std::size_t overlap = 0;
+  for (std::string_view needle : needles) overlap = std::max(overlap, needle.size());
+  std::string window;
+  std::vector<char> buffer(1 << 16);
+  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    window.append(buffer.data(), static_cast<std::size_t>(in.gcount()));
+    for (std::size_t i = 0; i < needles.size(); ++i) {
+      if (!found[i] && window.find(needles[i]) != std::string::npos) found[i] = true;
+    }
+    if (window.size() > overlap) window.erase(0, window.size() - overlap);
   }
-  throw Error("Cannot open " + Quoted(path) +
-              ": it is an old binary Word document (.doc), not an Office Open XML package; "
-              "save it as .docx and try again.");
+  return found;
+}
+
+// Files that are not Office Open XML packages but are often given as one are
+// recognised by their first bytes and refused with what they are and what to
+// do: the compound (OLE2) file of old binary documents, which is also what a
+// password-protected package is stored in, RTF, and OpenDocument text.
+void RefuseOtherFormats(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(128, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  in.clear();
+  const std::string prefix = "Cannot open " + Quoted(path) + ": ";
+
+  static const char kCompoundSignature[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+  if (head.size() >= 8 && std::memcmp(head.data(), kCompoundSignature, 8) == 0) {
+    // The stream names are in the directory sectors, which may be anywhere.
+    static const char kEncryptionInfo[] = "E\0n\0c\0r\0y\0p\0t\0i\0o\0n\0I\0n\0f\0o";
+    static const char kWordDocument[] = "W\0o\0r\0d\0D\0o\0c\0u\0m\0e\0n\0t";
+    std::vector<bool> found =
+        FindInStream(in, {std::string_view(kEncryptionInfo, sizeof kEncryptionInfo - 1),
+                          std::string_view(kWordDocument, sizeof kWordDocument - 1)});
+    if (found[0]) {
+      throw Error(prefix +
+                  "the document is encrypted (protected with a password); open it in Word, "
+                  "remove the password and save it again, then try again.");
+    }
+    if (found[1]) {
+      throw Error(prefix +
+                  "it is an old binary Word document (.doc or .dot, Word 97-2003), not an Office "
+                  "Open XML package; " + kConvertAdvice);
+    }
+    throw Error(prefix +
+                "it is a compound file of an older Office program, not a Word document package "
+                "(.docx, .dotx, .docm or .dotm).");
+  }
+  std::string_view start(head);
+  while (!start.empty() && (start.front() == ' ' || start.front() == '\r' ||
+                            start.front() == '\n' || start.front() == '\t')) {
+    start.remove_prefix(1);
+  }
+  if (start.substr(0, 5) == "{\\rtf") {
+    throw Error(prefix + "it is an RTF document (Rich Text Format), not a Word document package; " +
+                kConvertAdvice);
+  }
+  // An OpenDocument file is a zip whose first entry, stored, is "mimetype".
+  static const char kOpenDocument[] = "mimetypeapplication/vnd.oasis.opendocument.";
+  if (head.size() > 30 && head.compare(0, 4, "PK\x03\x04") == 0 &&
+      head.find(kOpenDocument) != std::string::npos) {
+    std::string kind = head.substr(head.find(kOpenDocument) + sizeof kOpenDocument - 1);
+    bool text = kind.rfind("text", 0) == 0;
+    throw Error(prefix + (text ? "it is an OpenDocument text (.odt or .ott)"
+                               : "it is an OpenDocument file that is not a text") +
+                ", not a Word document package; " + kConvertAdvice);
+  }
+}
+
+// Entry names that would make the package mean something else to each
+// reader, or that name a place outside it when the package is unpacked.
+std::string EntryNameFault(std::string_view name) {
+  if (name.empty()) return "has an empty name";
+  if (name.front() == '/' || name.front() == '\\' ||
+      (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))) {
+    return "has an absolute name";
+  }
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = name.size();
+    if (name.substr(start, end - start) == "..") return "has a \"..\" segment in its name";
+    start = end + 1;
+  }
+  return {};
 }
 
 std::string ZipErrorText(int code) {
@@ -194,10 +268,20 @@ zip_int64_t ReadDeflatedPart(void* state, void* data, zip_uint64_t length, zip_s
 Package::Package(const std::filesystem::path& path, const PackageLimits& limits)
     : path_(path), limits_(limits) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path_, ec)) {
+  std::filesystem::file_status status = std::filesystem::status(path_, ec);
+  if (!std::filesystem::exists(status)) {
     throw Error("Cannot open " + Quoted(path_) + ": the file does not exist.");
   }
-  RefuseCompoundFile(path_);
+  // A pipe or a device would be read forever.
+  if (!std::filesystem::is_regular_file(status)) {
+    throw Error("Cannot open " + Quoted(path_) +
+                ": it is not a regular file (a folder, a device or a pipe).");
+  }
+  if (std::filesystem::file_size(path_, ec) == 0 && !ec) {
+    throw Error("Cannot open " + Quoted(path_) +
+                ": the file is empty (0 bytes), not a Word document.");
+  }
+  RefuseOtherFormats(path_);
   OpenArchive();
   try {
     CheckEntries();
@@ -226,7 +310,24 @@ void Package::OpenArchive() {
   zip_int64_t count = zip_get_num_entries(archive_, 0);
   for (zip_int64_t i = 0; i < count; ++i) {
     const char* name = zip_get_name(archive_, static_cast<zip_uint64_t>(i), 0);
-    if (name) names_[Lower(name)] = name;
+    std::string fault;
+    if (!name) {
+      fault = "the entry number " + std::to_string(i + 1) + " has a name that cannot be read";
+    } else if (std::string why = EntryNameFault(name); !why.empty()) {
+      fault = "the entry \"" + std::string(name) + "\" " + why;
+    } else if (auto [it, added] = names_.emplace(Lower(name), name); !added) {
+      // Readers disagree on which of two such entries is the part, so
+      // whichever one a run fills, the report may show the other.
+      fault = it->second == name ? "the entry \"" + it->second + "\" appears twice"
+                                 : "the entries \"" + it->second + "\" and \"" + name +
+                                       "\" differ only in case";
+    }
+    if (!fault.empty()) {
+      zip_discard(archive_);
+      archive_ = nullptr;
+      names_.clear();
+      throw Error("Cannot open " + Quoted(path_) + ": the document is damaged; " + fault + ".");
+    }
   }
 }
 
@@ -349,6 +450,19 @@ void Package::ReplacePart(std::string_view name, PartWriter writer) {
   streamed_[entry] = std::move(writer);
 }
 
+std::int64_t Package::AddEntry(const std::string& name, zip_source* source) {
+  zip_int64_t index =
+      source ? zip_file_add(archive_, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
+             : -1;
+  if (index < 0) {
+    if (source) zip_source_free(source);
+    std::string reason = zip_strerror(archive_);
+    zip_unchange_all(archive_);
+    throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
+  }
+  return index;
+}
+
 void Package::Save() {
   std::filesystem::path folder = path_.parent_path();
   if (folder.empty()) folder = ".";
@@ -375,16 +489,8 @@ void Package::Save() {
                   std::to_string(limits_.max_part_bytes >> 20) + " MiB).");
     }
     deflated.push_back(std::make_unique<DeflatedPart>(deflater.Finish()));
-    zip_source_t* source = zip_source_function(archive_, ReadDeflatedPart, deflated.back().get());
-    zip_int64_t index = source ? zip_file_add(archive_, name.c_str(), source,
-                                              ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
-                               : -1;
-    if (index < 0) {
-      if (source) zip_source_free(source);
-      std::string reason = zip_strerror(archive_);
-      zip_unchange_all(archive_);
-      throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
-    }
+    zip_int64_t index =
+        AddEntry(name, zip_source_function(archive_, ReadDeflatedPart, deflated.back().get()));
     // Same method as the data: libzip copies it without recompressing.
     zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0);
   }
@@ -402,16 +508,8 @@ void Package::Save() {
     const bool fast = size > (4u << 20);
     zip_int64_t existing = zip_name_locate(archive_, name.c_str(), 0);
     if (fast && existing >= 0) zip_delete(archive_, static_cast<zip_uint64_t>(existing));
-    zip_source_t* source = zip_source_buffer_fragment(archive_, fragments.data(), fragments.size(), 0);
-    zip_int64_t index = source ? zip_file_add(archive_, name.c_str(), source,
-                                              ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
-                               : -1;
-    if (index < 0) {
-      if (source) zip_source_free(source);
-      std::string reason = zip_strerror(archive_);
-      zip_unchange_all(archive_);
-      throw Error("Cannot save " + Quoted(path_) + ": " + reason + ".");
-    }
+    zip_int64_t index = AddEntry(
+        name, zip_source_buffer_fragment(archive_, fragments.data(), fragments.size(), 0));
     zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
                              fast ? 1 : 6);
   }

@@ -18,6 +18,7 @@
 #include <vector>
 
 struct zip;
+struct zip_source;
 
 namespace vantrelle {
 
@@ -66,6 +67,9 @@ class Package {
   void OpenArchive();
   void CheckEntries();
   std::string EntryName(std::string_view name) const;
+  /// Adds (or replaces) entry \a name with \a source, which it takes over;
+  /// on failure every change is dropped and Error names the document.
+  std::int64_t AddEntry(const std::string& name, zip_source* source);
 
   std::filesystem::path path_;
   PackageLimits limits_;

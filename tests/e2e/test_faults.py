@@ -142,6 +142,7 @@ class FaultCase(unittest.TestCase):
         # An earlier report, then runs killed at moments spread over a whole
         # run, and right after the copy, during the fill and at the save.
         before = self.earlier_report()
+        before_file = os.stat(self.report).st_ino
         self.configure([GROW])
         # (A run may go faster than the one measured: the timed kills stop
         # short of its end, and the last moments are found in the log.)
@@ -177,12 +178,19 @@ class FaultCase(unittest.TestCase):
                               "killed at %s" % moment)
                 self.assert_whole_report(30000)
                 before = now
+            if os.stat(self.report).st_ino != before_file:
+                self.assertIn("Save the report file successfully.", self.log_text(self.log),
+                              "killed at %s" % moment)
+                before_file = os.stat(self.report).st_ino
             self.assertEqual(template, digest(self.template))
         self.assertGreaterEqual(interrupted, 7, "most kills must land inside a run")
         self.assertTrue(self.leftovers(), "killed runs leave their working copies")
         self.assertEqual(0, self.run_program(), self.stderr)
         self.assertEqual([], self.leftovers())
-        self.assertNotEqual(before, digest(self.report))
+        # The last run put a new file in the report's place (its bytes may
+        # equal the earlier report's when both were made in the same second).
+        self.assertNotEqual(before_file, os.stat(self.report).st_ino)
+        self.assert_whole_report(30000)
         self.assertEqual(template, digest(self.template))
 
     # -- the log -------------------------------------------------------------
@@ -312,7 +320,8 @@ class FaultCase(unittest.TestCase):
             self.assertEqual(['Create the blank report file "%s".' % self.report,
                               'Error: Failed to open the report file "%s".' % self.report],
                              log[4:6])
-            self.assertIn('Cannot open "%s"' % self.report, log[6])
+            # The description names the template, the file to mend.
+            self.assertIn('Cannot open "%s"' % template, log[6])
             self.assertEqual(7, len(log))
             self.assertEqual(before, digest(self.report))
             self.assertEqual([], self.leftovers())

@@ -351,6 +351,8 @@ class ReportCase(unittest.TestCase):
         self.assertEqual(1, status)
         self.assertEqual('Create the blank report file "%s".' % self.report, log[4])
         self.assertEqual('Error: Failed to open the report file "%s".' % self.report, log[5])
+        # The description names the template, the file to mend.
+        self.assertTrue(log[6].startswith('Error Info: Cannot open "%s": ' % template), log[6])
         self.assertEqual(7, len(log))
 
     def test_more_than_32767_records_overflow(self):
@@ -379,6 +381,55 @@ class ReportCase(unittest.TestCase):
             types = package.read("[Content_Types].xml").decode()
         self.assertIn("wordprocessingml.document.main+xml", types)
         self.assertNotIn("template.main+xml", types)
+
+    def windows_folder(self, name, windows):
+        """A report folder as a Windows user brings it (UTF-16 INI, Windows-1252
+        script, CR LF, backslash relative names, a .dotx) or its UTF-8 twin."""
+        folder = os.path.join(self.folder, name)
+        for sub in ("scripts", "templates", "out"):
+            os.makedirs(os.path.join(folder, sub))
+        with zipfile.ZipFile(os.path.join(self.folder, "template.docx")) as source, \
+                zipfile.ZipFile(os.path.join(folder, "templates", "sales.dotx"), "w") as target:
+            for item in source.infolist():
+                data = source.read(item.filename)
+                if item.filename == "[Content_Types].xml":
+                    data = data.replace(b"document.main+xml", b"template.main+xml")
+                target.writestr(item, data)
+        sep = "\\" if windows else "/"
+        newline = "\r\n" if windows else "\n"
+        script = newline.join(["# Grüße aus Köln", "@Title=3;Title", "SELECT 'Grüße – café €5'",
+                               "@Fill=1;1;2;2", "SELECT amount, day FROM sales",
+                               "WHERE COALESCE(note, '') <> 'Köln' AND id <= 2 ORDER BY id", ""])
+        with open(os.path.join(folder, "scripts", "monthly.sql"), "wb") as f:
+            f.write(script.encode("cp1252" if windows else "utf-8"))
+        ini = newline.join([
+            "[FILE]", "LogFileName=out%srun.log" % sep,
+            "ReportTemplateFileName=templates%ssales.dotx" % sep,
+            "ReportFileName=out%sreport.docx" % sep,
+            "[ODBC]", "DSN=" + self.backend.dsn(self.folder), "DBUSER=" + self.backend.user(),
+            "DBPWD=" + self.backend.password(),
+            "[SQLFILE]", "F_MAXNUM=1", "F1=scripts%smonthly.sql" % sep, ""])
+        with open(os.path.join(folder, "report.ini"), "wb") as f:
+            f.write(ini.encode("utf-16") if windows else ini.encode("utf-8"))
+        result = subprocess.run([EXE, "-C", "-F", "report.ini"], cwd=folder, capture_output=True,
+                                timeout=300)
+        with open(os.path.join(folder, "out", "run.log"), "rb") as f:
+            log = [STAMP.sub("", line) for line in f.read().decode("utf-8").split("\r\n")]
+        return result.returncode, log, os.path.join(folder, "out", "report.docx")
+
+    def test_report_written_on_windows_runs_unchanged(self):
+        status, log, report = self.windows_folder("windows", True)
+        self.assertEqual(0, status, "\n".join(log))
+        twin_status, twin_log, twin_report = self.windows_folder("twin", False)
+        self.assertEqual(0, twin_status, "\n".join(twin_log))
+        # The same log, line for line, as the UTF-8 twin: names found with "/".
+        self.assertEqual(twin_log, log)
+        self.assertIn("[SQLFILE1]  [Title]    SELECT 'Grüße – café €5'", log)
+        self.assertIn('[SQLFILE1]  Open "scripts/monthly.sql" succesfully.', log)
+        for path in (report, twin_report):
+            self.report = path
+            self.assertEqual("Grüße – café €5", self.variables()["Title"])
+            self.assertEqual(["Label A", "1,234", "2004-05-05"], self.cells(1)[1])
 
 
 def load_tests(loader, tests, pattern):

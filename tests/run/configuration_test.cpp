@@ -1,5 +1,8 @@
 #include "run/configuration.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -101,6 +104,48 @@ TEST_F(ConfigurationTest, EmptyReportNameAndDsnAreLogged) {
   EXPECT_EQ(Opening() + "Error: The information in the configuration file is incorrect.\n"
                         "Error Info: Data source name does not be set.\n",
             Log());
+}
+
+// Names written on Windows: a backslash name is found with "/" in its place,
+// a name that exists as written wins, and a drive letter says what to change.
+TEST_F(ConfigurationTest, WindowsNamesAreFoundOrRefusedNamingTheKey) {
+  std::filesystem::create_directories(dir_.path() / "out");
+  std::filesystem::create_directories(dir_.path() / "templates");
+  WriteFile(dir_.File("templates/sales.dotx"), "PK");
+  const std::string root = dir_.path().string();
+  Ini("LogFileName=" + root + "\\out\\run.log\nReportTemplateFileName=" + root +
+          "\\templates\\sales.dotx\nReportFileName=" + root + "\\out\\r.docx",
+      "DSN=x");
+  EXPECT_TRUE(LoadConfiguration(pub_)) << Log();
+  EXPECT_EQ(dir_.File("out/run.log"), pub_.log_file_name);
+  EXPECT_EQ(dir_.File("templates/sales.dotx"), pub_.template_file_name);
+  EXPECT_EQ(dir_.File("out/r.docx"), pub_.report_file_name);
+
+  // A file whose own name holds the backslash is taken as written.
+  WriteFile(root + "/templates\\sales.dotx", "PK");
+  Ini("LogFileName=" + dir_.File("run.log") + "\nReportTemplateFileName=" + root +
+          "/templates\\sales.dotx\nReportFileName=r.docx",
+      "DSN=x");
+  EXPECT_TRUE(LoadConfiguration(pub_)) << Log();
+  EXPECT_EQ(root + "/templates\\sales.dotx", pub_.template_file_name);
+
+  Ini("LogFileName=" + dir_.File("run.log") +
+          "\nReportTemplateFileName=C:\\Reports\\sales.dotx\nReportFileName=r.docx",
+      "DSN=x");
+  EXPECT_FALSE(LoadConfiguration(pub_));
+  EXPECT_EQ(Opening() + "Error: The information in the configuration file is incorrect.\n"
+                        "Error Info: [FILE] ReportTemplateFileName \"C:\\Reports\\sales.dotx\" is a "
+                        "Windows path (a drive letter or a network share); give a Linux path in "
+                        "the configuration file.\n",
+            Log());
+
+  testing::internal::CaptureStderr();
+  Ini("LogFileName=\\\\server\\share\\run.log", "DSN=x");
+  EXPECT_FALSE(LoadConfiguration(pub_));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find("[FILE] LogFileName \"\\\\server\\share\\run.log\" is a "
+                                        "Windows path"))
+      << err;
 }
 
 TEST_F(ConfigurationTest, LogThatCannotBeCreatedGivesAnErrorBoxAndNoLog) {
@@ -271,6 +316,38 @@ TEST_F(ConfigurationTest, FileNamesAndDsnThatReachTheValueLimitAreRefused) {
   EXPECT_NE(std::string::npos,
             testing::internal::GetCapturedStderr().find("[FILE] LogFileName is 2047 bytes"));
   EXPECT_EQ(nullptr, pub_.log_stream);
+}
+
+// A configuration the user may not read says so, instead of looking like a
+// file without a log name. Tests run as root, who reads everything: the
+// load runs in a child that has become the unprivileged user "nobody".
+TEST_F(ConfigurationTest, UnreadableConfigurationSaysWhy) {
+  Ini("LogFileName=" + dir_.File("run.log"), "DSN=x");
+  std::filesystem::permissions(pub_.ini_file_name, std::filesystem::perms::owner_write);
+  std::filesystem::permissions(dir_.path(), std::filesystem::perms::all);
+  int out[2];
+  ASSERT_EQ(0, ::pipe(out));
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(out[1], 2);
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    ::_exit(LoadConfiguration(pub_) ? 0 : 1);
+  }
+  ::close(out[1]);
+  std::string err;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) err.append(buffer, n);
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(1, WEXITSTATUS(status)) << err;
+  EXPECT_NE(std::string::npos, err.find("Error Info: Cannot read the configuration file \"" +
+                                        pub_.ini_file_name + "\": Permission denied."))
+      << err;
+  EXPECT_EQ(std::string::npos, err.find("LogFileName")) << err;
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("run.log")));
 }
 
 }  // namespace

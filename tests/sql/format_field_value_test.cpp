@@ -122,6 +122,10 @@ INSTANTIATE_TEST_SUITE_P(Sections, FormatTableTest, testing::Values(
     FormatCase{"-12", "0;-0;0;x;y;z;0;0;0;0;0;0;0;0;0;0;0;0;0;0", "-12"}));
 
 INSTANTIATE_TEST_SUITE_P(Dates, FormatTableTest, testing::Values(
+    // A run of one letter longer than any code is taken code by code.
+    FormatCase{"2004-05-05 14:07:09", "ddddddddd", "Wednesday, May 5, 2004Wed"},
+    FormatCase{"2004-05-05 14:07:09", "tttttttt", "2:07:09 PMttt"},
+    FormatCase{"2004-05-05 14:07:09", "yyyyyyy", "200404126"},
     FormatCase{"2004-05-05 14:07:09", "yyyy-mm-dd hh:nn", "2004-05-05 14:07"},
     FormatCase{"2004-05-05 14:07:09", "YYYY-MM-DD HH:NN:SS", "2004-05-05 14:07:09"},
     FormatCase{"2004-05-05T14:07:09", "hh:nn", "14:07"},
@@ -177,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Dates, FormatTableTest, testing::Values(
 
 INSTANTIATE_TEST_SUITE_P(Text, FormatTableTest, testing::Values(
     FormatCase{"12345", "@@@-@@", "123-45"},
-    FormatCase{"1234567", "@@@-@@", "12345-67"},
+    FormatCase{"1234567", "@@@-@@", "123-4567"},
     FormatCase{"123", "@@@-@@", "  1-23"},
     FormatCase{"123", "&&&-&&", "1-23"},
     FormatCase{"123", "!@@@@@", "123  "},
@@ -219,6 +223,73 @@ INSTANTIATE_TEST_SUITE_P(NamedFormats, FormatTableTest, testing::Values(
     FormatCase{"14:07:09", "Medium Time", "02:07 PM"},
     FormatCase{"14:07:09", "Short Time", "14:07"},
     FormatCase{"2004-05-05", "Fixed", "2004-05-05"}));
+
+// Corners of the format language where reports written elsewhere rely on
+// the exact rule.
+INSTANTIATE_TEST_SUITE_P(ScientificCorners, FormatTableTest, testing::Values(
+    // The mantissa keeps one integer digit per placeholder before the point.
+    FormatCase{"12345", "##00.0000e-0", "1234.5000e1"},
+    FormatCase{"0.000123", "##00.0000e-0", "1230.0000e-7"},
+    FormatCase{"12345", "#0.00E+00", "12.35E+03"},
+    FormatCase{"12345", "#.00E+00", "1.23E+04"},
+    FormatCase{"99999", "##0.0E+0", "100.0E+3"},
+    // A "#" after the exponent's digits adds none.
+    FormatCase{"12345", "0.00E+0#", "1.23E+4"},
+    FormatCase{"1.2E+15", "0.00E+0#", "1.20E+15"},
+    FormatCase{"12345", "0.00E+#0", "1.23E+4"}));
+
+INSTANTIATE_TEST_SUITE_P(FractionCorners, FormatTableTest, testing::Values(
+    // A "#" before a "0" in the fraction behaves as a "0".
+    FormatCase{"1", "0.#0", "1.00"},
+    FormatCase{"1.5", "0.##0#", "1.500"},
+    FormatCase{"1.23456", "0.#0#", "1.235"},
+    FormatCase{"1", "0.0##", "1.0"}));
+
+INSTANTIATE_TEST_SUITE_P(CommaCorners, FormatTableTest, testing::Values(
+    // A comma followed by text is text; the digits fill the placeholders
+    // around it.
+    FormatCase{"123456", "###, ###", "123, 456"},
+    FormatCase{"1234567", "###, ###", "1234, 567"},
+    FormatCase{"12", "###, ###", ", 12"},
+    FormatCase{"123456", "0,\\-000", "123,-456"},
+    // Between placeholders it still groups, and at the end it still scales.
+    FormatCase{"123456", "#,###", "123,456"},
+    FormatCase{"123456", "0,", "123"}));
+
+INSTANTIATE_TEST_SUITE_P(NamedFormatsAtTheEdges, FormatTableTest, testing::Values(
+    FormatCase{"0", "Percent", "0.00%"},
+    FormatCase{"-0.5", "Percent", "-50.00%"},
+    FormatCase{"0.001", "Percent", "0.10%"},
+    FormatCase{"0", "Fixed", "0.00"},
+    FormatCase{"-0.25", "Fixed", "-0.25"},
+    FormatCase{"0", "Standard", "0.00"},
+    FormatCase{"-0.5", "Standard", "-0.50"},
+    FormatCase{"0", "Currency", "$0.00"},
+    FormatCase{"-0.5", "Currency", "($0.50)"},
+    FormatCase{"0", "Scientific", "0.00E+00"},
+    FormatCase{"-0.5", "Scientific", "-5.00E-01"},
+    FormatCase{"0", "General Number", "0"},
+    FormatCase{"0.25", "General Number", "0.25"},
+    FormatCase{"0", "True/False", "False"},
+    FormatCase{"0.5", "On/Off", "On"}));
+
+INSTANTIATE_TEST_SUITE_P(TextCorners, FormatTableTest, testing::Values(
+    // Longer than the placeholders: the first characters in order, the rest
+    // at the end, with or without "!".
+    FormatCase{"abcdef", "(@@)", "(ab)cdef"},
+    FormatCase{"abcdef", "!(@@)", "(ab)cdef"},
+    FormatCase{"abcdef", "&-&", "a-bcdef"},
+    // Shorter: "@" pads with blanks on the left, after "!" on the right;
+    // "&" never pads.
+    FormatCase{"ab", "[@@@@]", "[  ab]"},
+    FormatCase{"ab", "![@@@@]", "[ab  ]"},
+    FormatCase{"ab", "[&&&&]", "[ab]"},
+    FormatCase{"ab", "![&&&&]", "[ab]"},
+    FormatCase{"ab", "@&@&", " ab"},
+    // The first of "<" and ">" wins, for the leftover characters too.
+    FormatCase{"AbCdE", "<>@@", "abcde"},
+    FormatCase{"AbCdE", "><@@", "ABCDE"},
+    FormatCase{"AbCdE", "@>@<", "ABCDE"}));
 
 // Input a formatter must survive with a defined result.
 INSTANTIATE_TEST_SUITE_P(BadInput, FormatTableTest, testing::Values(

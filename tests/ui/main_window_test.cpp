@@ -18,6 +18,7 @@
 #include "fake_prompter.h"
 #include "run/error.h"
 #include "run/run_log.h"
+#include "run/text_encoding.h"
 #include "test_util.h"
 
 namespace vantrelle {
@@ -452,6 +453,50 @@ TEST_F(MainWindowTest, OpenConfigurationFileKeepsItsChoice) {
   EXPECT_EQ(prompter_.file_requests[2].initial_folder, "/data/reports");
   EXPECT_EQ(prompter_.file_requests[2].initial_file, "/data/reports/sales.ini");
   EXPECT_EQ(Text("txtIniFileName"), "/data/reports/sales.ini");
+}
+
+std::string Encoded(std::string_view text, TextEncoding encoding) {
+  std::string out;
+  EXPECT_TRUE(EncodeText(text, encoding, out));
+  return out;
+}
+
+// A report folder as a Windows user brings it: a UTF-16 configuration with
+// backslash names relative to its own folder, a Windows-1252 script with
+// CR LF, a .dotx template. Chosen in the open dialog, it runs from Start.
+TEST_F(MainWindowTest, ReportFolderFromWindowsRunsAfterTheOpenDialog) {
+  const std::filesystem::path start_folder = std::filesystem::current_path();
+  std::filesystem::path folder = dir_.path() / "monthly";
+  for (const char* sub : {"scripts", "templates", "out"})
+    std::filesystem::create_directories(folder / sub);
+  testing_util::WriteMinimalDocx((folder / "templates/sales.dotx").string());
+  WriteFile((folder / "data.db").string(), "");
+  WriteFile((folder / "scripts/monthly.sql").string(),
+            Encoded("# K\xC3\xB6ln\r\n@Title=0\r\nSELECT 'Gr\xC3\xBC\xC3\x9F" "e'\r\n",
+                       TextEncoding::kWindows1252));
+  WriteFile((folder / "report.ini").string(),
+            Encoded("[FILE]\r\nLogFileName=out\\run.log\r\n"
+                       "ReportTemplateFileName=templates\\sales.dotx\r\n"
+                       "ReportFileName=out\\report.docx\r\n[ODBC]\r\nDSN=sqlite:data.db\r\n"
+                       "[SQLFILE]\r\nF_MAXNUM=1\r\nF1=scripts\\monthly.sql\r\n",
+                       TextEncoding::kUtf16Le));
+  prompter_.file_answer = QString::fromStdString((folder / "report.ini").string());
+  Window().OpenConfigurationFile();
+  EXPECT_EQ(std::filesystem::current_path(), folder);
+  prompter_.answers = {true};
+  Window().Start();
+  pub_.log_stream.reset();
+  std::filesystem::current_path(start_folder);
+
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Text("txtErrorCnt"), "0");
+  EXPECT_EQ(Text("txtReportFileName"), "out/report.docx");
+  EXPECT_TRUE(std::filesystem::exists(folder / "out/report.docx"));
+  std::string log = ReadFile((folder / "out/run.log").string());
+  EXPECT_NE(log.find("[SQLFILE1]  Open \"scripts/monthly.sql\" succesfully."), std::string::npos);
+  EXPECT_NE(log.find("[SQLFILE1]  [Title]    SELECT 'Gr\xC3\xBC\xC3\x9F" "e'\r\n"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("Error"), std::string::npos) << log;
 }
 
 TEST_F(MainWindowTest, HelpContentOpensThePageOrSaysWhatFailed) {

@@ -399,7 +399,8 @@ TEST_F(BadInputTest, NotAPackage) {
   ExpectRefused(dir_ / "text.docx", "it is not an Office Open XML package (not a valid zip file");
   ExpectRefused(dir_ / "missing.docx", "the file does not exist");
   std::ofstream(dir_ / "old.doc", std::ios::binary)
-      << std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) << std::string(600, '\0');
+      << std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) << std::string(600, '\0')
+      << std::string("W\0o\0r\0d\0D\0o\0c\0u\0m\0e\0n\0t", 24);
   ExpectRefused(dir_ / "old.doc", "old binary Word document");
 }
 
