@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,17 @@ std::vector<InputFile> RunInputs(const PubDef& pub) {
   return inputs;
 }
 
+// True when \a a and \a b spell the same path, also when neither file
+// exists yet (so identities cannot be compared).
+bool SamePath(const std::string& a, const std::string& b) {
+  std::error_code error_a;
+  std::error_code error_b;
+  std::filesystem::path path_a = std::filesystem::weakly_canonical(a, error_a);
+  std::filesystem::path path_b = std::filesystem::weakly_canonical(b, error_b);
+  if (error_a || error_b) return a == b;
+  return path_a == path_b;
+}
+
 // How the message names the input that \a path is, or "" when it is none.
 std::string InputAt(const std::vector<InputFile>& inputs, const std::string& path) {
   struct stat st;
@@ -113,6 +125,8 @@ bool LoadConfiguration(PubDef& pub) {
   const std::string report = ExpandDateMacros(ReadTrimmed(pub, "FILE", "ReportFileName"), now);
   AddInput(log_clashes, "[FILE] ReportFileName \"" + report + "\"",
            LocatedOrAsWritten(pub, report, true));
+  const std::string pdf = ExpandDateMacros(ReadTrimmed(pub, "FILE", "PdfFileName"), now);
+  AddInput(log_clashes, "[FILE] PdfFileName \"" + pdf + "\"", LocatedOrAsWritten(pub, pdf, true));
 
   // The previous run's log is closed before the new one is created.
   pub.log_stream.reset();
@@ -183,6 +197,32 @@ bool LoadConfiguration(PubDef& pub) {
              "[FILE] ReportFileName \"" + pub.report_file_name + "\" names the same file as " +
                  clash + "; the report never overwrites another file of the run.");
     return false;
+  }
+
+  // The PDF copy is optional: without the key the run writes none.
+  pub.pdf_file_name = ExpandDateMacros(ReadTrimmed(pub, "FILE", "PdfFileName"), now);
+  if (pub.ini.ReachesLimit("FILE", "PdfFileName")) {
+    LogError(pub, kConfigIncorrect, TooLong("FILE", "PdfFileName"));
+    return false;
+  }
+  if (!pub.pdf_file_name.empty()) {
+    try {
+      pub.pdf_file_name = Located(pub, "[FILE] PdfFileName", pub.pdf_file_name, true);
+    } catch (const Error& error) {
+      LogError(pub, kConfigIncorrect, error.Description());
+      return false;
+    }
+    AddInput(taken, "[FILE] ReportFileName \"" + pub.report_file_name + "\"",
+             pub.report_file_name);
+    clash = InputAt(taken, pub.pdf_file_name);
+    if (clash.empty() && SamePath(pub.pdf_file_name, pub.report_file_name))
+      clash = "[FILE] ReportFileName \"" + pub.report_file_name + "\"";
+    if (!clash.empty()) {
+      LogError(pub, kConfigIncorrect,
+               "[FILE] PdfFileName \"" + pub.pdf_file_name + "\" names the same file as " +
+                   clash + "; the PDF file never overwrites another file of the run.");
+      return false;
+    }
   }
 
   pub.dsn = ReadTrimmed(pub, "ODBC", "DSN");

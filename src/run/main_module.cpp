@@ -4,11 +4,13 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "run/command_line.h"
+#include "run/help_page.h"
 #include "run/report_run.h"
 #include "run/run_log.h"
 #include "sql/parameters.h"
@@ -45,6 +47,11 @@ int Main(int argc, char** argv, WindowEntry window_main) {
   std::setlocale(LC_ALL, "");
   if (argc == 2 && std::string(argv[1]) == "--help") {
     std::cout << kUsage;
+    // Where F1 in the window finds the manual: beside the program or, once
+    // installed, in the prefix's share/doc/vantrelle.
+    std::string help =
+        FindHelpPage(std::filesystem::path(ExecutablePath(argv[0])).parent_path().string());
+    if (std::filesystem::is_regular_file(help)) std::cout << "\nManual: " << help << "\n";
     return kExitOk;
   }
   if (argc == 2 && std::string(argv[1]) == "--version") {

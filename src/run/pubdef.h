@@ -41,6 +41,8 @@ struct PubDef {
   std::string template_file_name;
   std::string report_file_name;
   std::string log_file_name;
+  /// The PDF copy of the report; empty when the configuration asks for none.
+  std::string pdf_file_name;
   std::string dsn;
   std::string db_user;
   std::string db_pwd;

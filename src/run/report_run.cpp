@@ -5,6 +5,7 @@
 
 #include "run/configuration.h"
 #include "run/error.h"
+#include "run/pdf_export.h"
 #include "run/run_log.h"
 #include "sql/report_session.h"
 #include "sql/script_reader.h"
@@ -69,6 +70,23 @@ void CloseLog(PubDef& pub) {
   }
 }
 
+// Writes the PDF copy of the saved report; a failure is logged and counted,
+// and the report itself stays as saved.
+bool SavePdfFile(PubDef& pub) {
+  const std::string& pdf = pub.pdf_file_name;
+  try {
+    ExportPdf(pub.report_file_name, pdf, PdfTimeout());
+    WriteLog(pub, "Save the PDF file \"" + pdf + "\" successfully.");
+    return true;
+  } catch (const Error& error) {
+    LogError(pub, "Failed to save the PDF file \"" + pdf + "\".", error.Description());
+    return false;
+  } catch (const std::bad_alloc&) {
+    LogError(pub, "Failed to save the PDF file \"" + pdf + "\".", "Out of memory");
+    return false;
+  }
+}
+
 RunOutcome RunSteps(ReportSession& session) {
   PubDef& pub = session.pub;
   if (!LoadConfiguration(pub)) {
@@ -87,12 +105,13 @@ RunOutcome RunSteps(ReportSession& session) {
     return RunOutcome::kEndedEarly;
   }
   RunSqlJobs(session);
-  FinishReport(session);
+  const bool saved = FinishReport(session);
   session.word_app->Quit();
   session.report_doc = nullptr;
   session.word_app.reset();
   session.working_copy.Discard();  // left only when the save failed
   DisconnectDatabase(pub, session.db);
+  if (saved && !pub.pdf_file_name.empty()) SavePdfFile(pub);
   WriteLog(pub, "Close the log file.");
   CloseLog(pub);
   return RunOutcome::kCompleted;

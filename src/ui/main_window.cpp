@@ -17,6 +17,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTextCursor>
 #include <QThread>
 #include <QToolBar>
 
@@ -115,9 +119,17 @@ MainWindow::MainWindow(PubDef& pub, WindowServices services, QWidget* parent)
   BuildClientArea();
   ini_file_name_->setText(FromUtf8(pub_.ini_file_name));
   pub_.observer = observer_.get();
+  // The help page's opener is not waited for; it says later when it failed.
+  if (services_.launcher != nullptr) {
+    QPointer<MainWindow> self(this);
+    services_.launcher->on_late_failure = [self](int code) {
+      if (self != nullptr) ShowErrorBox(self->pub_, ShellFailureFor(code).message);
+    };
+  }
 }
 
 MainWindow::~MainWindow() {
+  if (services_.launcher != nullptr) services_.launcher->on_late_failure = nullptr;
   if (pub_.observer == observer_.get()) pub_.observer = nullptr;
   // Unloading the window releases the run log.
   pub_.log_stream.reset();
@@ -316,6 +328,9 @@ void MainWindow::Start() {
 
 void MainWindow::RunReportInBackground() {
   running_ = true;
+  // Disabling the widgets takes the keyboard focus away; it comes back to
+  // where it was once the run has ended.
+  QPointer<QWidget> focused = QApplication::focusWidget();
   centralWidget()->setEnabled(false);
   menuBar()->setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -346,13 +361,18 @@ void MainWindow::RunReportInBackground() {
   menuBar()->setEnabled(true);
   centralWidget()->setEnabled(true);
   running_ = false;
+  if (focused != nullptr && focused->window() == this) focused->setFocus(Qt::OtherFocusReason);
   // A run that could not even write its log would otherwise end unnoticed.
   if (!failure.empty()) ShowErrorBox(pub_, failure);
+  if (close_requested_) {
+    close_requested_ = false;
+    close();
+  }
 }
 
 void MainWindow::HelpContent() {
   if (running_) return;
-  std::string path = HelpPagePath(services_.program_folder);
+  std::string path = FindHelpPage(services_.program_folder);
   if (pub_.file_system.FileExists(path)) {
     OpenDocument(path);
   } else {
@@ -376,6 +396,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   // The run cannot be interrupted; the window closes once it has ended.
   if (running_) {
     event->ignore();
+    close_requested_ = true;
+    statusBar()->showMessage(
+        QStringLiteral("The window closes when the report run has ended."));
     return;
   }
   QMainWindow::closeEvent(event);
@@ -391,6 +414,9 @@ void MainWindow::AppendLog(const QString& text) {
   line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   log_text_ += line;
   log_info_->setPlainText(log_text_);
+  // The newest message is the one to see, also when long lines wrap.
+  log_info_->moveCursor(QTextCursor::End);
+  log_info_->verticalScrollBar()->setValue(log_info_->verticalScrollBar()->maximum());
 }
 
 void MainWindow::SetFieldText(RunField field, const QString& text) {

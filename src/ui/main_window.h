@@ -95,6 +95,8 @@ class MainWindow : public QMainWindow {
   WindowServices services_;
   std::unique_ptr<Observer> observer_;
   bool running_ = false;
+  /// A close request came during the run: the window closes when it ends.
+  bool close_requested_ = false;
   /// The file name the open-file chooser keeps from one use to the next.
   QString chosen_file_name_;
   QString log_text_;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +28,41 @@ QString FromUtf8(const std::string& text) { return QString::fromStdString(text);
 
 }  // namespace
 
+QString FitCaption(const QString& text, const QFontMetrics& metrics, int width, int max_lines) {
+  max_lines = std::max(max_lines, 1);
+  const QStringList words = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+  QStringList lines;
+  QString line;
+  for (QString word : words) {
+    const QString joined = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+    if (metrics.horizontalAdvance(joined) <= width) {
+      line = joined;
+      continue;
+    }
+    if (!line.isEmpty()) lines.append(line);
+    // A word wider than the label is split where it must be.
+    while (metrics.horizontalAdvance(word) > width && word.size() > 1) {
+      int fit = word.size() - 1;
+      while (fit > 1 && metrics.horizontalAdvance(word.left(fit)) > width) --fit;
+      lines.append(word.left(fit));
+      word = word.mid(fit);
+    }
+    line = word;
+  }
+  if (!line.isEmpty()) lines.append(line);
+  if (lines.size() > max_lines) {
+    // What does not fit ends in an ellipsis on the last line shown.
+    QString last = lines.mid(max_lines - 1).join(QLatin1Char(' '));
+    lines = lines.mid(0, max_lines - 1);
+    lines.append(metrics.elidedText(last, Qt::ElideRight, width));
+  }
+  return lines.join(QLatin1Char('\n'));
+}
+
+namespace {
+
+}  // namespace
+
 ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
@@ -44,8 +80,8 @@ ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* paren
     label->setObjectName(QStringLiteral("lblPName%1").arg(i));
     label->setAlignment(Qt::AlignRight | Qt::AlignTop);
     label->setTextFormat(Qt::PlainText);
-    // A long description takes a second line rather than being cut off.
-    label->setWordWrap(true);
+    // The caption is broken into lines by FitCaption: between words only,
+    // so "(YYYY-MM)" stays whole, and with an ellipsis when it is cut.
     place(label, 240, 600 + kRowPitch * i, 1995, 375);
     label->setVisible(false);
     label->setEnabled(false);
@@ -76,11 +112,19 @@ ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* paren
   for (int i = 0; i < rows_; ++i) {
     const ParameterRecord& record = pub_.parameters[i];
     const QString caption = FromUtf8(record.desc.empty() ? record.name : record.desc);
-    labels_[i]->setText(caption);
+    // Two lines of the caption, as far as the row's pitch has room for them.
+    const QFontMetrics metrics = labels_[i]->fontMetrics();
+    const int pitch = TwipsToPixels(kRowPitch, dpi);
+    const int lines = std::clamp(pitch / metrics.lineSpacing(), 1, 2);
+    QRect box = labels_[i]->geometry();
+    box.setHeight(std::max(box.height(), std::min(pitch, lines * metrics.lineSpacing() + 2)));
+    labels_[i]->setGeometry(box);
+    labels_[i]->setText(FitCaption(caption, metrics, labels_[i]->contentsRect().width(), lines));
     labels_[i]->setToolTip(caption);
     labels_[i]->setVisible(true);
     labels_[i]->setEnabled(true);
     values_[i]->setText(FromUtf8(record.value));
+    values_[i]->setCursorPosition(0);  // a long value shows its beginning
     values_[i]->setVisible(true);
     values_[i]->setEnabled(true);
   }

@@ -12,6 +12,7 @@
 #include "run/pubdef.h"
 
 class QCheckBox;
+class QFontMetrics;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -19,6 +20,11 @@ class QPushButton;
 namespace vantrelle {
 
 class Prompter;
+
+/// \a text broken into at most \a max_lines lines of \a width pixels in
+/// \a metrics: between words only (a word wider than a line is split), the
+/// last line shown ending in an ellipsis when the text does not fit.
+QString FitCaption(const QString& text, const QFontMetrics& metrics, int width, int max_lines);
 
 class ParameterDialog : public QDialog {
   Q_OBJECT

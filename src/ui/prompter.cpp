@@ -7,6 +7,31 @@
 
 namespace vantrelle {
 
+QString BreakableText(const QString& text, int longest) {
+  constexpr QChar kBreak(0x200B);  // zero-width space: a line may break here
+  QString out;
+  out.reserve(text.size() + text.size() / 8);
+  int run = 0;  // characters since the last place a line may break
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    out += c;
+    if (c.isSpace()) {
+      run = 0;
+      continue;
+    }
+    ++run;
+    const bool separator = c == QLatin1Char('/') || c == QLatin1Char('\\') ||
+                           c == QLatin1Char('_') || c == QLatin1Char('.') ||
+                           c == QLatin1Char('-');
+    const bool more = i + 1 < text.size() && !text[i + 1].isSpace();
+    if (more && (run >= longest || (separator && run >= longest / 4))) {
+      out += kBreak;
+      run = 0;
+    }
+  }
+  return out;
+}
+
 bool QtPrompter::AskYesNo(QWidget* parent, const QString& title, const QString& question) {
   QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
                   parent);
@@ -17,7 +42,8 @@ bool QtPrompter::AskYesNo(QWidget* parent, const QString& title, const QString& 
 void QtPrompter::ShowMessage(QWidget* parent, const QString& title, const QString& text) {
   QString shown = text;
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  QMessageBox box(QMessageBox::Warning, title, shown, QMessageBox::Ok, parent);
+  // A long path has no blank to break at; the box would clip it.
+  QMessageBox box(QMessageBox::Warning, title, BreakableText(shown), QMessageBox::Ok, parent);
   box.exec();
 }
 

@@ -26,6 +26,12 @@ struct OpenFileRequest {
   bool must_exist_and_be_writable = true;
 };
 
+/// \a text with zero-width spaces where a line may break inside a long run
+/// without blanks (a path): after a separator (/ \\ _ . -) once a quarter of
+/// \a longest characters have passed, and after \a longest characters at
+/// the latest. Text with blanks often enough is returned unchanged.
+QString BreakableText(const QString& text, int longest = 40);
+
 class Prompter {
  public:
   virtual ~Prompter() = default;

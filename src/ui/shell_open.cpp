@@ -1,9 +1,17 @@
 #include "ui/shell_open.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 
 #include <QCoreApplication>
-#include <QProcess>
+#include <QSocketNotifier>
+
+#include "run/pdf_export.h"
 
 namespace vantrelle {
 
@@ -45,11 +53,31 @@ ShellFailure ShellFailureFor(int code) {
   }
 }
 
-XdgLauncher::XdgLauncher(std::string opener, int wait_ms)
-    : opener_(std::move(opener)), wait_ms_(wait_ms) {}
+XdgLauncher::XdgLauncher(std::string opener) : opener_(std::move(opener)) {}
+
+namespace {
+
+constexpr int kFileNotFound = 2, kPathNotFound = 3, kNoAssociation = 31, kGeneric = 1;
+
+// The failure code of the opener's exit \a status, or 0 when it succeeded.
+int OpenerFailure(int status) {
+  switch (status) {
+    case 0:
+      return 0;
+    case 2:  // a file named on the command line does not exist
+      return kFileNotFound;
+    case 3:    // a required tool could not be found
+    case 4:    // the action failed: no application took the file
+    case 127:  // the opener could not be started after all
+      return kNoAssociation;
+    default:
+      return kGeneric;
+  }
+}
+
+}  // namespace
 
 int XdgLauncher::Execute(const std::string& file, const std::string& verb) {
-  constexpr int kFileNotFound = 2, kPathNotFound = 3, kNoAssociation = 31, kGeneric = 1;
   // The desktop's opener only knows how to open.
   if (verb != "open") return kNoAssociation;
   std::error_code error;
@@ -57,34 +85,65 @@ int XdgLauncher::Execute(const std::string& file, const std::string& verb) {
   if (path.has_parent_path() && !std::filesystem::is_directory(path.parent_path(), error))
     return kPathNotFound;
   if (!std::filesystem::exists(path, error)) return kFileNotFound;
+  const char* path_env = std::getenv("PATH");
+  std::string program = opener_.find('/') != std::string::npos
+                            ? opener_
+                            : FindProgram(opener_, path_env != nullptr ? path_env : "/usr/bin:/bin");
+  if (program.empty() || ::access(program.c_str(), X_OK) != 0) return kNoAssociation;
 
-  // Parented to the application so that an opener that outlives the wait is
-  // not killed; it deletes itself when it ends.
-  auto* process = new QProcess(QCoreApplication::instance());
-  QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-  process->setProgram(QString::fromStdString(opener_));
-  process->setArguments({QString::fromStdString(file)});
-  process->setStandardOutputFile(QProcess::nullDevice());
-  process->setStandardErrorFile(QProcess::nullDevice());
-  process->start();
-  if (!process->waitForStarted(wait_ms_)) {
-    delete process;
-    return kNoAssociation;
+  std::string argument = file;
+  char* argv[] = {program.data(), argument.data(), nullptr};
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return kGeneric;
+  pid_t child = ::fork();
+  if (child == 0) {
+    // Only async-signal-safe calls from here on: the window runs threads.
+    // The child starts the opener in a session of its own, waits for it and
+    // reports how it ended; the window never waits for either.
+    ::close(report[0]);
+    ::setsid();
+    int null_fd = ::open("/dev/null", O_RDWR);
+    if (null_fd >= 0) {
+      ::dup2(null_fd, 0);
+      ::dup2(null_fd, 1);
+      ::dup2(null_fd, 2);
+    }
+    pid_t opener = ::fork();
+    if (opener == 0) {
+      ::execv(argv[0], argv);
+      ::_exit(127);
+    }
+    int status = 0;
+    int code = 1;
+    if (opener > 0) {
+      while (::waitpid(opener, &status, 0) < 0 && errno == EINTR) {
+      }
+      code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    }
+    ssize_t written = ::write(report[1], &code, sizeof code);
+    ::_exit(written == sizeof code ? 0 : 1);
   }
-  if (!process->waitForFinished(wait_ms_)) return kShellAccepted;
-  int status = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
-  delete process;
-  switch (status) {
-    case 0:
-      return kShellAccepted;
-    case 2:  // a file named on the command line does not exist
-      return kFileNotFound;
-    case 3:  // a required tool could not be found
-    case 4:  // the action failed: no application took the file
-      return kNoAssociation;
-    default:
-      return kGeneric;
+  ::close(report[1]);
+  if (child < 0) {
+    ::close(report[0]);
+    return kGeneric;
   }
+  auto* notifier = new QSocketNotifier(report[0], QSocketNotifier::Read,
+                                       QCoreApplication::instance());
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                   [report_failure = on_late_failure, notifier, fd = report[0], child] {
+                     int code = 1;
+                     if (::read(fd, &code, sizeof code) != sizeof code) code = 1;
+                     notifier->setEnabled(false);
+                     notifier->deleteLater();
+                     ::close(fd);
+                     // The reporting child ends right after its report.
+                     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+                     }
+                     int failure = OpenerFailure(code);
+                     if (failure != 0 && report_failure) report_failure(failure);
+                   });
+  return kShellAccepted;
 }
 
 bool ShellOpen(ShellLauncher& launcher, const std::string& file, const std::string& verb,
@@ -93,10 +152,6 @@ bool ShellOpen(ShellLauncher& launcher, const std::string& file, const std::stri
   if (result < 0 || result > 32) return true;
   if (failure != nullptr) *failure = ShellFailureFor(result);
   return false;
-}
-
-std::string HelpPagePath(const std::string& program_folder) {
-  return program_folder + "/Vantrelle/Help/vantrelle-help.htm";
 }
 
 }  // namespace vantrelle

@@ -7,7 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "run/help_page.h"
 
 namespace vantrelle {
 
@@ -32,31 +35,33 @@ class ShellLauncher {
   /// Opens \a file with the action \a verb ("open"); returns the shell
   /// result code.
   virtual int Execute(const std::string& file, const std::string& verb) = 0;
+
+  /// Called on the window's thread when an open that Execute accepted fails
+  /// afterwards, with the failure code (1 to 32); may be empty.
+  std::function<void(int code)> on_late_failure;
 };
 
-/// Opens files with the desktop's opener program (xdg-open), mapping its
-/// exit statuses onto the shell's failure codes: a missing file is "File not
-/// found", a missing opener or no application for the type is "No
-/// application is associated with this file type.", anything else the
-/// generic failure. An opener still running after a few seconds has started
-/// the application and counts as success; it is left to finish on its own.
+/// Opens files with the desktop's opener program (xdg-open). The opener runs
+/// detached, in a session of its own, and is never waited for: without a
+/// desktop environment it may run the browser in the foreground for as long
+/// as the page is open, and it outlives the window. Execute fails at once
+/// for a missing file or folder and for an opener that is not installed
+/// ("No application is associated with this file type."); when the opener
+/// ends later with a failure, its exit status is mapped onto the same codes
+/// (2 "File not found", 3 and 4 no application, anything else the generic
+/// failure) and passed to on_late_failure.
 class XdgLauncher : public ShellLauncher {
  public:
-  explicit XdgLauncher(std::string opener = "xdg-open", int wait_ms = 5000);
+  explicit XdgLauncher(std::string opener = "xdg-open");
   int Execute(const std::string& file, const std::string& verb) override;
 
  private:
   std::string opener_;
-  int wait_ms_;
 };
 
 /// Opens \a file with \a verb through \a launcher. Returns true when it was
 /// accepted; otherwise false with the failure in \a failure.
 bool ShellOpen(ShellLauncher& launcher, const std::string& file, const std::string& verb,
                ShellFailure* failure);
-
-/// The help page's path: \a program_folder, "/", then
-/// "Vantrelle/Help/vantrelle-help.htm". The separator is always inserted.
-std::string HelpPagePath(const std::string& program_folder);
 
 }  // namespace vantrelle

@@ -180,9 +180,9 @@ class OutputClashTest : public ConfigurationTest {
     WriteFile(dir_.File("s1.sql"), "@A=0\nSELECT 1\n");
     WriteFile(dir_.File("s2.sql"), "@B=0\nSELECT 2\n");
   }
-  void IniWith(const std::string& log, const std::string& report) {
+  void IniWith(const std::string& log, const std::string& report, const std::string& pdf = "") {
     WriteFile(pub_.ini_file_name,
-              "[FILE]\nLogFileName=" + log + "\nReportTemplateFileName=" +
+              "[FILE]\nPdfFileName=" + pdf + "\nLogFileName=" + log + "\nReportTemplateFileName=" +
                   dir_.File("template.docx") + "\nReportFileName=" + report +
                   "\n[ODBC]\nDSN=sqlite:" + dir_.File("data.db") +
                   "\n[SQLFILE]\nF_MAXNUM=3\nF1=" + dir_.File("s1.sql") +
@@ -251,6 +251,49 @@ TEST_F(OutputClashTest, ReportThatWouldOverwriteAnInputOrTheLogIsAConfigurationE
   IniWith(log, dir_.path().string() + "/./template.docx");
   EXPECT_FALSE(LoadConfiguration(pub_));
   EXPECT_NE(std::string::npos, Log().find("names the same file as [FILE] ReportTemplateFileName"));
+}
+
+TEST_F(OutputClashTest, PdfThatWouldOverwriteAnInputTheLogOrTheReportIsAConfigurationError) {
+  const std::string log = dir_.File("run.log");
+  const std::string report = dir_.File("report.docx");
+  const std::vector<std::pair<std::string, std::string>> outputs = {
+      {pub_.ini_file_name, "the configuration file \"" + pub_.ini_file_name + "\""},
+      {dir_.File("template.docx"),
+       "[FILE] ReportTemplateFileName \"" + dir_.File("template.docx") + "\""},
+      {dir_.File("s2.sql"), "[SQLFILE] F3 \"" + dir_.File("s2.sql") + "\""},
+      {dir_.File("data.db"), "the database file \"" + dir_.File("data.db") + "\" of [ODBC] DSN"},
+      {log, "[FILE] LogFileName \"" + log + "\""},
+  };
+  auto ini_with_pdf = [&](const std::string& pdf) {
+    IniWith(log, report, pdf);
+  };
+  for (const auto& [path, named] : outputs) {
+    std::filesystem::remove(log);
+    const std::string pdf = Alias(path, true);
+    ini_with_pdf(pdf);
+    EXPECT_FALSE(LoadConfiguration(pub_));
+    EXPECT_EQ(Opening() + "Error: The information in the configuration file is incorrect.\n"
+                          "Error Info: [FILE] PdfFileName \"" + pdf +
+                  "\" names the same file as " + named +
+                  "; the PDF file never overwrites another file of the run.\n",
+              Log());
+  }
+  // The report's own name, before the report exists and after.
+  for (bool report_exists : {false, true}) {
+    if (report_exists) WriteFile(report, "earlier report");
+    ini_with_pdf(dir_.path().string() + "/./report.docx");
+    EXPECT_FALSE(LoadConfiguration(pub_));
+    EXPECT_NE(std::string::npos, Log().find("PdfFileName \"" + dir_.path().string() +
+                                            "/./report.docx\" names the same file as "
+                                            "[FILE] ReportFileName"))
+        << report_exists;
+  }
+  // A name of its own passes, its date macros expanded.
+  ini_with_pdf(dir_.File("report_&Y.pdf"));
+  EXPECT_TRUE(LoadConfiguration(pub_));
+  EXPECT_EQ(dir_.File("report_" + std::to_string(FixedTime().tm_year + 1900) + ".pdf"),
+            pub_.pdf_file_name);
+  EXPECT_EQ(Opening(), Log());
 }
 
 TEST_F(ConfigurationTest, FileNamesAndDsnThatReachTheValueLimitAreRefused) {

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest/QTest>
@@ -289,6 +291,73 @@ TEST_F(MainWindowTest, LogBoxShowsAtMostTheEightLatestMessages) {
   EXPECT_EQ(Text("txtLogInfo"), "message 17\nmessage 18\nmessage 19\nmessage 20\n");
 }
 
+TEST_F(MainWindowTest, LogBoxKeepsTheNewestMessageInViewWhenLinesWrap) {
+  services_.run_report = [](PubDef& pub) {
+    pub.log_box_lines = 0;
+    for (int i = 1; i <= 7; ++i)
+      WriteLog(pub, "[SQLFILE1]  [Regions]    SELECT region_name, count(*), sum(amount) FROM "
+                    "month_orders GROUP BY region_name ORDER BY sum(amount) DESC -- " +
+                        std::to_string(i));
+    WriteLog(pub, "Close the log file.");
+    return RunOutcome::kCompleted;
+  };
+  pub_.log_stream = pub_.file_system.CreateTextFile(dir_.File("box.log"));
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true};
+  Window().show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
+  Window().Start();
+  QCoreApplication::processEvents();
+  auto* box = Window().findChild<QPlainTextEdit*>("txtLogInfo");
+  QScrollBar* bar = box->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 0) << "the messages fit; the case needs more text";
+  EXPECT_EQ(bar->value(), bar->maximum());
+  // The end of the text, just after the last message, is inside the box.
+  EXPECT_TRUE(box->toPlainText().endsWith("Close the log file.\n"));
+  EXPECT_TRUE(box->viewport()->rect().contains(box->cursorRect()));
+}
+
+TEST_F(MainWindowTest, KeyboardFocusComesBackAfterTheRun) {
+  services_.run_report = [](PubDef&) { return RunOutcome::kCompleted; };
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true};
+  Window().show();
+  Window().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+  auto* ini_box = Window().findChild<QLineEdit*>("txtIniFileName");
+  ini_box->setFocus();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(QApplication::focusWidget(), ini_box);
+  Window().Start();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(QApplication::focusWidget(), ini_box);
+}
+
+TEST_F(MainWindowTest, CloseDuringTheRunSaysSoAndClosesWhenTheRunEnds) {
+  std::atomic<bool> asked{false};
+  services_.run_report = [&](PubDef&) {
+    for (int i = 0; i < 500 && !asked; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return RunOutcome::kCompleted;
+  };
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true};
+  Window().show();
+  bool closed_at_once = true;
+  QString said;
+  QTimer::singleShot(50, [&] {
+    closed_at_once = Window().close();
+    said = Window().statusBar()->currentMessage();
+    asked = true;
+  });
+  Window().Start();
+  EXPECT_TRUE(asked);
+  EXPECT_FALSE(closed_at_once);
+  EXPECT_EQ(said, "The window closes when the report run has ended.");
+  EXPECT_FALSE(Window().isVisible());
+  EXPECT_FALSE(Window().IsRunning());
+}
+
 TEST_F(MainWindowTest, WindowStaysLiveAndDisabledDuringTheRun) {
   std::atomic<bool> ticked{false};
   bool enabled_during_run = true, busy_pointer = false;
@@ -442,6 +511,14 @@ TEST_F(MainWindowTest, HelpContentOpensThePageOrSaysWhatFailed) {
   Window().HelpContent();
   EXPECT_EQ(Messages(), std::vector<QString>{
                             "Error!\r\nError Info: No application is associated with this file type."});
+
+  // An opener that fails after it was started says so through the window;
+  // a window that is gone no longer listens.
+  ASSERT_TRUE(launcher_.on_late_failure);
+  launcher_.on_late_failure(2);
+  EXPECT_EQ(Messages().back(), "Error!\r\nError Info: File not found");
+  window_.reset();
+  EXPECT_FALSE(launcher_.on_late_failure);
 }
 
 }  // namespace

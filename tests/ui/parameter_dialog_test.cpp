@@ -53,6 +53,48 @@ class ParameterDialogTest : public ::testing::Test {
   std::unique_ptr<ParameterDialog> dialog_;
 };
 
+TEST_F(ParameterDialogTest, LongCaptionsBreakBetweenWordsAndEndInAnEllipsis) {
+  pub_.parameter_count = 3;
+  pub_.parameters[0] = {"&Month", "Month of the report (YYYY-MM)", "2004-05", 1};
+  pub_.parameters[1] = {"&Region", "The sales region whose orders the report lists, by its code "
+                        "as the regions table holds it",
+                        "", 2};
+  const std::string long_value = "/srv/reports/sales/archive/2004/" + std::string(80, 'x');
+  pub_.parameters[2] = {"&Folder", "", long_value, 3};
+  Dialog();
+  for (int i = 0; i < 3; ++i) {
+    const QStringList lines = Label(i)->text().split('\n');
+    EXPECT_LE(lines.size(), 2) << i;
+    for (const QString& line : lines)
+      EXPECT_LE(Label(i)->fontMetrics().horizontalAdvance(line), Label(i)->contentsRect().width())
+          << line.toStdString();
+    // The label's lines all fit in its height, above the next row.
+    EXPECT_LE(lines.size() * Label(i)->fontMetrics().lineSpacing(), Label(i)->height()) << i;
+    EXPECT_LE(Label(i)->geometry().bottom(), Px(600 + 480 * (i + 1)));
+  }
+  EXPECT_FALSE(Label(0)->text().contains("(YYYY-\n"));
+  EXPECT_TRUE(Label(0)->text().endsWith("(YYYY-MM)")) << Label(0)->text().toStdString();
+  EXPECT_TRUE(Label(1)->text().endsWith(QChar(0x2026))) << Label(1)->text().toStdString();
+  EXPECT_TRUE(Label(1)->toolTip().endsWith("as the regions table holds it"));
+  // A long default shows its beginning, and is kept whole.
+  EXPECT_EQ(Value(2)->cursorPosition(), 0);
+  EXPECT_EQ(Value(2)->text().toStdString(), long_value);
+}
+
+TEST(FitCaptionTest, WordsWiderThanTheLabelAreSplitAndShortTextIsUnchanged) {
+  QFont font;
+  QFontMetrics metrics(font);
+  const int width = metrics.horizontalAdvance("MMMMMMMMMM");
+  EXPECT_EQ(FitCaption("Month", metrics, width, 2), "Month");
+  EXPECT_EQ(FitCaption("  two   blanks ", metrics, width, 2), "two blanks");
+  const QString fitted = FitCaption(QString(40, 'M'), metrics, width, 3);
+  const QStringList lines = fitted.split('\n');
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_EQ(lines[0], QString(10, 'M'));
+  EXPECT_TRUE(lines[2].endsWith(QChar(0x2026)));
+  EXPECT_EQ(FitCaption("", metrics, width, 2), "");
+}
+
 TEST_F(ParameterDialogTest, OneParameterShowsOneRowAndShrinks) {
   SetParameters(1);
   EXPECT_EQ(Dialog().windowTitle(), "Input Parameters");

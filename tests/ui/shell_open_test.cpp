@@ -1,8 +1,15 @@
 #include "ui/shell_open.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <sstream>
 
 #include <tuple>
+
+#include <QElapsedTimer>
+#include <QThread>
 
 #include "fake_prompter.h"
 #include "test_util.h"
@@ -12,6 +19,7 @@ namespace {
 
 using testing_util::FakeLauncher;
 using testing_util::TempDir;
+using testing_util::ReadFile;
 using testing_util::WriteFile;
 
 const char kGeneric[] = "An error occurred occurred whilst trying to open or print the selected file.";
@@ -74,40 +82,87 @@ TEST(ShellOpenTest, HelpPageLiesUnderTheProgramFolder) {
 // The desktop opener is replaced by a script that ends with a chosen status.
 class XdgLauncherTest : public ::testing::Test {
  protected:
-  XdgLauncherTest() { WriteFile(page_, "<html></html>"); }
-  int OpenWith(const std::string& script_body, int wait_ms = 5000) {
+  XdgLauncherTest() {
+    WriteFile(page_, "<html></html>");
+    launcher_.on_late_failure = [this](int code) { late_.push_back(code); };
+  }
+  XdgLauncher Opener(const std::string& script_body) {
     std::string opener = dir_.File("opener");
     WriteFile(opener, "#!/bin/sh\n" + script_body + "\n");
     ::chmod(opener.c_str(), 0755);
-    XdgLauncher launcher(opener, wait_ms);
-    return launcher.Execute(page_, "open");
+    XdgLauncher launcher(opener);
+    launcher.on_late_failure = launcher_.on_late_failure;
+    return launcher;
+  }
+  // Opens the page with an opener running \a script_body, then serves the
+  // window's events until the opener has reported (it ends by touching the
+  // marker file, so success is seen too). Returns the late failure or 0.
+  int OpenAndWait(const std::string& script_body) {
+    late_.clear();
+    std::filesystem::remove(marker_);
+    XdgLauncher launcher = Opener("trap 'echo > \"" + marker_ + "\"' EXIT\n" + script_body);
+    EXPECT_EQ(launcher.Execute(page_, "open"), kShellAccepted);
+    QElapsedTimer timer;
+    timer.start();
+    while (late_.empty() && timer.elapsed() < 5000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      // A success reports nothing: wait a moment after the marker for it.
+      if (std::filesystem::exists(marker_) && timer.elapsed() > 300) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+        break;
+      }
+    }
+    return late_.empty() ? 0 : late_.front();
   }
 
   TempDir dir_;
   std::string page_ = dir_.File("page.htm");
+  std::string marker_ = dir_.File("ended");
+  XdgLauncher launcher_;
+  std::vector<int> late_;
 };
 
-TEST_F(XdgLauncherTest, OpenerStatusesMapOntoShellCodes) {
-  EXPECT_GT(OpenWith("exit 0"), 32);
-  EXPECT_EQ(OpenWith("exit 1"), 1);
-  EXPECT_EQ(OpenWith("exit 2"), 2);
-  EXPECT_EQ(OpenWith("exit 3"), 31);
-  EXPECT_EQ(OpenWith("exit 4"), 31);
-  EXPECT_EQ(OpenWith("kill -9 $$"), 1);
+TEST_F(XdgLauncherTest, OpenerStatusesArriveLaterAsShellCodes) {
+  EXPECT_EQ(OpenAndWait("exit 0"), 0);
+  EXPECT_EQ(OpenAndWait("exit 1"), 1);
+  EXPECT_EQ(OpenAndWait("exit 2"), 2);
+  EXPECT_EQ(OpenAndWait("exit 3"), 31);
+  EXPECT_EQ(OpenAndWait("exit 4"), 31);
+  EXPECT_EQ(OpenAndWait("kill -9 $$"), 1);
 }
 
 TEST_F(XdgLauncherTest, OpenerIsGivenTheFile) {
-  EXPECT_GT(OpenWith("[ \"$1\" = \"" + page_ + "\" ] && echo seen > \"$1.seen\""), 32);
+  EXPECT_EQ(OpenAndWait("[ \"$1\" = \"" + page_ + "\" ] && echo seen > \"$1.seen\""), 0);
   EXPECT_TRUE(std::filesystem::exists(page_ + ".seen"));
 }
 
-TEST_F(XdgLauncherTest, OpenerStillRunningHasStartedTheApplication) {
-  EXPECT_GT(OpenWith("sleep 5", 100), 32);
+TEST_F(XdgLauncherTest, OpenerIsNeverWaitedForAndRunsInASessionOfItsOwn) {
+  const std::string sid_file = dir_.File("sid");
+  XdgLauncher launcher =
+      Opener("echo $$ $(ps -o sid= -p $$) > \"" + sid_file + ".tmp\" && mv \"" + sid_file +
+             ".tmp\" \"" + sid_file + "\"\nexec sleep 30");
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_EQ(launcher.Execute(page_, "open"), kShellAccepted);
+  EXPECT_LT(timer.elapsed(), 1000);
+  while (!std::filesystem::exists(sid_file) && timer.elapsed() < 5000)
+    QThread::msleep(20);
+  ASSERT_TRUE(std::filesystem::exists(sid_file));
+  // Not this process's session: the window's end does not end the opener.
+  std::istringstream ids(ReadFile(sid_file));
+  int pid = 0, sid = 0;
+  ids >> pid >> sid;
+  EXPECT_GT(sid, 0);
+  EXPECT_NE(sid, static_cast<int>(::getsid(0)));
+  EXPECT_TRUE(late_.empty());
+  if (pid > 0) ::kill(pid, SIGTERM);
 }
 
 TEST_F(XdgLauncherTest, MissingFileFolderOrOpener) {
   XdgLauncher launcher(dir_.File("no-such-opener"));
   EXPECT_EQ(launcher.Execute(page_, "open"), 31);
+  XdgLauncher missing_on_path("vantrelle-no-such-opener");
+  EXPECT_EQ(missing_on_path.Execute(page_, "open"), 31);
   XdgLauncher shell("/bin/true");
   EXPECT_EQ(shell.Execute(dir_.File("absent.htm"), "open"), 2);
   EXPECT_EQ(shell.Execute(dir_.File("absent/page.htm"), "open"), 3);

@@ -1,0 +1,236 @@
+#include "run/pdf_export.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#include "run/error.h"
+#include "run/report_file.h"
+
+namespace vantrelle {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string SystemMessage(int error) { return std::generic_category().message(error); }
+
+// A file URL for \a path: the converter takes its profile folder only as one.
+std::string FileUrl(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : path) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+        std::strchr("/-._~", c) != nullptr) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 15];
+    }
+  }
+  return url;
+}
+
+// The scratch folder of one conversion, removed with everything in it.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                          "/vantrelle-pdf-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+      throw Error("Cannot create a temporary folder \"" + pattern + "\": " +
+                  SystemMessage(errno) + ".");
+    path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The last lines the converter printed, for the error description.
+std::string OutputTail(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::string tail;
+  while (std::getline(in, line)) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (!line.empty()) tail = tail.empty() ? line : tail + " " + line;
+    if (tail.size() > 400) tail = tail.substr(tail.size() - 400);
+  }
+  return tail;
+}
+
+// Runs \a argv as a process group of its own with its output in
+// \a output_path; kills the whole group once it ends or \a timeout passes.
+// Returns the wait status; throws Error when it cannot start or times out.
+int RunGroup(const std::vector<std::string>& argv, const std::string& output_path,
+             std::chrono::seconds timeout) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int out_fd = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (null_fd < 0 || out_fd < 0) {
+    int error = errno;
+    if (null_fd >= 0) ::close(null_fd);
+    if (out_fd >= 0) ::close(out_fd);
+    throw Error("Cannot start \"" + argv[0] + "\": " + SystemMessage(error) + ".");
+  }
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls until exec: the window runs threads.
+    ::setpgid(0, 0);
+    ::dup2(null_fd, 0);
+    ::dup2(out_fd, 1);
+    ::dup2(out_fd, 2);
+    ::close_range(3, ~0U, 0);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  int fork_error = errno;
+  ::close(null_fd);
+  ::close(out_fd);
+  if (pid < 0) throw Error("Cannot start \"" + argv[0] + "\": " + SystemMessage(fork_error) + ".");
+  ::setpgid(pid, pid);  // also here, so the group exists whichever runs first
+
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  for (;;) {
+    pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) {
+      status = 0;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(-pid, SIGKILL);
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      throw Error("\"" + argv[0] + "\" did not finish within " +
+                  std::to_string(timeout.count()) + " seconds and was stopped.");
+    }
+    timespec pause{0, 20'000'000};
+    ::nanosleep(&pause, nullptr);
+  }
+  // Helpers the converter started must not outlive it with the profile gone.
+  ::kill(-pid, SIGKILL);
+  return status;
+}
+
+}  // namespace
+
+std::chrono::seconds PdfTimeout() {
+  const char* text = std::getenv("VANTRELLE_PDF_TIMEOUT");
+  if (text != nullptr && *text != '\0') {
+    char* end = nullptr;
+    errno = 0;
+    long seconds = std::strtol(text, &end, 10);
+    if (errno == 0 && *end == '\0' && seconds >= 1 && seconds <= 86400)
+      return std::chrono::seconds(seconds);
+  }
+  return kDefaultPdfTimeout;
+}
+
+std::string FindProgram(const std::string& program, const std::string& path_list) {
+  size_t start = 0;
+  for (;;) {
+    size_t colon = path_list.find(':', start);
+    std::string folder = path_list.substr(start, colon == std::string::npos ? colon : colon - start);
+    std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
+    struct stat st;
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    if (colon == std::string::npos) return "";
+    start = colon + 1;
+  }
+}
+
+void ExportPdf(const std::string& report, const std::string& pdf, std::chrono::seconds timeout) {
+  const char* path_env = std::getenv("PATH");
+  const std::string converter =
+      FindProgram(kPdfConverter, path_env != nullptr ? path_env : "/usr/local/bin:/usr/bin:/bin");
+  if (converter.empty())
+    throw Error(std::string("The program \"") + kPdfConverter +
+                "\" that writes PDF files is not installed (not found on PATH); install the "
+                "Debian package " + kPdfConverterPackage + ".");
+
+  ScratchFolder scratch;
+  // The converter names its output after its input: a link of a fixed name
+  // gives a known output name whatever the report is called.
+  std::string extension = fs::path(report).extension().string();
+  if (extension.empty()) extension = ".docx";
+  const std::string input = scratch.Path() + "/report" + extension;
+  const std::string out_folder = scratch.Path() + "/out";
+  std::error_code error;
+  fs::path source = fs::absolute(report, error);
+  if (error || ::symlink(source.c_str(), input.c_str()) != 0 ||
+      ::mkdir(out_folder.c_str(), 0700) != 0)
+    throw Error("Cannot prepare the conversion of \"" + report + "\" in \"" + scratch.Path() +
+                "\": " + SystemMessage(error ? error.value() : errno) + ".");
+
+  const std::string output_log = scratch.Path() + "/converter.txt";
+  std::vector<std::string> argv = {converter,
+                                   "-env:UserInstallation=" + FileUrl(scratch.Path() + "/profile"),
+                                   "--headless",
+                                   "--invisible",
+                                   "--nologo",
+                                   "--nodefault",
+                                   "--nolockcheck",
+                                   "--norestore",
+                                   "--convert-to",
+                                   "pdf",
+                                   "--outdir",
+                                   out_folder,
+                                   input};
+  int status = RunGroup(argv, output_log, timeout);
+  const std::string produced = out_folder + "/report.pdf";
+  struct stat st;
+  const bool exited_ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!exited_ok || ::stat(produced.c_str(), &st) != 0 || st.st_size == 0) {
+    std::ostringstream why;
+    why << "\"" << converter << "\" did not convert \"" << report << "\" to PDF";
+    if (WIFSIGNALED(status))
+      why << " (ended by signal " << WTERMSIG(status) << ")";
+    else if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+      why << " (exit status " << WEXITSTATUS(status) << ")";
+    std::string tail = OutputTail(output_log);
+    if (!tail.empty()) why << ": " << tail;
+    why << ".";
+    throw Error(why.str());
+  }
+
+  ReportWorkingCopy copy;
+  try {
+    copy.Create(pdf, produced);
+  } catch (const Error& failure) {
+    // The scratch file's name means nothing to the user.
+    std::string text = failure.Description();
+    const std::string head = "Cannot copy \"" + produced + "\" to ";
+    if (text.starts_with(head)) text = "Cannot write " + text.substr(head.size());
+    throw Error(text);
+  }
+  copy.Commit();
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,119 @@
+#include "run/pdf_export.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "run/error.h"
+#include "test_util.h"
+
+namespace vantrelle {
+namespace {
+
+using testing_util::ReadFile;
+using testing_util::TempDir;
+using testing_util::WriteFile;
+
+// Sets an environment variable for the length of a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (had_)
+      ::setenv(name_, old_.c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  bool had_;
+  std::string old_;
+};
+
+class PdfExportTest : public testing::Test {
+ protected:
+  std::string Program(const std::string& folder, const std::string& body, mode_t mode = 0755) {
+    std::filesystem::create_directories(dir_.File(folder));
+    std::string path = dir_.File(folder + "/soffice");
+    WriteFile(path, "#!/bin/sh\n" + body);
+    ::chmod(path.c_str(), mode);
+    return path;
+  }
+  TempDir dir_;
+};
+
+TEST_F(PdfExportTest, ProgramIsTheFirstExecutableFileOnThePath) {
+  Program("a", "", 0644);  // not executable
+  std::filesystem::create_directories(dir_.File("b/soffice"));  // a folder
+  std::string c = Program("c", "");
+  Program("d", "");
+  const std::string list = dir_.File("none") + ":" + dir_.File("a") + ":" + dir_.File("b") + ":" +
+                           dir_.File("c") + ":" + dir_.File("d");
+  EXPECT_EQ(c, FindProgram("soffice", list));
+  EXPECT_EQ("", FindProgram("soffice", dir_.File("a") + ":" + dir_.File("b")));
+  EXPECT_EQ("", FindProgram("soffice", ""));
+}
+
+TEST_F(PdfExportTest, TimeLimitComesFromTheEnvironmentWhenItIsAWholeNumber) {
+  for (const char* bad : {"", "0", "-5", "12s", "x", "99999999999999999999"}) {
+    ::setenv("VANTRELLE_PDF_TIMEOUT", bad, 1);
+    EXPECT_EQ(kDefaultPdfTimeout, PdfTimeout()) << bad;
+  }
+  ::setenv("VANTRELLE_PDF_TIMEOUT", "7", 1);
+  EXPECT_EQ(std::chrono::seconds(7), PdfTimeout());
+  ::unsetenv("VANTRELLE_PDF_TIMEOUT");
+  EXPECT_EQ(kDefaultPdfTimeout, PdfTimeout());
+}
+
+// A stand-in converter that writes its argument list and a PDF where it is
+// told to: the output folder follows --outdir, the input is the last word.
+TEST_F(PdfExportTest, ConverterRunsWithAPrivateProfileAndItsPdfTakesTheName) {
+  WriteFile(dir_.File("report.docx"), "docx");
+  WriteFile(dir_.File("out.pdf"), "earlier");
+  const std::string args = dir_.File("args.txt");
+  Program("bin",
+          "for a in \"$@\"; do echo \"$a\"; done > '" + args +
+              "'\n"
+              "while [ \"$1\" != --outdir ]; do shift; done\n"
+              "printf '%%PDF-1.7 from ' > \"$2/report.pdf\"; cat \"$3\" >> \"$2/report.pdf\"\n");
+  {
+    ScopedEnv path("PATH", dir_.File("bin") + ":/usr/bin:/bin");
+    ScopedEnv tmp("TMPDIR", dir_.path().string());
+    ExportPdf(dir_.File("report.docx"), dir_.File("out.pdf"), std::chrono::seconds(30));
+  }
+  EXPECT_EQ("%PDF-1.7 from docx", ReadFile(dir_.File("out.pdf")));
+  const std::string used = ReadFile(args);
+  EXPECT_NE(std::string::npos, used.find("-env:UserInstallation=file://" + dir_.path().string() +
+                                         "/vantrelle-pdf-"))
+      << used;
+  EXPECT_NE(std::string::npos, used.find("--headless\n")) << used;
+  EXPECT_NE(std::string::npos, used.find("--convert-to\npdf\n")) << used;
+  // The scratch folder with the profile is gone.
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+    EXPECT_EQ(std::string::npos, entry.path().filename().string().find("vantrelle-pdf-"))
+        << entry.path();
+}
+
+TEST_F(PdfExportTest, AnUnwritablePdfFolderIsNamedWithoutTheScratchFile) {
+  WriteFile(dir_.File("report.docx"), "docx");
+  Program("bin", "while [ \"$1\" != --outdir ]; do shift; done\necho x > \"$2/report.pdf\"\n");
+  ScopedEnv path("PATH", dir_.File("bin") + ":/usr/bin:/bin");
+  try {
+    ExportPdf(dir_.File("report.docx"), dir_.File("missing/out.pdf"), std::chrono::seconds(30));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ("Cannot write \"" + dir_.File("missing/out.pdf") + "\": No such file or directory.",
+              std::string(error.Description()));
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
