@@ -13,8 +13,7 @@ Table* Selection::CheckedTable(const char* what) const {
   return table_;
 }
 
-void Selection::InsertRows(int count) {
-  Table* table = CheckedTable("insert rows");
+pugi::xml_node Selection::RowForInsert(int count) const {
   if (count < 1) {
     throw Error("Cannot insert rows: the number of rows must be at least 1 (it is " +
                 std::to_string(count) + ").");
@@ -23,20 +22,17 @@ void Selection::InsertRows(int count) {
   pugi::xml_node tr = cell_.parent();
   while (tr && !names.Is(tr, names.tr)) tr = tr.parent();
   if (!tr) throw Error("Cannot insert rows: the selection is not in a table row.");
-  table->InsertRowsAbove(tr, count);
+  return tr;
+}
+
+void Selection::InsertRows(int count) {
+  Table* table = CheckedTable("insert rows");
+  table->InsertRowsAbove(RowForInsert(count), count);
 }
 
 void Selection::InsertRowCopies(int count) {
   Table* table = CheckedTable("insert rows");
-  if (count < 1) {
-    throw Error("Cannot insert rows: the number of rows must be at least 1 (it is " +
-                std::to_string(count) + ").");
-  }
-  const WordNames& names = document_->Names();
-  pugi::xml_node tr = cell_.parent();
-  while (tr && !names.Is(tr, names.tr)) tr = tr.parent();
-  if (!tr) throw Error("Cannot insert rows: the selection is not in a table row.");
-  table->InsertRowCopiesAbove(tr, count);
+  table->InsertRowCopiesAbove(RowForInsert(count), count);
 }
 
 void Selection::InsertColumns() { CheckedTable("insert columns")->InsertColumnLeftOf(cell_); }

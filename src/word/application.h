@@ -37,6 +37,8 @@ class Selection {
   friend class Cell;
   friend class Document;
   Table* CheckedTable(const char* what) const;
+  /// The row holding the selection, for inserting \a count rows above it.
+  pugi::xml_node RowForInsert(int count) const;
 
   Document* document_ = nullptr;
   Table* table_ = nullptr;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwctype>
 
+#include "run/text_encoding.h"
 #include "run/text_scan.h"
 #include "sql/value_text.h"
 
@@ -33,23 +34,7 @@ std::u32string Decode(std::string_view text) {
 
 std::string Encode(const std::u32string& text) {
   std::string out;
-  for (char32_t cp : text) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
+  for (char32_t cp : text) AppendUtf8(out, cp);
   return out;
 }
 
