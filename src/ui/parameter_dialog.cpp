@@ -172,17 +172,27 @@ void ParameterDialog::Confirm() {
 
 void ParameterDialog::SaveDefaults() {
   // A configuration file that cannot be written (read-only, say) keeps its
-  // old defaults; the run still uses the values entered.
-  for (int i = 0; i < rows_; ++i) {
+  // old defaults and the user is told so; the run still uses the values
+  // entered.
+  std::string error;
+  for (int i = 0; i < rows_ && error.empty(); ++i) {
     const ParameterRecord& record = pub_.parameters[i];
     const std::string n = std::to_string(record.number);
     try {
-      WriteIniString("PARAMETER", "Name" + n, record.name, pub_.ini_file_name);
-      WriteIniString("PARAMETER", "Default" + n, record.value, pub_.ini_file_name);
-      if (!record.desc.empty())
-        WriteIniString("PARAMETER", "Desc" + n, record.desc, pub_.ini_file_name);
-    } catch (const std::exception&) {
+      if (!WriteIniString("PARAMETER", "Name" + n, record.name, pub_.ini_file_name, &error) ||
+          !WriteIniString("PARAMETER", "Default" + n, record.value, pub_.ini_file_name, &error) ||
+          (!record.desc.empty() &&
+           !WriteIniString("PARAMETER", "Desc" + n, record.desc, pub_.ini_file_name, &error))) {
+        if (error.empty()) error = "\"" + pub_.ini_file_name + "\" cannot be written.";
+      }
+    } catch (const std::exception& e) {
+      error = e.what();
     }
+  }
+  if (!error.empty()) {
+    prompter_.ShowMessage(this, windowTitle(),
+                          FromUtf8("The default values were not saved: " + error +
+                                   " The report runs with the values entered."));
   }
 }
 

@@ -218,6 +218,11 @@ TEST_F(ParameterDialogTest, UnwritableConfigurationStillRunsWithTheValuesEntered
   EXPECT_TRUE(pub_.run_confirmed);
   EXPECT_EQ(pub_.parameters[0].value, "new");
   EXPECT_EQ(ReadFile(ini), "[PARAMETER]\nName1=&P1\nDefault1=old\n");
+  // The user asked for the defaults to be kept and is told they were not.
+  ASSERT_EQ(prompter_.messages.size(), 1u);
+  EXPECT_EQ(prompter_.messages[0].text.toStdString(),
+            "The default values were not saved: \"" + ini +
+                "\" is read-only. The report runs with the values entered.");
 }
 
 }  // namespace
