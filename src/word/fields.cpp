@@ -1,5 +1,6 @@
 #include "word/fields.h"
 
+#include <cctype>
 #include <cstring>
 #include <cwctype>
 
@@ -104,9 +105,152 @@ FieldCode ParseFieldCode(std::string_view code) {
   return result;
 }
 
-std::string ApplyFormatSwitches(std::string value, const std::vector<std::string>& switches) {
+namespace {
+
+const char* const kOnes[] = {"zero",    "one",     "two",       "three",    "four",
+                             "five",    "six",     "seven",     "eight",    "nine",
+                             "ten",     "eleven",  "twelve",    "thirteen", "fourteen",
+                             "fifteen", "sixteen", "seventeen", "eighteen", "nineteen"};
+const char* const kTens[] = {"",      "",      "twenty",  "thirty", "forty",
+                             "fifty", "sixty", "seventy", "eighty", "ninety"};
+
+// 0 to 999, in words: "one hundred twenty-three".
+std::string CardinalBelowThousand(long long n) {
+  std::string out;
+  if (n >= 100) {
+    out = std::string(kOnes[n / 100]) + " hundred";
+    n %= 100;
+    if (n == 0) return out;
+    out += ' ';
+  }
+  if (n < 20) return out + kOnes[n];
+  out += kTens[n / 10];
+  if (n % 10 != 0) out += std::string("-") + kOnes[n % 10];
+  return out;
+}
+
+// 0 to 999,999 in words.
+std::string CardinalText(long long n) {
+  if (n < 1000) return CardinalBelowThousand(n);
+  std::string out = CardinalBelowThousand(n / 1000) + " thousand";
+  if (n % 1000 != 0) out += " " + CardinalBelowThousand(n % 1000);
+  return out;
+}
+
+// The cardinal's last word made ordinal: "twenty-one" -> "twenty-first".
+std::string OrdinalText(long long n) {
+  std::string text = CardinalText(n);
+  std::size_t start = text.find_last_of(" -") + 1;  // npos + 1 == 0
+  const std::string last = text.substr(start);
+  static const std::pair<const char*, const char*> kIrregular[] = {
+      {"one", "first"}, {"two", "second"}, {"three", "third"}, {"five", "fifth"},
+      {"eight", "eighth"}, {"nine", "ninth"}, {"twelve", "twelfth"}};
+  for (const auto& [cardinal, ordinal] : kIrregular) {
+    if (last == cardinal) return text.substr(0, start) + ordinal;
+  }
+  if (last.back() == 'y') return text.substr(0, text.size() - 1) + "ieth";
+  return text + "th";
+}
+
+std::string RomanText(long long n, bool lower) {
+  static const std::pair<int, const char*> kNumerals[] = {
+      {1000, "M"}, {900, "CM"}, {500, "D"}, {400, "CD"}, {100, "C"}, {90, "XC"}, {50, "L"},
+      {40, "XL"},  {10, "X"},   {9, "IX"},  {5, "V"},    {4, "IV"},  {1, "I"}};
+  std::string out;
+  for (const auto& [value, numeral] : kNumerals) {
+    for (; n >= value; n -= value) out += numeral;
+  }
+  if (lower) {
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+// 1 -> A, 26 -> Z, 27 -> AA, 28 -> BB: the letter repeated once per round.
+std::string AlphabeticText(long long n, bool lower) {
+  const char letter = static_cast<char>((lower ? 'a' : 'A') + (n - 1) % 26);
+  return std::string(static_cast<std::size_t>((n - 1) / 26 + 1), letter);
+}
+
+std::string HexText(unsigned long long n, bool lower) {
+  const char* digits = lower ? "0123456789abcdef" : "0123456789ABCDEF";
+  std::string out;
+  do {
+    out.insert(out.begin(), digits[n % 16]);
+    n /= 16;
+  } while (n != 0);
+  return out;
+}
+
+// The whole number \a number rounds to (half away from zero), when it is
+// small enough to be worth naming.
+std::optional<long long> RoundedInteger(DecimalValue number) {
+  RoundDecimal(number, 0);
+  if (number.point > 15) return std::nullopt;
+  long long n = 0;
+  for (int i = 0; i < number.point; ++i) {
+    n = n * 10 + (i < static_cast<int>(number.digits.size()) ? number.digits[i] - '0' : 0);
+  }
+  return number.negative ? -n : n;
+}
+
+// The \* switches that show a number in another form. Nothing when \a option
+// is not one of them; \a value itself when it does not read as a number or
+// the number has no form there (a negative number, Roman zero, text beyond
+// 999,999).
+std::optional<std::string> NumberFormatSwitch(const std::string& value, std::string_view option,
+                                              const LocaleInfo& locale) {
+  static const char* const kNumberSwitches[] = {"Arabic",  "ArabicDash", "Roman",
+                                                "Alphabetic", "Ordinal", "CardText",
+                                                "OrdText", "DollarText", "Hex"};
+  bool known = false;
+  for (const char* name : kNumberSwitches) known = known || EqualsIgnoreCase(option, name);
+  if (!known) return std::nullopt;
+  std::optional<DecimalValue> number = ParseDecimal(value, locale);
+  if (!number) return value;
+  // A lower-case first letter asks for lower-case numerals and letters.
+  const bool lower = std::islower(static_cast<unsigned char>(option.front())) != 0;
+  if (EqualsIgnoreCase(option, "DollarText")) {
+    if (number->negative && !number->IsZero()) return value;
+    DecimalValue cents = *number;
+    RoundDecimal(cents, 2);
+    std::optional<long long> hundredths = RoundedInteger(
+        DecimalValue{false, cents.digits, cents.point + 2});
+    if (!hundredths || *hundredths / 100 > 999999) return value;
+    const long long rest = *hundredths % 100;
+    return CardinalText(*hundredths / 100) + " and " + (rest < 10 ? "0" : "") +
+           std::to_string(rest) + "/100";
+  }
+  std::optional<long long> n = RoundedInteger(*number);
+  if (!n) return value;
+  if (EqualsIgnoreCase(option, "Arabic")) return std::to_string(*n);
+  if (EqualsIgnoreCase(option, "ArabicDash")) return "- " + std::to_string(*n) + " -";
+  if (*n < 0) return value;
+  if (EqualsIgnoreCase(option, "Hex")) return HexText(static_cast<unsigned long long>(*n), lower);
+  if (EqualsIgnoreCase(option, "Ordinal")) {
+    const long long tens = *n % 100, ones = *n % 10;
+    const char* suffix = tens >= 11 && tens <= 13 ? "th"
+                         : ones == 1             ? "st"
+                         : ones == 2             ? "nd"
+                         : ones == 3             ? "rd"
+                                                 : "th";
+    return std::to_string(*n) + suffix;
+  }
+  if (EqualsIgnoreCase(option, "CardText")) return *n > 999999 ? value : CardinalText(*n);
+  if (EqualsIgnoreCase(option, "OrdText")) return *n > 999999 ? value : OrdinalText(*n);
+  if (*n == 0) return value;
+  if (EqualsIgnoreCase(option, "Roman")) return *n > 32767 ? value : RomanText(*n, lower);
+  return *n > 780 ? value : AlphabeticText(*n, lower);  // Alphabetic
+}
+
+}  // namespace
+
+std::string ApplyFormatSwitches(std::string value, const std::vector<std::string>& switches,
+                                const LocaleInfo& locale) {
   for (const std::string& option : switches) {
-    if (EqualsIgnoreCase(option, "Upper") || EqualsIgnoreCase(option, "Lower")) {
+    if (std::optional<std::string> shown = NumberFormatSwitch(value, option, locale)) {
+      value = std::move(*shown);
+    } else if (EqualsIgnoreCase(option, "Upper") || EqualsIgnoreCase(option, "Lower")) {
       bool upper = EqualsIgnoreCase(option, "Upper");
       std::u32string text = Decode(value);
       for (char32_t& c : text) c = upper ? ToUpper(c) : ToLower(c);
@@ -493,7 +637,7 @@ std::optional<std::string> ComputeFieldResult(const FieldCode& code, const Field
     if (!formatted && code.numeric_picture) {
       formatted = FormatNumericPicture(*value, *code.numeric_picture, locale);
     }
-    return ApplyFormatSwitches(formatted ? *formatted : *value, code.format_switches);
+    return ApplyFormatSwitches(formatted ? *formatted : *value, code.format_switches, locale);
   }
   if (code.type == "DATE" || code.type == "TIME") {
     std::string picture;
@@ -501,7 +645,7 @@ std::optional<std::string> ComputeFieldResult(const FieldCode& code, const Field
     else if (code.type == "DATE") picture = DefaultDatePicture(locale);
     else picture = locale.am.empty() ? "HH:mm" : "h:mm AM/PM";
     return ApplyFormatSwitches(FormatDatePicture(context.now, picture, locale),
-                               code.format_switches);
+                               code.format_switches, locale);
   }
   return std::nullopt;
 }

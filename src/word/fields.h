@@ -34,9 +34,14 @@ struct FieldCode {
 /// Splits \a code ("DOCVARIABLE \"Name\" \* Upper") into its parts.
 FieldCode ParseFieldCode(std::string_view code);
 
-/// Applies the \* switches Upper, Lower, FirstCap and Caps to \a value;
-/// MERGEFORMAT and CHARFORMAT concern formatting, others are ignored.
-std::string ApplyFormatSwitches(std::string value, const std::vector<std::string>& switches);
+/// Applies the \* switches to \a value in their order: the case switches
+/// Upper, Lower, FirstCap and Caps, and the number forms Arabic, ArabicDash,
+/// Roman, Alphabetic, Ordinal, CardText, OrdText, DollarText and Hex (on a
+/// value that reads as a number in \a locale; a lower-case first letter of
+/// Roman, Alphabetic or Hex gives lower-case numerals). MERGEFORMAT and
+/// CHARFORMAT concern formatting; others are ignored.
+std::string ApplyFormatSwitches(std::string value, const std::vector<std::string>& switches,
+                                const LocaleInfo& locale = LocaleInfo::Current());
 
 /// Formats \a time with a date picture (d dd ddd dddd M MM MMM MMMM yy yyyy
 /// h hh H HH m mm s ss am/pm AM/PM, 'quoted' literals; other characters as

@@ -30,6 +30,61 @@ TEST(FieldCodeTest, FormatSwitchesChangeCase) {
   EXPECT_EQ(ApplyFormatSwitches("keep", {"MERGEFORMAT", "CHARFORMAT", "Roman"}), "keep");
 }
 
+struct SwitchCase {
+  const char* value;
+  const char* option;
+  const char* expected;
+};
+
+class NumberSwitchTest : public ::testing::TestWithParam<SwitchCase> {};
+
+TEST_P(NumberSwitchTest, ShowsTheNumberInItsForm) {
+  const SwitchCase& c = GetParam();
+  EXPECT_EQ(ApplyFormatSwitches(c.value, {c.option}, LocaleInfo::Fallback()), c.expected)
+      << c.value << " \\* " << c.option;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, NumberSwitchTest,
+    ::testing::Values(
+        SwitchCase{"1,234.5", "Arabic", "1235"}, SwitchCase{"-7", "Arabic", "-7"},
+        SwitchCase{"5", "ArabicDash", "- 5 -"},
+        SwitchCase{"11", "ROMAN", "XI"}, SwitchCase{"11", "Roman", "XI"},
+        SwitchCase{"11", "roman", "xi"}, SwitchCase{"1994", "Roman", "MCMXCIV"},
+        SwitchCase{"4999", "Roman", "MMMMCMXCIX"}, SwitchCase{"0", "Roman", "0"},
+        SwitchCase{"40000", "Roman", "40000"},
+        SwitchCase{"2", "ALPHABETIC", "B"}, SwitchCase{"2", "alphabetic", "b"},
+        SwitchCase{"26", "Alphabetic", "Z"}, SwitchCase{"28", "Alphabetic", "BB"},
+        SwitchCase{"53", "Alphabetic", "AAA"}, SwitchCase{"781", "Alphabetic", "781"},
+        SwitchCase{"1", "Ordinal", "1st"}, SwitchCase{"2", "Ordinal", "2nd"},
+        SwitchCase{"3", "Ordinal", "3rd"}, SwitchCase{"4", "Ordinal", "4th"},
+        SwitchCase{"11", "Ordinal", "11th"}, SwitchCase{"12", "Ordinal", "12th"},
+        SwitchCase{"13", "Ordinal", "13th"}, SwitchCase{"21", "Ordinal", "21st"},
+        SwitchCase{"112", "Ordinal", "112th"}, SwitchCase{"30", "Ordinal", "30th"},
+        SwitchCase{"0", "CardText", "zero"}, SwitchCase{"15", "CardText", "fifteen"},
+        SwitchCase{"790", "CardText", "seven hundred ninety"},
+        SwitchCase{"123456", "CardText",
+                   "one hundred twenty-three thousand four hundred fifty-six"},
+        SwitchCase{"1000", "CardText", "one thousand"},
+        SwitchCase{"1000000", "CardText", "1000000"},
+        SwitchCase{"21", "OrdText", "twenty-first"}, SwitchCase{"20", "OrdText", "twentieth"},
+        SwitchCase{"12", "OrdText", "twelfth"}, SwitchCase{"100", "OrdText", "one hundredth"},
+        SwitchCase{"1003", "OrdText", "one thousand third"},
+        SwitchCase{"14.55", "DollarText", "fourteen and 55/100"},
+        SwitchCase{"0.5", "DollarText", "zero and 50/100"},
+        SwitchCase{"3.999", "DollarText", "four and 00/100"},
+        SwitchCase{"458", "Hex", "1CA"}, SwitchCase{"458", "hex", "1ca"},
+        SwitchCase{"0", "Hex", "0"},
+        // What has no such form stays as it is.
+        SwitchCase{"North", "Roman", "North"}, SwitchCase{"-3", "Ordinal", "-3"},
+        SwitchCase{"-3", "DollarText", "-3"}, SwitchCase{"", "CardText", ""}));
+
+TEST(FieldCodeTest, NumberFormsCombineWithCaseSwitchesInTheirOrder) {
+  EXPECT_EQ(ApplyFormatSwitches("14.55", {"DollarText", "Upper"}, LocaleInfo::Fallback()), "FOURTEEN AND 55/100");
+  EXPECT_EQ(ApplyFormatSwitches("790", {"CardText", "Caps"}, LocaleInfo::Fallback()), "Seven Hundred Ninety");
+  EXPECT_EQ(ApplyFormatSwitches("21", {"OrdText", "FirstCap"}, LocaleInfo::Fallback()), "Twenty-first");
+}
+
 struct PictureCase {
   const char* picture;
   const char* expected;
@@ -159,6 +214,11 @@ TEST(FieldResultTest, DocVariablePicturesComeBeforeCaseSwitches) {
   EXPECT_EQ(result("DOCVARIABLE Region \\@ \"MMMM yyyy\""), "north");
   // A number is no date: the date picture passes it to the numeric one.
   EXPECT_EQ(result("DOCVARIABLE Amount \\@ \"MMMM\" \\# 0"), "1235");
+  // Number forms follow the picture, on what it showed.
+  EXPECT_EQ(result("DOCVARIABLE Amount \\* CardText \\* FirstCap"),
+            "One thousand two hundred thirty-five");
+  EXPECT_EQ(result("DOCVARIABLE Month \\@ d \\* Ordinal"), "1st");
+  EXPECT_EQ(result("DOCVARIABLE Region \\* roman"), "north");
 }
 
 TEST(FieldResultTest, DocVariableAndDates) {
