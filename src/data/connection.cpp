@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <initializer_list>
 #include <new>
 
 #include "data/session.h"
@@ -13,23 +14,28 @@ namespace {
 
 constexpr std::string_view kSqlitePrefix = "sqlite:";
 
-bool IsPasswordKey(std::string_view key) {
+// Whether \a key (blanks around it allowed) is one of \a names, which are
+// upper case.
+bool KeyIs(std::string_view key, std::initializer_list<std::string_view> names) {
   while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
   while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
-  auto equals = [key](std::string_view name) {
-    if (key.size() != name.size()) return false;
-    for (size_t i = 0; i < key.size(); ++i)
-      if (std::toupper(static_cast<unsigned char>(key[i])) != name[i]) return false;
-    return true;
-  };
-  return equals("PWD") || equals("PASSWORD");
+  for (std::string_view name : names) {
+    if (key.size() == name.size() &&
+        std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
+          return std::toupper(static_cast<unsigned char>(a)) == b;
+        }))
+      return true;
+  }
+  return false;
 }
 
+bool IsPasswordKey(std::string_view key) { return KeyIs(key, {"PWD", "PASSWORD"}); }
+
 // Walks the "key=value;" pairs of a connection string, where a value in
-// braces may hold ";" and writes "}" as "}}". \a visit gets each password
-// value (without braces) and the text range it takes.
+// braces may hold ";" and writes "}" as "}}". \a visit gets each key, its
+// value (without braces) and the text range the value takes.
 template <typename Visit>
-void ForEachPassword(std::string_view text, Visit visit) {
+void ForEachAttribute(std::string_view text, Visit visit) {
   size_t pos = 0;
   while (pos < text.size()) {
     size_t equals = text.find('=', pos);
@@ -65,9 +71,17 @@ void ForEachPassword(std::string_view text, Visit visit) {
       if (end == std::string_view::npos) end = text.size();
       value = std::string(text.substr(begin, end - begin));
     }
-    if (IsPasswordKey(key)) visit(value, begin, end);
+    visit(key, value, begin, end);
     pos = end + 1;
   }
+}
+
+template <typename Visit>
+void ForEachPassword(std::string_view text, Visit visit) {
+  ForEachAttribute(text, [&](std::string_view key, const std::string& value, size_t begin,
+                             size_t end) {
+    if (IsPasswordKey(key)) visit(value, begin, end);
+  });
 }
 
 // Drivers may echo parts of a connection string in their messages; a
@@ -93,6 +107,18 @@ std::string MaskPasswords(std::string_view data_source) {
   });
   masked.append(data_source.substr(std::min(copied, data_source.size())));
   return masked;
+}
+
+std::vector<std::string> DatabaseFilesNamedIn(std::string_view data_source) {
+  if (data_source.starts_with(kSqlitePrefix))
+    return {std::string(data_source.substr(kSqlitePrefix.size()))};
+  std::vector<std::string> files;
+  if (data_source.find('=') == std::string_view::npos) return files;  // a named source
+  ForEachAttribute(data_source, [&](std::string_view key, const std::string& value, size_t,
+                                    size_t) {
+    if (!value.empty() && KeyIs(key, {"DATABASE", "DBQ"})) files.push_back(value);
+  });
+  return files;
 }
 
 Connection::Connection() = default;

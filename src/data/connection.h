@@ -65,4 +65,10 @@ class Connection {
 /// PWD and PASSWORD (any case, braced values included) become "***".
 std::string MaskPasswords(std::string_view data_source);
 
+/// The names in \a data_source that may be database files: the path of
+/// "sqlite:PATH", or the Database and DBQ values of a connection string
+/// (file-based drivers take the file there; for a server they name a
+/// database, which is no file here). Nothing for a named data source.
+std::vector<std::string> DatabaseFilesNamedIn(std::string_view data_source);
+
 }  // namespace vantrelle

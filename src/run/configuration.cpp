@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "data/connection.h"
 #include "run/error.h"
 #include "run/ini_file.h"
 #include "run/run_log.h"
@@ -18,7 +19,6 @@ namespace vantrelle {
 namespace {
 
 const char kConfigIncorrect[] = "The information in the configuration file is incorrect.";
-constexpr std::string_view kSqlitePrefix = "sqlite:";
 
 std::string ReadTrimmed(const PubDef& pub, const char* section, const char* key) {
   return TrimSpaces(pub.ini.Get(section, key));
@@ -71,11 +71,8 @@ std::vector<InputFile> RunInputs(const PubDef& pub) {
   std::string name = ReadTrimmed(pub, "FILE", "ReportTemplateFileName");
   AddInput(inputs, "[FILE] ReportTemplateFileName \"" + name + "\"",
            LocatedOrAsWritten(pub, name, false));
-  std::string dsn = ReadTrimmed(pub, "ODBC", "DSN");
-  if (dsn.starts_with(kSqlitePrefix)) {
-    name = dsn.substr(kSqlitePrefix.size());
-    AddInput(inputs, "the database file \"" + name + "\" of [ODBC] DSN", name);
-  }
+  for (const std::string& file : DatabaseFilesNamedIn(ReadTrimmed(pub, "ODBC", "DSN")))
+    AddInput(inputs, "the database file \"" + file + "\" of [ODBC] DSN", file);
   int jobs = 0;
   try {
     jobs = ToWholeNumber(ReadTrimmed(pub, "SQLFILE", "F_MAXNUM"));

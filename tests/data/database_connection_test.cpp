@@ -138,6 +138,15 @@ TEST_F(DatabaseConnectionTest, PostgresLoginRefusedIsLoggedWithoutThePassword) {
             std::string::npos);
 }
 
+TEST(DatabaseFilesNamedInTest, SqlitePathAndDatabaseValuesOfAConnectionString) {
+  EXPECT_EQ(DatabaseFilesNamedIn("sqlite:/data/sales.db"),
+            std::vector<std::string>{"/data/sales.db"});
+  EXPECT_EQ(DatabaseFilesNamedIn("Driver=SQLite3; database = {/a;b.db} ;DBQ=/c.mdb;Server=x"),
+            (std::vector<std::string>{"/a;b.db", "/c.mdb"}));
+  EXPECT_EQ(DatabaseFilesNamedIn("SalesDSN"), std::vector<std::string>{});
+  EXPECT_EQ(DatabaseFilesNamedIn("Driver=X;Database=;DatabaseName=y"), std::vector<std::string>{});
+}
+
 TEST(MaskPasswordsTest, HidesPwdAndPasswordValuesOnly) {
   const std::pair<const char*, const char*> cases[] = {
       {"reports", "reports"},
@@ -158,7 +167,9 @@ void ExpectOneLinePerMessage(const std::string& log) {
   EXPECT_EQ(std::string::npos, log.find('\t')) << log;
   for (size_t at = log.find('\n'); at != std::string::npos; at = log.find('\n', at + 1)) {
     ASSERT_TRUE(at > 0 && log[at - 1] == '\r') << log;
-    if (at + 1 < log.size()) EXPECT_EQ('[', log[at + 1]) << log;
+    if (at + 1 < log.size()) {
+      EXPECT_EQ('[', log[at + 1]) << log;
+    }
   }
 }
 

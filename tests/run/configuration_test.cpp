@@ -179,12 +179,13 @@ class OutputClashTest : public ConfigurationTest {
     WriteFile(dir_.File("data.db"), "");
     WriteFile(dir_.File("s1.sql"), "@A=0\nSELECT 1\n");
     WriteFile(dir_.File("s2.sql"), "@B=0\nSELECT 2\n");
+    dsn_ = "sqlite:" + dir_.File("data.db");
   }
   void IniWith(const std::string& log, const std::string& report, const std::string& pdf = "") {
     WriteFile(pub_.ini_file_name,
               "[FILE]\nPdfFileName=" + pdf + "\nLogFileName=" + log + "\nReportTemplateFileName=" +
                   dir_.File("template.docx") + "\nReportFileName=" + report +
-                  "\n[ODBC]\nDSN=sqlite:" + dir_.File("data.db") +
+                  "\n[ODBC]\nDSN=" + dsn_ +
                   "\n[SQLFILE]\nF_MAXNUM=3\nF1=" + dir_.File("s1.sql") +
                   "\nF3=" + dir_.File("s2.sql") + "\n");
   }
@@ -198,7 +199,33 @@ class OutputClashTest : public ConfigurationTest {
     return alias;
   }
   int aliases_ = 0;
+  std::string dsn_;
 };
+
+TEST_F(OutputClashTest, DatabaseFileOfAConnectionStringIsAnInputToo) {
+  // A file-based ODBC driver names its file in the connection string.
+  for (const std::string& dsn :
+       {"Driver=SQLite3;Database=" + dir_.File("data.db") + ";Timeout=2000",
+        "DRIVER={SQLite3};  dbq = {" + dir_.File("data.db") + "}; PWD=secret"}) {
+    dsn_ = dsn;
+    const std::string log = Alias(dir_.File("data.db"), true);
+    IniWith(log, dir_.File("report.docx"));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(LoadConfiguration(pub_)) << dsn;
+    EXPECT_NE(std::string::npos,
+              testing::internal::GetCapturedStderr().find(
+                  "names the same file as the database file \"" + dir_.File("data.db") +
+                  "\" of [ODBC] DSN"))
+        << dsn;
+    EXPECT_EQ("", ReadFile(dir_.File("data.db")));
+  }
+  // A server's database is no file here: nothing to compare.
+  dsn_ = "Driver=PostgreSQL Unicode;Server=127.0.0.1;Database=sales";
+  IniWith(dir_.File("sales"), dir_.File("report.docx"));
+  testing::internal::CaptureStderr();
+  LoadConfiguration(pub_);
+  EXPECT_EQ(std::string::npos, testing::internal::GetCapturedStderr().find("names the same file"));
+}
 
 TEST_F(OutputClashTest, LogThatWouldOverwriteAnInputOrTheReportIsRefusedBeforeItIsOpened) {
   const std::vector<std::pair<std::string, std::string>> inputs = {
@@ -222,7 +249,9 @@ TEST_F(OutputClashTest, LogThatWouldOverwriteAnInputOrTheReportIsRefusedBeforeIt
       EXPECT_EQ("Error!\nError Info: [FILE] LogFileName \"" + log + "\" names the same file as " +
                     named + "; the run log never overwrites another file of the run.\n",
                 err);
-      if (path != pub_.ini_file_name) EXPECT_EQ(before, ReadFile(path)) << path;
+      if (path != pub_.ini_file_name) {
+        EXPECT_EQ(before, ReadFile(path)) << path;
+      }
     }
   }
 }
