@@ -779,6 +779,76 @@ bool ReplaceResultAcrossParagraphs(const FieldSpan& field, const FieldCode& code
   return true;
 }
 
+// True for the properties element of a wrapper (pPr, sdtPr, sdtEndPr,
+// customXmlPr, smartTagPr), which stays when the result around it goes.
+bool IsProperties(pugi::xml_node node) {
+  const char* colon = std::strchr(node.name(), ':');
+  std::string_view local = colon ? colon + 1 : node.name();
+  return local.size() > 2 && local.ends_with("Pr");
+}
+
+// The separator and the end mark in one paragraph but under different
+// parents (a hyperlink, a tracked insertion, an inline content control):
+// the new text follows the separator, and on every level between the two
+// marks the old result goes; bookmark marks and wrappers' properties stay.
+bool ReplaceResultWithinParagraph(const FieldSpan& field, const FieldCode& code,
+                                  const std::string& text, const WordNames& names,
+                                  bool& removed_fields) {
+  pugi::xml_node separate = field.separate, end = field.end;
+  pugi::xml_node common;
+  for (pugi::xml_node a = separate.parent(); a && !common; a = a.parent()) {
+    for (pugi::xml_node b = end.parent(); b; b = b.parent()) {
+      if (a == b) {
+        common = a;
+        break;
+      }
+    }
+  }
+  // Only inline wrappers may stand between the common element and its
+  // paragraph: marks in two paragraphs of a text box share a paragraph too,
+  // the one that holds the text box.
+  pugi::xml_node paragraph = common;
+  for (; paragraph && !names.Is(paragraph, names.p); paragraph = paragraph.parent()) {
+    for (const char* block : {"txbxContent", "tc", "tr", "tbl"}) {
+      const char* colon = std::strchr(paragraph.name(), ':');
+      if (std::strcmp(colon ? colon + 1 : paragraph.name(), block) == 0) return false;
+    }
+  }
+  if (!paragraph) return false;
+  // The children of the common element that lead to each mark.
+  pugi::xml_node to_separate = separate, to_end = end;
+  while (to_separate.parent() != common) to_separate = to_separate.parent();
+  while (to_end.parent() != common) to_end = to_end.parent();
+
+  pugi::xml_node style;
+  if (FormatSwitchIs(code, "CHARFORMAT")) style = field.first_code;
+  if (!style) style = FirstRunWithProperties(separate.next_sibling(), {}, names);
+  if (!style) style = field.first_code ? field.first_code : field.begin;
+  pugi::xml_node run = separate.parent().insert_child_after(names.r.c_str(), separate);
+  CopyChildToFront(style, run, names.rPr);
+  AppendRunText(run, text, names);
+
+  std::vector<pugi::xml_node> old;
+  auto take = [&](pugi::xml_node node) {
+    if (!IsBookmarkMark(node, names) && !IsProperties(node)) old.push_back(node);
+  };
+  pugi::xml_node after = run;
+  for (pugi::xml_node level = run; level != to_separate && level.parent() != common;
+       level = level.parent()) {
+    for (pugi::xml_node n = level.next_sibling(); n; n = n.next_sibling()) take(n);
+    after = level.parent();
+  }
+  for (pugi::xml_node n = after.next_sibling(); n && n != to_end; n = n.next_sibling()) take(n);
+  for (pugi::xml_node level = end; level != to_end; level = level.parent()) {
+    for (pugi::xml_node n = level.previous_sibling(); n; n = n.previous_sibling()) take(n);
+  }
+  for (pugi::xml_node node : old) {
+    removed_fields = removed_fields || HoldsFields(node, names);
+    node.parent().remove_child(node);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool UpdateField(const FieldSpan& field, const WordNames& names, const FieldContext& context,
@@ -812,7 +882,10 @@ bool UpdateField(const FieldSpan& field, const WordNames& names, const FieldCont
   pugi::xml_node end = field.end;
   pugi::xml_node separate = field.separate;
   if (separate && separate.parent() != end.parent()) {
-    return ReplaceResultAcrossParagraphs(field, code, text, names, removed_fields);
+    if (names.Is(separate.parent(), names.p) && names.Is(end.parent(), names.p)) {
+      return ReplaceResultAcrossParagraphs(field, code, text, names, removed_fields);
+    }
+    return ReplaceResultWithinParagraph(field, code, text, names, removed_fields);
   }
   if (separate == end) return false;
   if (!separate) {

@@ -331,5 +331,56 @@ TEST_F(MultiParagraphResultTest, SectionBreakOrTableInTheResultKeepsTheOldResult
   EXPECT_TRUE(xml_.document_element().child("w:tbl"));
 }
 
+// Every text of \a node in document order.
+std::string Texts(pugi::xml_node node) {
+  std::string out;
+  for (pugi::xpath_node t : node.select_nodes(".//w:t")) out += t.node().child_value();
+  return out;
+}
+
+TEST_F(MultiParagraphResultTest, MarksUnderDifferentParentsOfOneParagraph) {
+  // The separator inside a hyperlink, the end mark after it.
+  ASSERT_TRUE(Update(std::string("<w:p>") +
+                     "<w:r><w:t xml:space='preserve'>Before </w:t></w:r><w:r><w:fldChar "
+                     "w:fldCharType='begin'/></w:r><w:r><w:instrText>DOCVARIABLE Region"
+                     "</w:instrText></w:r><w:hyperlink w:anchor='x'><w:r><w:fldChar "
+                     "w:fldCharType='separate'/></w:r><w:r><w:rPr><w:u/></w:rPr><w:t>old </w:t>"
+                     "</w:r></w:hyperlink><w:r><w:t>one</w:t></w:r><w:bookmarkStart w:id='1' "
+                     "w:name='kept'/><w:r><w:fldChar w:fldCharType='end'/></w:r>"
+                     "<w:r><w:t xml:space='preserve'> after</w:t></w:r></w:p>"));
+  pugi::xml_node p = xml_.document_element().child("w:p");
+  EXPECT_EQ(Texts(p), "Before north after");
+  EXPECT_EQ(Texts(p.child("w:hyperlink")), "north");
+  EXPECT_TRUE(p.child("w:hyperlink").find_child([](pugi::xml_node r) {
+    return r.child("w:rPr").child("w:u") && std::string_view(r.child_value("w:t")) == "north";
+  }));
+  EXPECT_TRUE(p.child("w:bookmarkStart"));
+  ASSERT_EQ(FindFields(xml_.document_element(), names_).size(), 1u);
+
+  // The end mark inside a tracked insertion, an inline content control in
+  // between: the control goes with the old result, the insertion's
+  // bookmark end stays.
+  ASSERT_TRUE(Update(std::string("<w:p>") + kFieldStart +
+                     "<w:r><w:t>old</w:t></w:r><w:sdt><w:sdtPr><w:alias w:val='c'/></w:sdtPr>"
+                     "<w:sdtContent><w:r><w:t>two</w:t></w:r></w:sdtContent></w:sdt>"
+                     "<w:ins w:id='5'><w:r><w:t>three</w:t></w:r><w:bookmarkEnd w:id='1'/>"
+                     "<w:r><w:fldChar w:fldCharType='end'/></w:r></w:ins>"
+                     "<w:r><w:t xml:space='preserve'> after</w:t></w:r></w:p>"));
+  p = xml_.document_element().child("w:p");
+  EXPECT_EQ(Texts(p), "Before north after");
+  EXPECT_FALSE(p.child("w:sdt"));
+  EXPECT_TRUE(p.child("w:ins").child("w:bookmarkEnd"));
+  ASSERT_EQ(FindFields(xml_.document_element(), names_).size(), 1u);
+
+  // Two paragraphs of a text box share only the paragraph that holds the
+  // text box: that is no one paragraph, and the old result stays.
+  EXPECT_FALSE(Update(std::string("<w:p><w:r><w:pict><w:txbxContent><w:p>") + kFieldStart +
+                      "<w:hyperlink w:anchor='x'><w:r><w:t>old one</w:t></w:r></w:hyperlink>"
+                      "</w:p><w:p><w:ins w:id='2'><w:r><w:t>old two</w:t></w:r><w:r><w:fldChar "
+                      "w:fldCharType='end'/></w:r></w:ins></w:p></w:txbxContent></w:pict></w:r>"
+                      "</w:p>"));
+  EXPECT_EQ(Texts(xml_.document_element()), "Before old oneold two");
+}
+
 }  // namespace
 }  // namespace vantrelle
