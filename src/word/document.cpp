@@ -47,11 +47,6 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
 
 std::string Quoted(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
 
-const char* LocalName(const char* qualified) {
-  const char* colon = std::strchr(qualified, ':');
-  return colon ? colon + 1 : qualified;
-}
-
 // Collects the serialized text in pieces of a few megabytes, so a large part
 // is never copied into an ever larger buffer.
 struct PieceWriter : pugi::xml_writer {

@@ -569,10 +569,7 @@ std::vector<FieldSpan> FindFields(pugi::xml_node story, const WordNames& names) 
       const char* name = child.name();
       // Property containers hold no fields and are a large share of the
       // elements of a big table.
-      const char* local = std::strchr(name, ':');
-      local = local ? local + 1 : name;
-      std::size_t length = std::strlen(local);
-      if (length > 2 && local[length - 2] == 'P' && local[length - 1] == 'r') continue;
+      if (IsPropertiesName(name)) continue;
       if (names.Is(child, names.fldChar)) {
         std::string_view type = child.attribute(names.a_fldCharType.c_str()).value();
         if (type == "begin") {
@@ -702,18 +699,9 @@ struct BookmarkKeeper {
 
 // True when \a node is or holds an element of local name \a local.
 bool HoldsElement(pugi::xml_node node, const char* local) {
-  for (pugi::xml_node n = node; n;) {
-    const char* colon = std::strchr(n.name(), ':');
-    if (std::strcmp(colon ? colon + 1 : n.name(), local) == 0) return true;
-    if (n.first_child()) {
-      n = n.first_child();
-      continue;
-    }
-    while (n != node && !n.next_sibling()) n = n.parent();
-    if (n == node) break;
-    n = n.next_sibling();
-  }
-  return false;
+  if (!node) return false;
+  if (LocalNameIs(node.name(), local)) return true;
+  return node.find_node([local](pugi::xml_node n) { return LocalNameIs(n.name(), local); });
 }
 
 // A result that runs from the separator's paragraph into a later one is
@@ -779,14 +767,6 @@ bool ReplaceResultAcrossParagraphs(const FieldSpan& field, const FieldCode& code
   return true;
 }
 
-// True for the properties element of a wrapper (pPr, sdtPr, sdtEndPr,
-// customXmlPr, smartTagPr), which stays when the result around it goes.
-bool IsProperties(pugi::xml_node node) {
-  const char* colon = std::strchr(node.name(), ':');
-  std::string_view local = colon ? colon + 1 : node.name();
-  return local.size() > 2 && local.ends_with("Pr");
-}
-
 // The separator and the end mark in one paragraph but under different
 // parents (a hyperlink, a tracked insertion, an inline content control):
 // the new text follows the separator, and on every level between the two
@@ -810,12 +790,12 @@ bool ReplaceResultWithinParagraph(const FieldSpan& field, const FieldCode& code,
   pugi::xml_node paragraph = common;
   for (; paragraph && !names.Is(paragraph, names.p); paragraph = paragraph.parent()) {
     for (const char* block : {"txbxContent", "tc", "tr", "tbl"}) {
-      const char* colon = std::strchr(paragraph.name(), ':');
-      if (std::strcmp(colon ? colon + 1 : paragraph.name(), block) == 0) return false;
+      if (LocalNameIs(paragraph.name(), block)) return false;
     }
   }
   if (!paragraph) return false;
-  // The children of the common element that lead to each mark.
+  // The children of the common element that lead to each mark. Bookmark
+  // marks and the wrappers' properties (sdtPr, smartTagPr, ...) stay.
   pugi::xml_node to_separate = separate, to_end = end;
   while (to_separate.parent() != common) to_separate = to_separate.parent();
   while (to_end.parent() != common) to_end = to_end.parent();
@@ -830,7 +810,7 @@ bool ReplaceResultWithinParagraph(const FieldSpan& field, const FieldCode& code,
 
   std::vector<pugi::xml_node> old;
   auto take = [&](pugi::xml_node node) {
-    if (!IsBookmarkMark(node, names) && !IsProperties(node)) old.push_back(node);
+    if (!IsBookmarkMark(node, names) && !IsPropertiesName(node.name())) old.push_back(node);
   };
   pugi::xml_node after = run;
   for (pugi::xml_node level = run; level != to_separate && level.parent() != common;

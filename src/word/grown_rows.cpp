@@ -15,11 +15,6 @@ constexpr std::string_view kSlotMark = "\xEE\x80\x81";
 const unsigned kParseFlags = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration |
                              pugi::parse_pi | pugi::parse_comments;
 
-const char* LocalName(const char* qualified) {
-  const char* colon = std::strchr(qualified, ':');
-  return colon ? colon + 1 : qualified;
-}
-
 struct WriterAdapter : pugi::xml_writer {
   explicit WriterAdapter(XmlSink& sink) : sink(sink) {}
   void write(const void* data, size_t size) override {

@@ -42,11 +42,6 @@ bool IsCovered(pugi::xml_node tc, const WordNames& names) {
   return IsContinuation(tc.child(names.tcPr.c_str()).child(names.vMerge.c_str()), names);
 }
 
-bool LocalNameIs(const char* qualified, const char* local) {
-  const char* colon = std::strchr(qualified, ':');
-  return std::strcmp(colon ? colon + 1 : qualified, local) == 0;
-}
-
 // A copied row or cell must not repeat the bookmarks and paragraph ids of
 // its original: both are unique within a document.
 void StripUniqueMarks(pugi::xml_node node, const WordNames& names) {

@@ -77,19 +77,11 @@ std::string MakeValidUtf8(std::string_view text) {
 
 namespace {
 
-const char* LocalName(const char* qualified) {
-  const char* colon = std::strchr(qualified, ':');
-  return colon ? colon + 1 : qualified;
-}
-
 bool IsSkippedSubtree(pugi::xml_node node, const WordNames&) {
   // Property elements hold tab stops, not tabs; text boxes are stories of
   // their own; field codes are not text; a fallback repeats its alternate.
-  const char* name = node.name();
-  const char* colon = std::strchr(name, ':');
-  const char* local = colon ? colon + 1 : name;
-  std::size_t length = std::strlen(local);
-  if (length > 2 && local[length - 2] == 'P' && local[length - 1] == 'r') return true;
+  if (IsPropertiesName(node.name())) return true;
+  const char* local = LocalName(node.name());
   return std::strcmp(local, "txbxContent") == 0 || std::strcmp(local, "instrText") == 0 ||
          std::strcmp(local, "Fallback") == 0;
 }

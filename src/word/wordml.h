@@ -12,6 +12,24 @@
 
 namespace vantrelle {
 
+/// The part of \a qualified after its namespace prefix ("tbl" of "w:tbl").
+inline const char* LocalName(const char* qualified) {
+  const char* colon = std::strchr(qualified, ':');
+  return colon ? colon + 1 : qualified;
+}
+
+inline bool LocalNameIs(const char* qualified, const char* local) {
+  return std::strcmp(LocalName(qualified), local) == 0;
+}
+
+/// True for a properties element (pPr, rPr, tcPr, sdtPr, customXmlPr, ...),
+/// which holds settings, never text or fields.
+inline bool IsPropertiesName(const char* qualified) {
+  const char* local = LocalName(qualified);
+  const std::size_t length = std::strlen(local);
+  return length > 2 && local[length - 2] == 'P' && local[length - 1] == 'r';
+}
+
 /// The WordprocessingML namespaces: the usual (transitional) one and the one
 /// of ISO 29500 Strict documents. Both use the same element names.
 inline constexpr const char* kWordNamespace =
