@@ -664,6 +664,16 @@ bool FormatSwitchIs(const FieldCode& code, std::string_view option) {
   return false;
 }
 
+// The run whose look the new result takes: the field code's with
+// CHARFORMAT, else \a old_result (the old result's first formatted run, if
+// any), else the field code's.
+pugi::xml_node ResultStyle(const FieldSpan& field, const FieldCode& code,
+                           pugi::xml_node old_result) {
+  if (FormatSwitchIs(code, "CHARFORMAT") && field.first_code) return field.first_code;
+  if (old_result) return old_result;
+  return field.first_code ? field.first_code : field.begin;
+}
+
 bool IsBookmarkMark(pugi::xml_node node, const WordNames& names) {
   return names.Is(node, names.bookmarkStart) || names.Is(node, names.bookmarkEnd);
 }
@@ -728,11 +738,9 @@ bool ReplaceResultAcrossParagraphs(const FieldSpan& field, const FieldCode& code
   }
   if (HoldsElement(last.child(names.pPr.c_str()), "sectPr")) return false;
 
-  pugi::xml_node style;
-  if (FormatSwitchIs(code, "CHARFORMAT")) style = field.first_code;
-  if (!style) style = FirstRunWithProperties(separate.next_sibling(), {}, names);
-  if (!style) style = FirstRunWithProperties(last.first_child(), end, names);
-  if (!style) style = field.first_code ? field.first_code : field.begin;
+  pugi::xml_node formatted = FirstRunWithProperties(separate.next_sibling(), {}, names);
+  if (!formatted) formatted = FirstRunWithProperties(last.first_child(), end, names);
+  const pugi::xml_node style = ResultStyle(field, code, formatted);
   pugi::xml_node run = first.append_child(names.r.c_str());
   CopyChildToFront(style, run, names.rPr);
   AppendRunText(run, text, names);
@@ -800,10 +808,12 @@ bool ReplaceResultWithinParagraph(const FieldSpan& field, const FieldCode& code,
   while (to_separate.parent() != common) to_separate = to_separate.parent();
   while (to_end.parent() != common) to_end = to_end.parent();
 
-  pugi::xml_node style;
-  if (FormatSwitchIs(code, "CHARFORMAT")) style = field.first_code;
-  if (!style) style = FirstRunWithProperties(separate.next_sibling(), {}, names);
-  if (!style) style = field.first_code ? field.first_code : field.begin;
+  // Beside the separator the old result ends where the end mark's branch
+  // begins; what follows that belongs to the paragraph, not the field.
+  const pugi::xml_node style = ResultStyle(
+      field, code,
+      FirstRunWithProperties(separate.next_sibling(),
+                             separate.parent() == common ? to_end : pugi::xml_node(), names));
   pugi::xml_node run = separate.parent().insert_child_after(names.r.c_str(), separate);
   CopyChildToFront(style, run, names.rPr);
   AppendRunText(run, text, names);
@@ -874,10 +884,8 @@ bool UpdateField(const FieldSpan& field, const WordNames& names, const FieldCont
     separate.append_child(names.fldChar.c_str())
         .append_attribute(names.a_fldCharType.c_str()) = "separate";
   }
-  pugi::xml_node style;
-  if (FormatSwitchIs(code, "CHARFORMAT")) style = field.first_code;
-  if (!style) style = FirstRunWithProperties(separate.next_sibling(), end, names);
-  if (!style) style = field.first_code ? field.first_code : field.begin;
+  const pugi::xml_node style =
+      ResultStyle(field, code, FirstRunWithProperties(separate.next_sibling(), end, names));
   pugi::xml_node run = end.parent().insert_child_before(names.r.c_str(), end);
   CopyChildToFront(style, run, names.rPr);
   AppendRunText(run, text, names);

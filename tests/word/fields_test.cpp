@@ -372,6 +372,17 @@ TEST_F(MultiParagraphResultTest, MarksUnderDifferentParentsOfOneParagraph) {
   EXPECT_TRUE(p.child("w:ins").child("w:bookmarkEnd"));
   ASSERT_EQ(FindFields(xml_.document_element(), names_).size(), 1u);
 
+  // The look of the text after the field is not the result's.
+  ASSERT_TRUE(Update(std::string("<w:p>") + kFieldStart +
+                     "<w:ins w:id='5'><w:r><w:t>old</w:t></w:r><w:r><w:fldChar "
+                     "w:fldCharType='end'/></w:r></w:ins><w:r><w:rPr><w:b/></w:rPr>"
+                     "<w:t xml:space='preserve'> after</w:t></w:r></w:p>"));
+  p = xml_.document_element().child("w:p");
+  EXPECT_EQ(Texts(p), "Before north after");
+  EXPECT_FALSE(p.find_child([](pugi::xml_node r) {
+    return r.child("w:rPr").child("w:b") && std::string_view(r.child_value("w:t")) == "north";
+  }));
+
   // Two paragraphs of a text box share only the paragraph that holds the
   // text box: that is no one paragraph, and the old result stays.
   EXPECT_FALSE(Update(std::string("<w:p><w:r><w:pict><w:txbxContent><w:p>") + kFieldStart +
