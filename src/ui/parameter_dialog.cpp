@@ -179,12 +179,12 @@ void ParameterDialog::SaveDefaults() {
     const ParameterRecord& record = pub_.parameters[i];
     const std::string n = std::to_string(record.number);
     try {
-      if (!WriteIniString("PARAMETER", "Name" + n, record.name, pub_.ini_file_name, &error) ||
-          !WriteIniString("PARAMETER", "Default" + n, record.value, pub_.ini_file_name, &error) ||
-          (!record.desc.empty() &&
-           !WriteIniString("PARAMETER", "Desc" + n, record.desc, pub_.ini_file_name, &error))) {
-        if (error.empty()) error = "\"" + pub_.ini_file_name + "\" cannot be written.";
-      }
+      // A failed write says why in error, which ends the loop.
+      const bool saved =
+          WriteIniString("PARAMETER", "Name" + n, record.name, pub_.ini_file_name, &error) &&
+          WriteIniString("PARAMETER", "Default" + n, record.value, pub_.ini_file_name, &error);
+      if (saved && !record.desc.empty())
+        WriteIniString("PARAMETER", "Desc" + n, record.desc, pub_.ini_file_name, &error);
     } catch (const std::exception& e) {
       error = e.what();
     }

@@ -166,9 +166,9 @@ void CopyBookmarks(pugi::xml_node node, pugi::xml_node paragraph, pugi::xml_node
 // True when \a sdt is a content control bound to custom XML data.
 bool IsBoundControl(pugi::xml_node sdt) {
   for (pugi::xml_node child : sdt.children()) {
-    if (std::strcmp(LocalName(child.name()), "sdtPr") != 0) continue;
+    if (!LocalNameIs(child.name(), "sdtPr")) continue;
     for (pugi::xml_node property : child.children()) {
-      if (std::strcmp(LocalName(property.name()), "dataBinding") == 0) return true;
+      if (LocalNameIs(property.name(), "dataBinding")) return true;
     }
   }
   return false;
