@@ -21,6 +21,14 @@ enum ErrorNumber : int {
   kErrNoSuchMember = 5941,  ///< a table, row or cell that does not exist
 };
 
+/// Ends the whole run rather than one step: the run log cannot be written,
+/// or the run was asked to stop. It is not an Error, so that no step's
+/// failure exit takes it for its own; the run driver catches it.
+class RunInterrupted : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class Error : public std::runtime_error {
  public:
   explicit Error(const std::string& description, int number = kErrGeneric)

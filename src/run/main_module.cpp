@@ -61,6 +61,8 @@ int Main(int argc, char** argv, WindowEntry window_main) {
 
   PubDef pub;
   pub.interactive = true;
+  // Before any thread starts: every thread leaves these signals to one.
+  HandleStopSignals(pub.stop, nullptr);
   ParseCommandWords(std::vector<std::string>(argv + 1, argv + argc), pub);
   if (pub.ini_file_name.empty())
     pub.ini_file_name = FindDefaultConfiguration(pub.file_system, ExecutablePath(argv[0]),

@@ -16,6 +16,7 @@
 #include "run/file_system.h"
 #include "run/ini_file.h"
 #include "run/run_observer.h"
+#include "run/run_stop.h"
 
 namespace vantrelle {
 
@@ -69,6 +70,9 @@ struct PubDef {
   /// Why the run log could not be written, after the first failed write;
   /// empty while the log takes lines.
   std::string log_failure;
+
+  /// Requests to stop the run in progress: signals, the window's Stop.
+  RunStop stop;
 
   /// The main window, or null (batch mode, tests). Not owned.
   RunObserver* observer = nullptr;

@@ -11,17 +11,17 @@
 #include <string>
 #include <string_view>
 
+#include "run/error.h"
 #include "run/pubdef.h"
 
 namespace vantrelle {
 
 /// Thrown by WriteLog once the run log cannot be written (the first failed
-/// write and every write after it). It is not an Error, so that no step's
-/// failure exit takes it for its own: the run driver catches it, says so
-/// where the user sees it and ends the run.
-class LogWriteError : public std::runtime_error {
+/// write and every write after it): the run driver catches it, says so where
+/// the user sees it and ends the run.
+class LogWriteError : public RunInterrupted {
  public:
-  using std::runtime_error::runtime_error;
+  using RunInterrupted::RunInterrupted;
 };
 
 /// \a message as one line: every run of line breaks and tabs becomes one

@@ -95,8 +95,8 @@ void DispatchStatement(ReportSession& session, int16_t job, const std::string& l
     WriteLog(pub, prefix + (result ? "Success." : "Failure."));
   } catch (const Error& error) {
     LogError(pub, "Failed to excute function.", error.Description());
-  } catch (const LogWriteError&) {
-    throw;  // the run ends: nothing more can be logged
+  } catch (const RunInterrupted&) {
+    throw;  // the run ends: nothing more can be logged, or it was stopped
   } catch (const std::bad_alloc&) {
     LogError(pub, "Failed to excute function.", "Out of memory");
   } catch (const std::exception& error) {

@@ -1,0 +1,140 @@
+#include "run/run_stop.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace vantrelle {
+
+struct RunStop::State {
+  // -1 while no stop is requested, else the signal number (0: the window).
+  std::atomic<int> requested{-1};
+  std::mutex mutex;
+  std::map<int, std::function<void()>> cancellers;
+  int next_key = 1;
+  std::set<std::string> scratch_files;
+};
+
+RunStop::RunStop() : state_(std::make_unique<State>()) {}
+RunStop::~RunStop() = default;
+RunStop::RunStop(RunStop&&) noexcept = default;
+RunStop& RunStop::operator=(RunStop&&) noexcept = default;
+
+void RunStop::Request(int signal_number) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  int none = -1;
+  if (!state_->requested.compare_exchange_strong(none, signal_number)) return;
+  // Under the lock, so that no canceller runs after its owner removed it.
+  for (auto& [key, cancel] : state_->cancellers) cancel();
+}
+
+bool RunStop::Requested() const { return state_->requested.load() >= 0; }
+
+std::string RunStop::Reason() const {
+  int signal_number = state_->requested.load();
+  if (signal_number < 0) return "";
+  if (signal_number == 0) return "the Stop command";
+  return StopSignalName(signal_number);
+}
+
+void RunStop::Check() const {
+  if (Requested()) throw RunStopped(Reason());
+}
+
+void RunStop::Reset() { state_->requested = -1; }
+
+int RunStop::AddCanceller(std::function<void()> cancel) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (Requested()) cancel();
+  int key = state_->next_key++;
+  state_->cancellers.emplace(key, std::move(cancel));
+  return key;
+}
+
+void RunStop::RemoveCanceller(int key) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->cancellers.erase(key);
+}
+
+void RunStop::AddScratchFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->scratch_files.insert(path);
+}
+
+void RunStop::RemoveScratchFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->scratch_files.erase(path);
+}
+
+void RunStop::RemoveScratchFiles() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  for (const std::string& path : state_->scratch_files) ::unlink(path.c_str());
+  state_->scratch_files.clear();
+}
+
+std::string StopSignalName(int signal_number) {
+  switch (signal_number) {
+    case SIGTERM: return "SIGTERM";
+    case SIGINT: return "SIGINT";
+    case SIGHUP: return "SIGHUP";
+    default: return "signal " + std::to_string(signal_number);
+  }
+}
+
+namespace {
+
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+}  // namespace
+
+void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first) {
+  ::signal(SIGPIPE, SIG_IGN);
+  sigset_t set = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([&stop, set, on_first = std::move(on_first)] {
+    for (;;) {
+      int signal_number = 0;
+      if (sigwait(&set, &signal_number) != 0) continue;
+      if (!stop.Requested()) {
+        stop.Request(signal_number);
+        if (on_first) on_first(signal_number);
+        continue;
+      }
+      // A second signal: the operator does not wait for a clean end.
+      stop.RemoveScratchFiles();
+      ::signal(signal_number, SIG_DFL);
+      sigset_t one;
+      sigemptyset(&one);
+      sigaddset(&one, signal_number);
+      pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+      ::raise(signal_number);
+      ::_exit(128 + signal_number);
+    }
+  }).detach();
+}
+
+void ResetSignalsInChild() {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number)
+    ::sigaction(signal_number, &action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+}  // namespace vantrelle
