@@ -14,26 +14,38 @@ namespace {
 
 constexpr std::string_view kSqlitePrefix = "sqlite:";
 
-// Whether \a key (blanks around it allowed) is one of \a names, which are
-// upper case.
-bool KeyIs(std::string_view key, std::initializer_list<std::string_view> names) {
-  while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
-  while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
-  for (std::string_view name : names) {
-    if (key.size() == name.size() &&
-        std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
-          return std::toupper(static_cast<unsigned char>(a)) == b;
-        }))
-      return true;
-  }
-  return false;
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trimmed(std::string_view key) {
+  while (!key.empty() && IsBlank(key.front())) key.remove_prefix(1);
+  while (!key.empty() && IsBlank(key.back())) key.remove_suffix(1);
+  return key;
 }
 
-bool IsPasswordKey(std::string_view key) { return KeyIs(key, {"PWD", "PASSWORD"}); }
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+// Whether \a key (blanks and tabs around it allowed) is one of \a names,
+// which are upper case.
+bool KeyIs(std::string_view key, std::initializer_list<std::string_view> names) {
+  const std::string upper = Upper(Trimmed(key));
+  return std::find(names.begin(), names.end(), upper) != names.end();
+}
+
+// A password by any name a driver may take: PWD, PASSWORD, SSLPASSWORD,
+// DBPWD, ...
+bool IsPasswordKey(std::string_view key) {
+  const std::string upper = Upper(Trimmed(key));
+  return upper.find("PWD") != std::string::npos || upper.find("PASSWORD") != std::string::npos;
+}
 
 // Walks the "key=value;" pairs of a connection string, where a value in
 // braces may hold ";" and writes "}" as "}}". \a visit gets each key, its
-// value (without braces) and the text range the value takes.
+// value (without braces), the text range the value takes and whether it was
+// braced.
 template <typename Visit>
 void ForEachAttribute(std::string_view text, Visit visit) {
   size_t pos = 0;
@@ -50,8 +62,9 @@ void ForEachAttribute(std::string_view text, Visit visit) {
     size_t end;
     std::string value;
     size_t first = begin;
-    while (first < text.size() && text[first] == ' ') ++first;
-    if (first < text.size() && text[first] == '{') {
+    while (first < text.size() && IsBlank(text[first])) ++first;
+    const bool braced = first < text.size() && text[first] == '{';
+    if (braced) {
       end = first + 1;
       while (end < text.size()) {
         if (text[end] == '}') {
@@ -71,24 +84,74 @@ void ForEachAttribute(std::string_view text, Visit visit) {
       if (end == std::string_view::npos) end = text.size();
       value = std::string(text.substr(begin, end - begin));
     }
-    visit(key, value, begin, end);
+    visit(key, value, begin, end, braced);
     pos = end + 1;
   }
 }
 
-template <typename Visit>
-void ForEachPassword(std::string_view text, Visit visit) {
-  ForEachAttribute(text, [&](std::string_view key, const std::string& value, size_t begin,
-                             size_t end) {
-    if (IsPasswordKey(key)) visit(value, begin, end);
+bool IsNameCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// Masks "name=value" wherever a password name stands in \a text, whatever
+// separates the pairs: the options a braced value hands on to a driver
+// ("{sslmode=require password=x}") follow rules of their own. A value runs
+// to the next ";" or "}" unless it is quoted; more is masked rather than
+// less. Adds the values to \a secrets.
+std::string MaskNamedValues(std::string_view text, std::vector<std::string>* secrets) {
+  std::string masked;
+  size_t copied = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!IsNameCharacter(text[i]) || (i > 0 && IsNameCharacter(text[i - 1]))) continue;
+    size_t name_end = i;
+    while (name_end < text.size() && IsNameCharacter(text[name_end])) ++name_end;
+    size_t equals = name_end;
+    while (equals < text.size() && IsBlank(text[equals])) ++equals;
+    if (equals >= text.size() || text[equals] != '=' ||
+        !IsPasswordKey(text.substr(i, name_end - i))) {
+      i = name_end - 1;
+      continue;
+    }
+    size_t begin = equals + 1;
+    while (begin < text.size() && IsBlank(text[begin])) ++begin;
+    size_t end = begin;
+    if (begin < text.size() && (text[begin] == '\'' || text[begin] == '"')) {
+      end = text.find(text[begin], begin + 1);
+      end = end == std::string_view::npos ? text.size() : end + 1;
+    } else {
+      end = text.find_first_of(";}", begin);
+      if (end == std::string_view::npos) end = text.size();
+    }
+    if (secrets != nullptr) secrets->emplace_back(text.substr(begin, end - begin));
+    masked.append(text.substr(copied, begin - copied));
+    masked += "***";
+    copied = end;
+    i = end == 0 ? 0 : end - 1;
+  }
+  masked.append(text.substr(std::min(copied, text.size())));
+  return masked;
+}
+
+// \a data_source with its password values masked; the values go to
+// \a secrets.
+std::string MaskAndCollect(std::string_view data_source, std::vector<std::string>* secrets) {
+  std::string masked;
+  size_t copied = 0;
+  ForEachAttribute(data_source, [&](std::string_view key, const std::string& value,
+                                    size_t begin, size_t end, bool) {
+    if (!IsPasswordKey(key)) return;
+    if (secrets != nullptr) secrets->push_back(value);
+    masked.append(data_source.substr(copied, begin - copied));
+    masked += "***";
+    copied = end;
   });
+  masked.append(data_source.substr(std::min(copied, data_source.size())));
+  return MaskNamedValues(masked, secrets);
 }
 
 // Drivers may echo parts of a connection string in their messages; a
 // password must never reach the run log through one.
 std::string Scrub(std::string text, const std::vector<std::string>& secrets) {
   for (const std::string& secret : secrets) {
-    if (secret.size() < 3) continue;
+    if (secret.size() < 3 || secret == "***") continue;
     for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at))
       text.replace(at, secret.size(), "***");
   }
@@ -98,15 +161,9 @@ std::string Scrub(std::string text, const std::vector<std::string>& secrets) {
 }  // namespace
 
 std::string MaskPasswords(std::string_view data_source) {
-  std::string masked;
-  size_t copied = 0;
-  ForEachPassword(data_source, [&](const std::string&, size_t begin, size_t end) {
-    masked.append(data_source.substr(copied, begin - copied));
-    masked += "***";
-    copied = end;
-  });
-  masked.append(data_source.substr(std::min(copied, data_source.size())));
-  return masked;
+  // A database file's name is no connection string.
+  if (data_source.starts_with(kSqlitePrefix)) return std::string(data_source);
+  return MaskAndCollect(data_source, nullptr);
 }
 
 std::vector<std::string> DatabaseFilesNamedIn(std::string_view data_source) {
@@ -115,7 +172,7 @@ std::vector<std::string> DatabaseFilesNamedIn(std::string_view data_source) {
   std::vector<std::string> files;
   if (data_source.find('=') == std::string_view::npos) return files;  // a named source
   ForEachAttribute(data_source, [&](std::string_view key, const std::string& value, size_t,
-                                    size_t) {
+                                    size_t, bool) {
     if (!value.empty() && KeyIs(key, {"DATABASE", "DBQ"})) files.push_back(value);
   });
   return files;
@@ -135,18 +192,25 @@ void Connection::Open(const std::string& data_source, const std::string& user,
   if (session_ != nullptr) throw Error("The connection is already open.");
   if (data_source.empty()) throw Error("No data source name was given.");
   secrets_ = {password};
-  ForEachPassword(data_source,
-                  [this](const std::string& value, size_t, size_t) { secrets_.push_back(value); });
+  MaskAndCollect(data_source, &secrets_);
+  std::unique_ptr<Session> session;
   try {
     if (data_source.compare(0, kSqlitePrefix.size(), kSqlitePrefix) == 0) {
-      session_ = OpenSqliteSession(data_source.substr(kSqlitePrefix.size()), command_timeout_);
+      session = OpenSqliteSession(data_source.substr(kSqlitePrefix.size()), command_timeout_);
     } else {
-      session_ =
+      session =
           OpenOdbcSession(data_source, user, password, connection_timeout_, command_timeout_);
     }
   } catch (const std::exception& error) {
     Rethrow(error);
   }
+  std::lock_guard<std::mutex> lock(session_mutex_);
+  session_ = std::move(session);
+}
+
+void Connection::Cancel() {
+  std::lock_guard<std::mutex> lock(session_mutex_);
+  if (session_ != nullptr) session_->Cancel();
 }
 
 void Connection::Execute(const std::string& sql) {
@@ -159,8 +223,12 @@ void Connection::Execute(const std::string& sql) {
 }
 
 void Connection::Close() {
-  if (session_ == nullptr) return;
-  std::unique_ptr<Session> session = std::move(session_);
+  std::unique_ptr<Session> session;
+  {
+    std::lock_guard<std::mutex> lock(session_mutex_);
+    session = std::move(session_);
+  }
+  if (session == nullptr) return;
   try {
     session->Close();
   } catch (const std::exception& error) {

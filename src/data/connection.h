@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,9 @@ class Connection {
   /// refuses; the connection counts as closed all the same.
   void Close();
   bool IsOpen() const { return session_ != nullptr; }
+  /// Cuts short the statement in flight (see Session::Cancel); every later
+  /// statement fails. Thread-safe: the one call another thread may make.
+  void Cancel();
 
  private:
   friend class Recordset;
@@ -55,14 +59,18 @@ class Connection {
 
   int connection_timeout_ = 15;
   int command_timeout_ = 30;
+  // Guards session_ against a Cancel from another thread while it changes.
+  std::mutex session_mutex_;
   std::unique_ptr<Session> session_;
   // The passwords of the last Open (the given one and those written in a
   // connection string), only to keep them out of error descriptions.
   std::vector<std::string> secrets_;
 };
 
-/// \a data_source as it may be shown: in a connection string the values of
-/// PWD and PASSWORD (any case, braced values included) become "***".
+/// \a data_source as it may be shown: in a connection string the value of
+/// every attribute whose name holds PWD or PASSWORD (any case, blanks and
+/// tabs around it) becomes "***", braced values included, also inside a
+/// braced value that is itself a list of attributes.
 std::string MaskPasswords(std::string_view data_source);
 
 /// The names in \a data_source that may be database files: the path of

@@ -1,5 +1,11 @@
 #include "data/database_connection.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+
 #include "data/connection.h"
 #include "run/error.h"
 #include "run/run_log.h"
@@ -7,6 +13,11 @@
 namespace vantrelle {
 
 namespace {
+
+std::string ConnectTimeLimit(int seconds, const std::string& why) {
+  return "The connection was not made within the time limit of " + std::to_string(seconds) +
+         " seconds ([ODBC] ConnectTimeout): " + why;
+}
 
 // "DSN=name", followed by the full-width comma (U+FF0C) and " USER=name" when
 // the configuration names a user.
@@ -16,15 +27,72 @@ std::string SourceText(const PubDef& pub) {
   return text;
 }
 
+// A connection being opened on a thread of its own, so that the run can stop
+// waiting for a data source that does not answer.
+struct PendingOpen {
+  std::mutex mutex;
+  std::condition_variable done_signal;
+  bool done = false;
+  std::unique_ptr<Connection> connection;
+  std::exception_ptr failure;
+};
+
+std::unique_ptr<Connection> OpenConnection(PubDef& pub) {
+  auto pending = std::make_shared<PendingOpen>();
+  pending->connection = std::make_unique<Connection>();
+  pending->connection->SetConnectionTimeout(pub.connect_timeout);
+  pending->connection->SetCommandTimeout(pub.query_timeout);
+  std::thread([pending, dsn = pub.dsn, user = pub.db_user, password = pub.db_pwd] {
+    std::exception_ptr failure;
+    try {
+      pending->connection->Open(dsn, user, password);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    std::lock_guard<std::mutex> lock(pending->mutex);
+    pending->failure = failure;
+    pending->done = true;
+    pending->done_signal.notify_all();
+  }).detach();
+
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point started = Clock::now();
+  // The driver gets the limit itself; this wait gives it a moment more to
+  // say so before the run stops waiting.
+  const Clock::time_point deadline = started + std::chrono::seconds(pub.connect_timeout) +
+                                     std::chrono::seconds(2);
+  std::unique_lock<std::mutex> lock(pending->mutex);
+  while (!pending->done) {
+    pending->done_signal.wait_for(lock, std::chrono::milliseconds(50));
+    if (pending->done) break;
+    pub.stop.Check();
+    if (pub.connect_timeout > 0 && Clock::now() >= deadline)
+      throw Error(ConnectTimeLimit(pub.connect_timeout, "the data source did not answer."));
+  }
+  if (pending->failure) {
+    try {
+      std::rethrow_exception(pending->failure);
+    } catch (const Error& error) {
+      if (pub.connect_timeout > 0 &&
+          Clock::now() - started >= std::chrono::seconds(pub.connect_timeout))
+        throw Error(ConnectTimeLimit(pub.connect_timeout, error.Description()));
+      throw;
+    }
+  }
+  return std::move(pending->connection);
+}
+
 }  // namespace
 
 bool ConnectDatabase(PubDef& pub, DbSession& session) {
   try {
+    session.canceller.reset();
     session.connection = std::make_unique<Connection>();
     session.recordset = std::make_unique<Recordset>();
-    session.connection->SetConnectionTimeout(0);
-    session.connection->SetCommandTimeout(0);
-    session.connection->Open(pub.dsn, pub.db_user, pub.db_pwd);
+    session.connection = OpenConnection(pub);
+    Connection* connection = session.connection.get();
+    session.canceller =
+        std::make_unique<ScopedCanceller>(pub.stop, [connection] { connection->Cancel(); });
     session.recordset->SetActiveConnection(session.connection.get());
     WriteLog(pub, "Connect to database successfully. " + SourceText(pub));
     return true;
@@ -35,6 +103,7 @@ bool ConnectDatabase(PubDef& pub, DbSession& session) {
 }
 
 bool DisconnectDatabase(PubDef& pub, DbSession& session) {
+  session.canceller.reset();
   try {
     if (session.connection == nullptr) throw Error("There is no database connection to close.");
     session.connection->Close();

@@ -11,6 +11,7 @@
 #include "data/connection.h"
 #include "data/recordset.h"
 #include "run/pubdef.h"
+#include "run/run_stop.h"
 
 namespace vantrelle {
 
@@ -18,13 +19,20 @@ namespace vantrelle {
 struct DbSession {
   std::unique_ptr<Connection> connection;
   std::unique_ptr<Recordset> recordset;
+  /// Cancels the connection's statement when the run is asked to stop; it
+  /// goes first, before the connection it reaches.
+  std::unique_ptr<ScopedCanceller> canceller;
 };
 
-/// Replaces \a session's objects with new ones, opens the connection with no
-/// time limits, binds the record set and logs "Connect to database
-/// successfully. DSN=..." (with "， USER=..." when there is a user). On any
-/// error logs "Failed to connect to database. DSN=..." with the error's
-/// description and returns false; the new objects stay in \a session.
+/// Replaces \a session's objects with new ones, opens the connection with the
+/// time limits of pub.connect_timeout and pub.query_timeout (0: none), binds
+/// the record set and logs "Connect to database successfully. DSN=..." (with
+/// "， USER=..." when there is a user). On any error logs "Failed to connect
+/// to database. DSN=..." with the error's description and returns false; the
+/// new objects stay in \a session. A stop of the run requested while the
+/// data source has not answered ends the wait (RunStopped), as does the
+/// connect time limit (an error that names it): a driver that never gives up
+/// is left behind.
 bool ConnectDatabase(PubDef& pub, DbSession& session);
 
 /// Closes the connection and releases both objects. On an error logs "Failed

@@ -12,8 +12,11 @@
 #include <sqlext.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "data/session.h"
 #include "run/error.h"
@@ -155,16 +158,20 @@ std::string Diagnostics(SQLSMALLINT handle_type, SQLHANDLE handle, SQLRETURN rc)
   for (SQLSMALLINT record = 1; handle != SQL_NULL_HANDLE && record <= 10; ++record) {
     SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
-    SQLWCHAR message[2048];
+    SQLWCHAR message[2048] = {};
     SQLSMALLINT length = 0;
     SQLRETURN diag = SQLGetDiagRecW(handle_type, handle, record, state, &native, message,
                                     static_cast<SQLSMALLINT>(std::size(message)), &length);
     if (!Succeeded(diag)) break;
     if (!text.empty()) text += "; ";
-    AppendUtf8(text, state, 5);
+    const SQLWCHAR* state_end = std::find(std::begin(state), std::begin(state) + 5, SQLWCHAR{0});
+    AppendUtf8(text, state, state_end - state);
     text += ": ";
-    size_t count = std::min<size_t>(length, std::size(message) - 1);
-    AppendUtf8(text, message, count);
+    // The length is what the driver says it has; only what it wrote, up to
+    // its end mark, is its message.
+    const SQLWCHAR* last = message + std::clamp<size_t>(length, 0, std::size(message) - 1);
+    const SQLWCHAR* first = message;
+    AppendUtf8(text, message, std::find(first, last, SQLWCHAR{0}) - first);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
       text.pop_back();
   }
@@ -252,9 +259,12 @@ Kind KindFor(SQLSMALLINT sql_type) {
   }
 }
 
+class OdbcSession;
+void FreeStatement(OdbcSession* session, SQLHSTMT stmt);
+
 class OdbcCursor : public Cursor {
  public:
-  OdbcCursor(Session* session, SQLHSTMT stmt) : Cursor(session), stmt_(stmt) {}
+  OdbcCursor(OdbcSession* session, SQLHSTMT stmt);
   ~OdbcCursor() override {
     ReleaseStatement();
     Detach();
@@ -300,7 +310,7 @@ class OdbcCursor : public Cursor {
  protected:
   void ReleaseStatement() override {
     if (stmt_ == SQL_NULL_HSTMT) return;
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    FreeStatement(owner_, stmt_);
     stmt_ = SQL_NULL_HSTMT;
   }
 
@@ -441,6 +451,7 @@ class OdbcCursor : public Cursor {
     value.SetNull();
   }
 
+  OdbcSession* owner_;
   SQLHSTMT stmt_;
   std::vector<Kind> kinds_;
   std::string buffer_;
@@ -500,6 +511,19 @@ class OdbcSession : public Session {
     return QueryOne(statements.empty() ? sql : statements.back());
   }
 
+  void Cancel() override {
+    std::lock_guard<std::mutex> lock(statements_mutex_);
+    cancelled_ = true;
+    for (SQLHSTMT stmt : statements_) SQLCancel(stmt);
+  }
+
+  /// Frees \a stmt, which Run allocated.
+  void Free(SQLHSTMT stmt) {
+    std::lock_guard<std::mutex> lock(statements_mutex_);
+    statements_.erase(stmt);
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  }
+
   void Close() override {
     if (dbc_ == SQL_NULL_HDBC) return;
     ReleaseCursors();
@@ -519,11 +543,11 @@ class OdbcSession : public Session {
     while ((rc = SQLMoreResults(stmt)) != SQL_NO_DATA) {
       if (!Succeeded(rc)) {
         std::string text = Diagnostics(SQL_HANDLE_STMT, stmt, rc);
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        Free(stmt);
         throw Error(text);
       }
     }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    Free(stmt);
   }
 
   std::unique_ptr<Cursor> QueryOne(const std::string& sql) {
@@ -548,8 +572,15 @@ class OdbcSession : public Session {
   SQLHSTMT Run(const std::string& sql) {
     if (dbc_ == SQL_NULL_HDBC) throw Error("The database connection is closed.");
     SQLHSTMT stmt = SQL_NULL_HSTMT;
-    SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
-    if (!Succeeded(rc)) throw Error(Diagnostics(SQL_HANDLE_DBC, dbc_, rc));
+    {
+      // A cancel reaches every statement allocated here, until it is freed.
+      std::lock_guard<std::mutex> lock(statements_mutex_);
+      if (cancelled_) throw Error("The statement was cancelled.");
+      SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
+      if (!Succeeded(rc)) throw Error(Diagnostics(SQL_HANDLE_DBC, dbc_, rc));
+      statements_.insert(stmt);
+    }
+    SQLRETURN rc;
     // 0 is no limit; a driver that knows no time-out keeps its own behaviour.
     SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(command_timeout_)), 0);
@@ -563,7 +594,12 @@ class OdbcSession : public Session {
     // SQL_NO_DATA: a searched update or delete that touched no row.
     if (!Succeeded(rc) && rc != SQL_NO_DATA) {
       std::string message = Diagnostics(SQL_HANDLE_STMT, stmt, rc);
-      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+      Free(stmt);
+      if (command_timeout_ > 0 && (message.starts_with("HYT00") || message.starts_with("57014")) &&
+          !cancelled_)
+        message = "The statement ran longer than the time limit of " +
+                  std::to_string(command_timeout_) +
+                  " seconds ([ODBC] QueryTimeout) and was stopped (" + message + ").";
       throw Error(message);
     }
     return stmt;
@@ -571,9 +607,17 @@ class OdbcSession : public Session {
 
   SQLHDBC dbc_;
   int command_timeout_;
+  std::mutex statements_mutex_;
+  std::set<SQLHSTMT> statements_;
+  std::atomic<bool> cancelled_{false};
   bool batches_ = true;
   bool ansi_only_ = false;
 };
+
+OdbcCursor::OdbcCursor(OdbcSession* session, SQLHSTMT stmt)
+    : Cursor(session), owner_(session), stmt_(stmt) {}
+
+void FreeStatement(OdbcSession* session, SQLHSTMT stmt) { session->Free(stmt); }
 
 }  // namespace
 

@@ -57,6 +57,11 @@ class Session {
   /// Releases the cursors still alive, then disconnects. Throws Error when the
   /// driver refuses; the session is then closed all the same.
   virtual void Close() = 0;
+  /// Cuts short what the session is doing (a statement running or waiting
+  /// for a lock), which then fails with the back end's error; every later
+  /// statement fails at once. The one call that may come from another
+  /// thread while the session works; never together with Close.
+  virtual void Cancel() = 0;
 
  protected:
   void ReleaseCursors();

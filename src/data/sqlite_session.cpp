@@ -1,6 +1,7 @@
 // The embedded back end: SQLite linked into the program.
 #include <sqlite3.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <filesystem>
@@ -40,7 +41,8 @@ Hint HintFor(const char* declared) {
 }
 
 // The command time-out: a statement step that runs past the deadline is
-// interrupted by the progress handler.
+// interrupted by the progress handler, and a wait for another connection's
+// lock gives up at it.
 struct Deadline {
   int seconds = 0;
   std::chrono::steady_clock::time_point at;
@@ -48,10 +50,22 @@ struct Deadline {
   void Start() {
     if (seconds > 0) at = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   }
-  static int Passed(void* self) {
-    return std::chrono::steady_clock::now() > static_cast<Deadline*>(self)->at ? 1 : 0;
-  }
+  bool Passed() const { return seconds > 0 && std::chrono::steady_clock::now() > at; }
+  static int Progress(void* self) { return static_cast<Deadline*>(self)->Passed() ? 1 : 0; }
 };
+
+// The description of a failed step, saying so when the time limit cut it.
+std::string Failure(sqlite3* db, int rc, const Deadline& deadline) {
+  std::string text = Describe(db, rc);
+  if (!deadline.Passed()) return text;
+  const std::string limit = "the time limit of " + std::to_string(deadline.seconds) +
+                            " seconds ([ODBC] QueryTimeout)";
+  if ((rc & 0xFF) == SQLITE_INTERRUPT)
+    return "The statement ran longer than " + limit + " and was stopped (" + text + ").";
+  if ((rc & 0xFF) == SQLITE_BUSY)
+    return text + "; another connection kept the database locked for " + limit + ".";
+  return text;
+}
 
 class SqliteCursor : public Cursor {
  public:
@@ -78,7 +92,7 @@ class SqliteCursor : public Cursor {
       return false;
     }
     if (rc != SQLITE_ROW) {
-      std::string text = Describe(db_, rc);
+      std::string text = Failure(db_, rc, *deadline_);
       ReleaseStatement();
       throw Error(text);
     }
@@ -173,13 +187,11 @@ class SqliteSession : public Session {
  public:
   SqliteSession(sqlite3* db, int command_timeout_seconds) : db_(db) {
     deadline_.seconds = command_timeout_seconds;
-    // No time-out means waiting for another writer's lock as long as it takes.
-    int busy_ms = command_timeout_seconds > 0 && command_timeout_seconds < INT_MAX / 1000
-                      ? command_timeout_seconds * 1000
-                      : INT_MAX;
-    sqlite3_busy_timeout(db_, busy_ms);
+    // No time-out means waiting for another writer's lock as long as it
+    // takes, or until the run is cancelled.
+    sqlite3_busy_handler(db_, &SqliteSession::BusyWait, this);
     if (command_timeout_seconds > 0)
-      sqlite3_progress_handler(db_, 10000, &Deadline::Passed, &deadline_);
+      sqlite3_progress_handler(db_, 10000, &Deadline::Progress, &deadline_);
   }
   ~SqliteSession() override {
     if (db_ != nullptr) {
@@ -223,9 +235,24 @@ class SqliteSession : public Session {
     if (rc != SQLITE_OK) throw Error(Describe(nullptr, rc));
   }
 
+  void Cancel() override {
+    cancelled_ = true;
+    if (db_ != nullptr) sqlite3_interrupt(db_);
+  }
+
  private:
   void Require() const {
     if (db_ == nullptr) throw Error("The database connection is closed.");
+    if (cancelled_) throw Error("The statement was cancelled.");
+  }
+
+  // Waits for another connection's lock a little longer each time, up to a
+  // fiftieth of a second, until the deadline or a cancel.
+  static int BusyWait(void* self, int count) {
+    auto* session = static_cast<SqliteSession*>(self);
+    if (session->cancelled_ || session->deadline_.Passed()) return 0;
+    sqlite3_sleep(count < 20 ? count + 1 : 20);
+    return 1;
   }
 
   sqlite3_stmt* Prepare(const char* sql, const char* end, const char** tail) {
@@ -233,7 +260,7 @@ class SqliteSession : public Session {
     int rc = sqlite3_prepare_v2(db_, sql, static_cast<int>(end - sql), &stmt, tail);
     if (rc != SQLITE_OK) {
       *tail = end;
-      throw Error(Describe(db_, rc));
+      throw Error(Failure(db_, rc, deadline_));
     }
     return stmt;
   }
@@ -243,7 +270,7 @@ class SqliteSession : public Session {
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     }
     if (rc != SQLITE_DONE) {
-      std::string text = Describe(db_, rc);
+      std::string text = Failure(db_, rc, deadline_);
       sqlite3_finalize(stmt);
       throw Error(text);
     }
@@ -252,6 +279,7 @@ class SqliteSession : public Session {
 
   sqlite3* db_;
   Deadline deadline_;
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace

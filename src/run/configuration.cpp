@@ -9,6 +9,7 @@
 #include "data/connection.h"
 #include "run/error.h"
 #include "run/ini_file.h"
+#include "run/output_file.h"
 #include "run/run_log.h"
 #include "run/text_scan.h"
 #include "run/whole_number.h"
@@ -108,7 +109,52 @@ std::string InputAt(const std::vector<InputFile>& inputs, const std::string& pat
   return "";
 }
 
+std::string NotAFile(const char* key, const std::string& path, const std::string& kind) {
+  return "[FILE] " + std::string(key) + " \"" + path + "\" is " + kind +
+         ", not a file; the run writes only over a regular file.";
+}
+
+// Takes the locks of the report's and the log's names. False, with the
+// holder said where the user sees it, when another run holds one.
+bool LockOutputs(PubDef& pub, const std::string& report) {
+  struct Output {
+    OutputLock& lock;
+    const std::string& path;
+    const char* what;
+  };
+  const Output outputs[] = {
+      {pub.report_lock, report, "The report file"},
+      {pub.log_lock, pub.log_file_name, "The run log"},
+  };
+  for (const Output& output : outputs) {
+    if (output.path.empty()) continue;
+    long holder = 0;
+    if (output.lock.Acquire(output.path, holder)) continue;
+    pub.report_lock.Release();
+    pub.log_lock.Release();
+    ShowErrorBox(pub, std::string(output.what) + " \"" + output.path +
+                          "\" is in use by another run of the report" +
+                          (holder > 0 ? " (process " + std::to_string(holder) + ")" : "") +
+                          "; this run ended without touching the report or the run log.");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+int ReadSeconds(const IniFile& ini, const char* key) {
+  const std::string text = TrimSpaces(ini.Get("ODBC", key));
+  if (text.empty()) return 0;
+  long long seconds = -1;
+  if (text.find_first_not_of("0123456789") == std::string::npos && text.size() <= 10)
+    seconds = std::stoll(text);
+  if (seconds < 0 || seconds > kMaxSeconds)
+    throw Error("[ODBC] " + std::string(key) + " \"" + text +
+                "\" is not a whole number of seconds from 0 to " + std::to_string(kMaxSeconds) +
+                " (0: no limit).");
+  return static_cast<int>(seconds);
+}
 
 bool LoadConfiguration(PubDef& pub) {
   const std::tm now = pub.clock();
@@ -128,6 +174,7 @@ bool LoadConfiguration(PubDef& pub) {
   // The previous run's log is closed before the new one is created.
   pub.log_stream.reset();
   pub.log_failure.clear();
+  pub.output_busy = false;
   try {
     // An unreadable file would otherwise look like one without a log name.
     if (!read_error.empty())
@@ -142,6 +189,12 @@ bool LoadConfiguration(PubDef& pub) {
     if (!input.empty())
       throw Error("[FILE] LogFileName \"" + pub.log_file_name + "\" names the same file as " +
                   input + "; the run log never overwrites another file of the run.");
+    // Another run of this report (or with this log) must not be disturbed:
+    // neither file is touched before both are this run's.
+    if (!LockOutputs(pub, LocatedOrAsWritten(pub, report, true))) {
+      pub.output_busy = true;
+      return false;
+    }
     pub.log_stream = pub.file_system.CreateTextFile(pub.log_file_name);
   } catch (const Error& error) {
     ShowErrorBox(pub, error.Description());
@@ -186,6 +239,10 @@ bool LoadConfiguration(PubDef& pub) {
     LogError(pub, kConfigIncorrect, error.Description());
     return false;
   }
+  if (std::string kind = NonFileAt(pub.report_file_name); !kind.empty()) {
+    LogError(pub, kConfigIncorrect, NotAFile("ReportFileName", pub.report_file_name, kind));
+    return false;
+  }
   std::vector<InputFile> taken = inputs;
   AddInput(taken, "[FILE] LogFileName \"" + pub.log_file_name + "\"", pub.log_file_name);
   std::string clash = InputAt(taken, pub.report_file_name);
@@ -207,6 +264,10 @@ bool LoadConfiguration(PubDef& pub) {
       pub.pdf_file_name = Located(pub, "[FILE] PdfFileName", pub.pdf_file_name, true);
     } catch (const Error& error) {
       LogError(pub, kConfigIncorrect, error.Description());
+      return false;
+    }
+    if (std::string kind = NonFileAt(pub.pdf_file_name); !kind.empty()) {
+      LogError(pub, kConfigIncorrect, NotAFile("PdfFileName", pub.pdf_file_name, kind));
       return false;
     }
     AddInput(taken, "[FILE] ReportFileName \"" + pub.report_file_name + "\"",
@@ -234,6 +295,13 @@ bool LoadConfiguration(PubDef& pub) {
 
   pub.db_user = ReadTrimmed(pub, "ODBC", "DBUSER");
   pub.db_pwd = ReadTrimmed(pub, "ODBC", "DBPWD");
+  try {
+    pub.connect_timeout = ReadSeconds(pub.ini, "ConnectTimeout");
+    pub.query_timeout = ReadSeconds(pub.ini, "QueryTimeout");
+  } catch (const Error& error) {
+    LogError(pub, kConfigIncorrect, error.Description());
+    return false;
+  }
   return true;
 }
 

@@ -10,6 +10,19 @@ namespace vantrelle {
 /// checks the template, the report name and the data source. Returns false
 /// at the first failure: with an error box when the log cannot be created,
 /// else with the error logged and counted.
+/// Before the log is created it takes the locks of the report's and the
+/// log's names (pub.report_lock, pub.log_lock): when another run holds one,
+/// it says so in an error box, sets pub.output_busy and returns false
+/// without creating the log.
 bool LoadConfiguration(PubDef& pub);
+
+/// The largest time limit, in seconds, of [ODBC] ConnectTimeout and
+/// QueryTimeout (what a limit in milliseconds can hold).
+inline constexpr int kMaxSeconds = 2147483;
+
+/// The [ODBC] time limit \a key of \a ini in seconds: 0 when absent or 0.
+/// Throws Error naming the key when it is not a whole number from 0 to
+/// kMaxSeconds.
+int ReadSeconds(const IniFile& ini, const char* key);
 
 }  // namespace vantrelle

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "run/error.h"
+#include "run/output_file.h"
 
 namespace vantrelle {
 namespace fs = std::filesystem;
@@ -146,9 +147,7 @@ std::unique_ptr<TextWriter> FileSystem::CreateTextFile(const std::string& path) 
   if (path.empty()) throw Error("Bad file name: the file name is empty.");
   std::error_code ec;
   if (fs::is_directory(path, ec)) ThrowFileError("Cannot create", path, EISDIR);
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) ThrowFileError("Cannot create", path, errno);
-  return std::make_unique<TextWriter>(file, path);
+  return std::make_unique<TextWriter>(OpenRunLog(path), path);
 }
 
 std::unique_ptr<TextReader> FileSystem::OpenTextFile(const std::string& path) const {

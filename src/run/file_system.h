@@ -72,7 +72,8 @@ class FileSystem {
   void CopyFile(const std::string& from, const std::string& to) const;
   /// Deletes \a path even when it is read-only.
   void DeleteFile(const std::string& path) const;
-  /// Creates (or empties) \a path for writing text.
+  /// Creates (or empties) \a path for writing text, never through a link
+  /// and only over a regular file (see OpenRunLog).
   std::unique_ptr<TextWriter> CreateTextFile(const std::string& path) const;
   /// Opens an existing \a path for reading text; never creates it.
   std::unique_ptr<TextReader> OpenTextFile(const std::string& path) const;

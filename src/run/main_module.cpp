@@ -85,7 +85,8 @@ int Main(int argc, char** argv, WindowEntry window_main) {
   pub.log_stream.reset();
   switch (outcome) {
     case RunOutcome::kNoLog: return kExitNoRun;
-    case RunOutcome::kEndedEarly: return kExitRunErrors;
+    case RunOutcome::kEndedEarly:
+    case RunOutcome::kBusy: return kExitRunErrors;
     case RunOutcome::kCompleted: return pub.error_count == 0 ? kExitOk : kExitRunErrors;
   }
   return kExitRunErrors;

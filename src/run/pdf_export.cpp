@@ -13,11 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
 #include "run/error.h"
 #include "run/report_file.h"
+#include "run/run_stop.h"
 
 namespace vantrelle {
 namespace {
@@ -80,11 +82,68 @@ std::string OutputTail(const std::string& path) {
   return tail;
 }
 
+// The converter's settings in its private profile: no macro runs, and
+// nothing a document links to (a picture on a server or in another file) is
+// fetched or read.
+const char kLockedDownProfile[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+    "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\">"
+    "<prop oor:name=\"BlockUntrustedRefererLinks\" oor:op=\"fuse\"><value>true</value></prop>"
+    "</item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\">"
+    "<prop oor:name=\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\">"
+    "<prop oor:name=\"DisableMacrosExecution\" oor:op=\"fuse\"><value>true</value></prop>"
+    "</item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Writer/Content/Update\">"
+    "<prop oor:name=\"Link\" oor:op=\"fuse\"><value>0</value></prop></item>\n"
+    "</oor:items>\n";
+
+// Writes \a bytes to a new file \a path that only this user may read.
+void WritePrivateFile(const std::string& path, std::string_view bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  bool ok = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  int error = errno;
+  if (fd >= 0) ::close(fd);
+  if (!ok) throw std::system_error(error, std::generic_category());
+}
+
+// Copies the open file \a from, from its start, into a new private file.
+void CopyOpenFile(int from, const std::string& path) {
+  int to = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (to < 0) throw std::system_error(errno, std::generic_category());
+  std::vector<char> buffer(1 << 18);
+  off_t offset = 0;
+  for (;;) {
+    ssize_t n = ::pread(from, buffer.data(), buffer.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    bool ok = n >= 0;
+    for (ssize_t done = 0; ok && done < n;) {
+      ssize_t m = ::write(to, buffer.data() + done, static_cast<size_t>(n - done));
+      if (m < 0 && errno == EINTR) continue;
+      ok = m >= 0;
+      done += m;
+    }
+    if (!ok) {
+      int error = errno;
+      ::close(to);
+      throw std::system_error(error, std::generic_category());
+    }
+    if (n == 0) break;
+    offset += n;
+  }
+  ::close(to);
+}
+
 // Runs \a argv as a process group of its own with its output in
-// \a output_path; kills the whole group once it ends or \a timeout passes.
-// Returns the wait status; throws Error when it cannot start or times out.
+// \a output_path; kills the whole group once it ends, \a timeout passes or
+// \a stop is requested. Returns the wait status; throws Error when it cannot
+// start or times out, RunStopped when stopped.
 int RunGroup(const std::vector<std::string>& argv, const std::string& output_path,
-             std::chrono::seconds timeout) {
+             std::chrono::seconds timeout, const RunStop* stop) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
@@ -100,6 +159,7 @@ int RunGroup(const std::vector<std::string>& argv, const std::string& output_pat
   if (pid == 0) {
     // Only async-signal-safe calls until exec: the window runs threads.
     ::setpgid(0, 0);
+    ResetSignalsInChild();
     ::dup2(null_fd, 0);
     ::dup2(out_fd, 1);
     ::dup2(out_fd, 2);
@@ -121,6 +181,12 @@ int RunGroup(const std::vector<std::string>& argv, const std::string& output_pat
     if (done < 0 && errno != EINTR) {
       status = 0;
       break;
+    }
+    if (stop != nullptr && stop->Requested()) {
+      ::kill(-pid, SIGKILL);
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      stop->Check();
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       ::kill(-pid, SIGKILL);
@@ -166,7 +232,8 @@ std::string FindProgram(const std::string& program, const std::string& path_list
   }
 }
 
-void ExportPdf(const std::string& report, const std::string& pdf, std::chrono::seconds timeout) {
+void ExportPdf(const std::string& report, int report_file, const std::string& pdf,
+               std::chrono::seconds timeout, const RunStop* stop) {
   const char* path_env = std::getenv("PATH");
   const std::string converter =
       FindProgram(kPdfConverter, path_env != nullptr ? path_env : "/usr/local/bin:/usr/bin:/bin");
@@ -176,22 +243,28 @@ void ExportPdf(const std::string& report, const std::string& pdf, std::chrono::s
                 "Debian package " + kPdfConverterPackage + ".");
 
   ScratchFolder scratch;
-  // The converter names its output after its input: a link of a fixed name
-  // gives a known output name whatever the report is called.
+  // The converter gets a copy that only this run can reach, taken from the
+  // report this run saved: never a name in the report's folder, which
+  // another user might point somewhere else meanwhile. A fixed name gives a
+  // known output name whatever the report is called.
   std::string extension = fs::path(report).extension().string();
   if (extension.empty()) extension = ".docx";
   const std::string input = scratch.Path() + "/report" + extension;
   const std::string out_folder = scratch.Path() + "/out";
-  std::error_code error;
-  fs::path source = fs::absolute(report, error);
-  if (error || ::symlink(source.c_str(), input.c_str()) != 0 ||
-      ::mkdir(out_folder.c_str(), 0700) != 0)
+  const std::string profile = scratch.Path() + "/profile";
+  try {
+    CopyOpenFile(report_file, input);
+    for (const std::string& folder : {out_folder, profile, profile + "/user"})
+      if (::mkdir(folder.c_str(), 0700) != 0) throw std::system_error(errno, std::generic_category());
+    WritePrivateFile(profile + "/user/registrymodifications.xcu", kLockedDownProfile);
+  } catch (const std::system_error& error) {
     throw Error("Cannot prepare the conversion of \"" + report + "\" in \"" + scratch.Path() +
-                "\": " + SystemMessage(error ? error.value() : errno) + ".");
+                "\": " + SystemMessage(error.code().value()) + ".");
+  }
 
   const std::string output_log = scratch.Path() + "/converter.txt";
   std::vector<std::string> argv = {converter,
-                                   "-env:UserInstallation=" + FileUrl(scratch.Path() + "/profile"),
+                                   "-env:UserInstallation=" + FileUrl(profile),
                                    "--headless",
                                    "--invisible",
                                    "--nologo",
@@ -203,7 +276,7 @@ void ExportPdf(const std::string& report, const std::string& pdf, std::chrono::s
                                    "--outdir",
                                    out_folder,
                                    input};
-  int status = RunGroup(argv, output_log, timeout);
+  int status = RunGroup(argv, output_log, timeout, stop);
   const std::string produced = out_folder + "/report.pdf";
   struct stat st;
   const bool exited_ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;

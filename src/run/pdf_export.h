@@ -2,14 +2,18 @@
 //
 // The converter runs as its own process group with a private, temporary
 // profile folder (so that a desktop session's office instance neither takes
-// the job over nor has its profile touched), its input and output in a
-// temporary folder, and a time limit after which the whole group is killed.
-// The finished PDF is copied beside its name as a working copy and renamed
-// over the name last, so an earlier PDF stays whole when the conversion fails.
+// the job over nor has its profile touched) whose settings let no macro run
+// and fetch nothing a document links to. Its input is a private copy of the
+// saved report in a temporary folder only this user may enter, where its
+// output goes too, and a time limit kills the whole group. The finished PDF
+// is copied beside its name as a working copy and renamed over the name
+// last, so an earlier PDF stays whole when the conversion fails.
 #pragma once
 
 #include <chrono>
 #include <string>
+
+#include "run/run_stop.h"
 
 namespace vantrelle {
 
@@ -29,10 +33,13 @@ std::chrono::seconds PdfTimeout();
 /// holds an executable file of that name.
 std::string FindProgram(const std::string& program, const std::string& path_list);
 
-/// Converts the document \a report into the PDF file \a pdf, replacing an
-/// earlier file of that name only once the new one is complete. Throws Error
-/// with the reason (converter missing, failed, timed out, file not
-/// writable); nothing is then left behind and an earlier PDF is unchanged.
-void ExportPdf(const std::string& report, const std::string& pdf, std::chrono::seconds timeout);
+/// Converts the document \a report, read from \a report_file (open for
+/// reading; read from its start, its offset untouched), into the PDF file
+/// \a pdf, replacing an earlier file of that name only once the new one is
+/// complete. Throws Error with the reason (converter missing, failed, timed
+/// out, file not writable), RunStopped when \a stop is requested meanwhile;
+/// nothing is then left behind and an earlier PDF is unchanged.
+void ExportPdf(const std::string& report, int report_file, const std::string& pdf,
+               std::chrono::seconds timeout, const RunStop* stop = nullptr);
 
 }  // namespace vantrelle

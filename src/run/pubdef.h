@@ -15,6 +15,7 @@
 
 #include "run/file_system.h"
 #include "run/ini_file.h"
+#include "run/output_file.h"
 #include "run/run_observer.h"
 #include "run/run_stop.h"
 
@@ -47,6 +48,9 @@ struct PubDef {
   std::string dsn;
   std::string db_user;
   std::string db_pwd;
+  /// [ODBC] ConnectTimeout and QueryTimeout in seconds; 0: no limit.
+  int connect_timeout = 0;
+  int query_timeout = 0;
 
   std::array<std::string, kMaxCommandValues + 1> command_values;
   int16_t command_value_count = 0;
@@ -67,6 +71,11 @@ struct PubDef {
   FileSystem file_system;
   /// The open run log; null before the first run and after a failed create.
   std::unique_ptr<TextWriter> log_stream;
+  /// The locks of the run's report and log names, held while a run lasts.
+  OutputLock report_lock;
+  OutputLock log_lock;
+  /// Set when the run did not start because another run holds a lock.
+  bool output_busy = false;
   /// Why the run log could not be written, after the first failed write;
   /// empty while the log takes lines.
   std::string log_failure;

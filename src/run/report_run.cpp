@@ -27,6 +27,7 @@ void ShowRunFields(PubDef& pub) {
 // Releases what an early end leaves behind: the document is discarded
 // unsaved, the connection closed and the log closed with every line in it.
 void ReleaseAfterEarlyEnd(ReportSession& session) {
+  session.db.canceller.reset();
   try {
     if (session.word_app) session.word_app->Quit();
   } catch (const Error&) {
@@ -72,10 +73,10 @@ void CloseLog(PubDef& pub) {
 
 // Writes the PDF copy of the saved report; a failure is logged and counted,
 // and the report itself stays as saved.
-bool SavePdfFile(PubDef& pub) {
+bool SavePdfFile(PubDef& pub, int report_file) {
   const std::string& pdf = pub.pdf_file_name;
   try {
-    ExportPdf(pub.report_file_name, pdf, PdfTimeout());
+    ExportPdf(pub.report_file_name, report_file, pdf, PdfTimeout(), &pub.stop);
     WriteLog(pub, "Save the PDF file \"" + pdf + "\" successfully.");
     return true;
   } catch (const Error& error) {
@@ -95,6 +96,7 @@ RunOutcome RunSteps(ReportSession& session) {
     return RunOutcome::kEndedEarly;
   }
   ShowRunFields(pub);
+  pub.stop.Check();
   if (!ConnectDatabase(pub, session.db)) {
     ReleaseAfterEarlyEnd(session);
     return RunOutcome::kEndedEarly;
@@ -109,9 +111,11 @@ RunOutcome RunSteps(ReportSession& session) {
   session.word_app->Quit();
   session.report_doc = nullptr;
   session.word_app.reset();
-  session.working_copy.Discard();  // left only when the save failed
+  session.db.canceller.reset();
   DisconnectDatabase(pub, session.db);
-  if (saved && !pub.pdf_file_name.empty()) SavePdfFile(pub);
+  if (saved && !pub.pdf_file_name.empty())
+    SavePdfFile(pub, session.working_copy.CommittedFile());
+  session.working_copy.Discard();  // the working copy is left only when the save failed
   WriteLog(pub, "Close the log file.");
   CloseLog(pub);
   return RunOutcome::kCompleted;
@@ -127,7 +131,7 @@ bool CreateReportFile(ReportSession& session) {
   try {
     // The report is built beside its name and takes it only once saved, so
     // the earlier report stays whole whatever happens to this run.
-    session.working_copy.Create(report, pub.template_file_name);
+    session.working_copy.Create(report, pub.template_file_name, &pub.stop);
     WriteLog(pub, "Create the blank report file \"" + report + "\".");
     opening = true;
     session.report_doc = &session.word_app->Open(session.working_copy.Path());
@@ -162,13 +166,14 @@ bool FinishReport(ReportSession& session) {
   }
   try {
     doc.Save();
-    WriteLog(pub, "Save the report file successfully.");
     doc.Close();
     session.report_doc = nullptr;
-    // The saved report takes its name as late as can still be logged, so
-    // that a log failing before this point leaves the earlier report.
+    // A stop during the save still leaves the earlier report.
+    pub.stop.Check();
+    // Saved means on disk under the report's name: only then is it said.
     session.working_copy.Commit();
     session.report_replaced = true;
+    WriteLog(pub, "Save the report file successfully.");
     WriteLog(pub, "Close the report file.");
     return true;
   } catch (const Error& error) {
@@ -180,15 +185,49 @@ bool FinishReport(ReportSession& session) {
   }
 }
 
+namespace {
+
+// What a stop left of the report, for the log.
+std::string ReportAfterStop(const ReportSession& session) {
+  const std::string& report = session.pub.report_file_name;
+  if (!session.report_begun) return "No report file was changed.";
+  if (!session.report_replaced) return "The report file \"" + report + "\" was not changed.";
+  std::string text = "The report file \"" + report + "\" had been saved";
+  if (!session.pub.pdf_file_name.empty())
+    text += "; the PDF file \"" + session.pub.pdf_file_name + "\" was not written";
+  return text + ".";
+}
+
+}  // namespace
+
 RunOutcome RunReport(PubDef& pub) {
   pub.sql_file_count = 0;
   pub.sql_stm_count = 0;
   pub.error_count = 0;
   pub.log_box_lines = 0;
   pub.log_failure.clear();
+  // The names stay locked until everything of the run is closed.
+  struct Unlock {
+    PubDef& pub;
+    ~Unlock() {
+      pub.report_lock.Release();
+      pub.log_lock.Release();
+    }
+  } unlock{pub};
   ReportSession session(pub);
   try {
     return RunSteps(session);
+  } catch (const RunStopped& stop) {
+    // Whatever the stop cut short failed because of it: the run says once
+    // why it ended.
+    try {
+      if (pub.log_stream && pub.log_stream->IsOpen())
+        LogStopped(pub, "The report run was stopped by " + std::string(stop.what()) + ".",
+                   ReportAfterStop(session));
+    } catch (const std::exception&) {
+    }
+    ReleaseAfterEarlyEnd(session);
+    return RunOutcome::kEndedEarly;
   } catch (const LogWriteError& error) {
     // Nothing can be logged any more: say it where the user sees it.
     ReleaseAfterEarlyEnd(session);

@@ -12,6 +12,7 @@ enum class RunOutcome {
   kNoLog,       ///< the run log could not be created; nothing was logged
   kEndedEarly,  ///< the configuration, connection or report file failed
   kCompleted,   ///< every step ran; pub.error_count tells whether all went well
+  kBusy,        ///< another run holds the report's or the log's name; nothing was touched
 };
 
 /// Carries out one report run with the state in \a pub. Everything that

@@ -54,12 +54,26 @@ void WriteLog(PubDef& pub, std::string_view raw_message) {
   }
 }
 
-void LogError(PubDef& pub, std::string_view error_text, std::string_view info_text) {
+namespace {
+
+void RecordError(PubDef& pub, std::string_view error_text, std::string_view info_text) {
   WriteLog(pub, std::string("Error: ").append(error_text));
   WriteLog(pub, std::string("Error Info: ").append(info_text));
   if (pub.error_count < INT32_MAX) ++pub.error_count;
   if (RunObserver* window = pub.Window())
     window->SetField(RunField::kErrorCount, FormatCount(pub.error_count, false));
+}
+
+}  // namespace
+
+void LogError(PubDef& pub, std::string_view error_text, std::string_view info_text) {
+  // After a stop, what fails is what the stop cut short.
+  pub.stop.Check();
+  RecordError(pub, error_text, info_text);
+}
+
+void LogStopped(PubDef& pub, std::string_view error_text, std::string_view info_text) {
+  RecordError(pub, error_text, info_text);
 }
 
 void ShowErrorBox(PubDef& pub, std::string_view message) {

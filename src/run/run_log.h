@@ -39,7 +39,13 @@ void WriteLog(PubDef& pub, std::string_view message);
 /// Logs an error as the two lines "Error: " + \a error_text and
 /// "Error Info: " + \a info_text, counts it in ErrorCount and shows the new
 /// count on the window. A failed write passes its exception to the caller.
+/// Once a stop of the run was requested, throws RunStopped instead: an error
+/// then is what the stop cut short, and the run says once why it ended.
 void LogError(PubDef& pub, std::string_view error_text, std::string_view info_text);
+
+/// Logs and counts the error that says why a stopped run ended, as LogError
+/// does without its check for a stop.
+void LogStopped(PubDef& pub, std::string_view error_text, std::string_view info_text);
 
 /// Reports an error that cannot go to a log: a modal box in interactive
 /// mode, standard error in batch mode (an unattended run never waits).

@@ -57,6 +57,8 @@ void DispatchStatement(ReportSession& session, int16_t job, const std::string& l
   const std::string prefix = "[SQLFILE" + std::to_string(job) + "]  [" + label + "]    ";
   try {
     bool result = false;
+    // A stop requested during the last statement ends the run before this one.
+    pub.stop.Check();
     CountUp(pub.sql_stm_count);
     if (RunObserver* window = pub.Window())
       window->SetField(RunField::kSqlStmCount, FormatCount(pub.sql_stm_count, false));

@@ -16,11 +16,18 @@ constexpr int kMaxRecords = 32767;
 
 // Counts the records of the open result and returns to the first. A result
 // of more than 32,767 records is an overflow: counting stops there, so a
-// huge result is not fetched whole for nothing.
-int CountRecords(Recordset& records) {
+// huge result is not fetched whole for nothing. A run asked to stop stops
+// counting too.
+int CountRecords(const RunStop& stop, Recordset& records, bool growing) {
   int count = 0;
   while (!records.Eof()) {
-    if (count == kMaxRecords) Overflow();
+    if (count == kMaxRecords) {
+      if (!growing) Overflow();
+      throw Error("Overflow: a table grows to at most 32,767 rows, and the query returned more "
+                  "records.",
+                  kErrOverflow);
+    }
+    if (count % 1024 == 0) stop.Check();
     ++count;
     records.MoveNext();
   }
@@ -57,6 +64,7 @@ void WriteRecords(ReportSession& session, int16_t table, int begin_row, int begi
   const int outer_last = LastCoordinate(outer_first, count);
   const int inner_last = LastCoordinate(inner_first, field_count);
   for (int outer = outer_first; outer <= outer_last; ++outer) {
+    session.pub.stop.Check();
     for (int inner = inner_first; inner <= inner_last; ++inner) {
       int row = transpose ? inner : outer;
       int column = transpose ? outer : inner;
@@ -120,7 +128,7 @@ bool FillTable(ReportSession& session, int16_t table, int16_t begin_row, int16_t
   Recordset& records = *session.db.recordset;
   try {
     records.Open(sql);
-    int count = CountRecords(records);
+    int count = CountRecords(session.pub.stop, records, false);
     WriteRecords(session, table, begin_row, begin_col, transpose, records, count);
     records.Close();
     return true;
@@ -134,7 +142,7 @@ bool FillTableGrowing(ReportSession& session, int16_t table, int16_t begin_row,
   Recordset& records = *session.db.recordset;
   try {
     records.Open(sql);
-    const int count = CountRecords(records);
+    const int count = CountRecords(session.pub.stop, records, true);
     if (count > 2) GrowTable(session, table, begin_row, begin_col, transpose, count);
     WriteRecords(session, table, begin_row, begin_col, transpose, records, count);
     records.Close();

@@ -147,17 +147,21 @@ TEST(DatabaseFilesNamedInTest, SqlitePathAndDatabaseValuesOfAConnectionString) {
   EXPECT_EQ(DatabaseFilesNamedIn("Driver=X;Database=;DatabaseName=y"), std::vector<std::string>{});
 }
 
-TEST(MaskPasswordsTest, HidesPwdAndPasswordValuesOnly) {
+TEST(MaskPasswordsTest, HidesEveryFormOfAPassword) {
   const std::pair<const char*, const char*> cases[] = {
       {"reports", "reports"},
       {"sqlite:/data/pwd=x.db", "sqlite:/data/pwd=x.db"},
       {"Driver=PG;UID=u;PWD=secret;Port=5432", "Driver=PG;UID=u;PWD=***;Port=5432"},
       {"Driver=PG;password=secret", "Driver=PG;password=***"},
       {"Driver=PG; Pwd =  secret ;Database=d", "Driver=PG; Pwd =***;Database=d"},
+      {"Driver=PG;\tPWD=secret;Database=d", "Driver=PG;\tPWD=***;Database=d"},
       {"Driver=PG;PWD={se;cr}}et};Database=d", "Driver=PG;PWD=***;Database=d"},
       {"Driver=PG;PWD={unclosed;Database=d", "Driver=PG;PWD=***"},
-      {"Driver=PG;PWDX=visible;XPWD=visible", "Driver=PG;PWDX=visible;XPWD=visible"},
-      {"Driver={PWD=x;};Password=a;PWD=b", "Driver={PWD=x;};Password=***;PWD=***"},
+      {"Driver=PG;PWDX=a;XPWD=b;SSLPassword=c", "Driver=PG;PWDX=***;XPWD=***;SSLPassword=***"},
+      {"Driver={PWD=x;};Password=a;PWD=b", "Driver={PWD=***;};Password=***;PWD=***"},
+      {"Driver=PG;pqopt={password=secret}", "Driver=PG;pqopt={password=***}"},
+      {"Driver=PG;pqopt={sslmode=require password = 'se cret'}",
+       "Driver=PG;pqopt={sslmode=require password = ***}"},
   };
   for (const auto& [dsn, shown] : cases) EXPECT_EQ(shown, MaskPasswords(dsn)) << dsn;
 }

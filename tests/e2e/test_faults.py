@@ -194,12 +194,12 @@ class FaultCase(unittest.TestCase):
         self.assertEqual(template, digest(self.template))
 
     # -- the log -------------------------------------------------------------
-    def test_full_device_as_log_is_said_out_loud(self):
+    def test_device_as_log_is_refused(self):
         before = self.earlier_report()
         self.configure([GROW], log="/dev/full")
-        self.assertEqual(1, self.run_program())
-        self.assertIn('Cannot write to "/dev/full": No space left on device.', self.stderr)
-        self.assertIn("No report file was changed.", self.stderr)
+        self.assertEqual(2, self.run_program())
+        self.assertIn('Cannot create "/dev/full": it is a character device, not a regular file.',
+                      self.stderr)
         self.assertEqual(before, digest(self.report))
         self.assertEqual([], self.leftovers())
 

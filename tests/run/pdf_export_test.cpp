@@ -1,12 +1,18 @@
 #include "run/pdf_export.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
 
 #include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "run/error.h"
+#include "run/run_stop.h"
 #include "test_util.h"
 
 namespace vantrelle {
@@ -47,6 +53,18 @@ class PdfExportTest : public testing::Test {
     ::chmod(path.c_str(), mode);
     return path;
   }
+  // Converts \a report as a run does: from the file it saved, still open.
+  void Export(const std::string& report, const std::string& pdf, const RunStop* stop = nullptr) {
+    int fd = ::open(report.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    try {
+      ExportPdf(report, fd, pdf, std::chrono::seconds(30), stop);
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
+    ::close(fd);
+  }
   TempDir dir_;
 };
 
@@ -79,17 +97,30 @@ TEST_F(PdfExportTest, ConverterRunsWithAPrivateProfileAndItsPdfTakesTheName) {
   WriteFile(dir_.File("report.docx"), "docx");
   WriteFile(dir_.File("out.pdf"), "earlier");
   const std::string args = dir_.File("args.txt");
+  // It also says what its input is and copies its profile's settings.
   Program("bin",
           "for a in \"$@\"; do echo \"$a\"; done > '" + args +
               "'\n"
+              "profile=${1#-env:UserInstallation=file://}\n"
+              "cp \"$profile/user/registrymodifications.xcu\" '" + dir_.File("settings.xcu") +
+              "'\n"
               "while [ \"$1\" != --outdir ]; do shift; done\n"
+              "stat -c '%a %F' \"$3\" \"$(dirname \"$3\")\" > '" + dir_.File("input.txt") + "'\n"
               "printf '%%PDF-1.7 from ' > \"$2/report.pdf\"; cat \"$3\" >> \"$2/report.pdf\"\n");
   {
     ScopedEnv path("PATH", dir_.File("bin") + ":/usr/bin:/bin");
     ScopedEnv tmp("TMPDIR", dir_.path().string());
-    ExportPdf(dir_.File("report.docx"), dir_.File("out.pdf"), std::chrono::seconds(30));
+    Export(dir_.File("report.docx"), dir_.File("out.pdf"));
   }
   EXPECT_EQ("%PDF-1.7 from docx", ReadFile(dir_.File("out.pdf")));
+  // A private copy in a folder nobody else may enter, never a link.
+  EXPECT_EQ("600 regular file\n700 directory\n", ReadFile(dir_.File("input.txt")));
+  const std::string settings = ReadFile(dir_.File("settings.xcu"));
+  for (const char* setting :
+       {"\"BlockUntrustedRefererLinks\" oor:op=\"fuse\"><value>true</value>",
+        "\"DisableMacrosExecution\" oor:op=\"fuse\"><value>true</value>",
+        "\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3</value>"})
+    EXPECT_NE(std::string::npos, settings.find(setting)) << setting;
   const std::string used = ReadFile(args);
   EXPECT_NE(std::string::npos, used.find("-env:UserInstallation=file://" + dir_.path().string() +
                                          "/vantrelle-pdf-"))
@@ -107,12 +138,33 @@ TEST_F(PdfExportTest, AnUnwritablePdfFolderIsNamedWithoutTheScratchFile) {
   Program("bin", "while [ \"$1\" != --outdir ]; do shift; done\necho x > \"$2/report.pdf\"\n");
   ScopedEnv path("PATH", dir_.File("bin") + ":/usr/bin:/bin");
   try {
-    ExportPdf(dir_.File("report.docx"), dir_.File("missing/out.pdf"), std::chrono::seconds(30));
+    Export(dir_.File("report.docx"), dir_.File("missing/out.pdf"));
     ADD_FAILURE() << "no error";
   } catch (const Error& error) {
     EXPECT_EQ("Cannot write \"" + dir_.File("missing/out.pdf") + "\": No such file or directory.",
               std::string(error.Description()));
   }
+}
+
+TEST_F(PdfExportTest, StopEndsTheConverterAndLeavesNothing) {
+  WriteFile(dir_.File("report.docx"), "docx");
+  WriteFile(dir_.File("out.pdf"), "earlier");
+  Program("bin", "echo $$ > '" + dir_.File("pid") + "'\nsleep 60\n");
+  ScopedEnv path("PATH", dir_.File("bin") + ":/usr/bin:/bin");
+  ScopedEnv tmp("TMPDIR", dir_.path().string());
+  RunStop stop;
+  std::thread stopper([&] {
+    while (!std::filesystem::exists(dir_.File("pid"))) std::this_thread::yield();
+    stop.Request(SIGTERM);
+  });
+  EXPECT_THROW(Export(dir_.File("report.docx"), dir_.File("out.pdf"), &stop), RunStopped);
+  stopper.join();
+  EXPECT_EQ("earlier", ReadFile(dir_.File("out.pdf")));
+  const long pid = std::stol(ReadFile(dir_.File("pid")));
+  EXPECT_NE(0, ::kill(static_cast<pid_t>(pid), 0)) << "the converter outlived the stop";
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+    EXPECT_EQ(std::string::npos, entry.path().filename().string().find("vantrelle-"))
+        << entry.path();
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "run/error.h"
+#include "run/output_file.h"
 #include "test_util.h"
 
 namespace vantrelle {
@@ -34,13 +35,6 @@ class ReportWorkingCopyTest : public testing::Test {
       names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-  }
-  // The id of a process that has ended.
-  static pid_t DeadPid() {
-    pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return child;
   }
   std::string Copy(pid_t pid, const std::string& random, const std::string& tail = "") const {
     return dir_.File(".report.docx.vantrelle-" + std::to_string(pid) + "-" + random + ".docx" +
@@ -90,29 +84,59 @@ TEST_F(ReportWorkingCopyTest, FailuresNameTheFilesAndLeaveNothing) {
   EXPECT_EQ((std::vector<std::string>{"report.docx", "template.docx"}), Names());
 }
 
-TEST_F(ReportWorkingCopyTest, ReadOnlyTemplateGivesAWritableCopy) {
-  ::chmod(dir_.File("template.docx").c_str(), 0444);
-  ReportWorkingCopy copy;
-  copy.Create(dir_.File("report.docx"), dir_.File("template.docx"));
-  struct stat st;
-  ASSERT_EQ(0, ::stat(copy.Path().c_str(), &st));
-  EXPECT_EQ(0644u, st.st_mode & 0777);
+// A new report gets what the umask allows, a replaced one keeps its mode
+// (its owner may write it), whatever the template's mode; the engine may
+// always write the copy.
+TEST_F(ReportWorkingCopyTest, ModesFollowTheUmaskOrTheEarlierReport) {
+  struct Case {
+    mode_t umask, template_mode;
+    bool earlier;
+    mode_t earlier_mode, expected;
+  };
+  const Case cases[] = {
+      {022, 0444, false, 0, 0644}, {077, 0644, false, 0, 0600}, {002, 0666, false, 0, 0664},
+      {077, 0666, true, 0640, 0640}, {022, 0600, true, 0444, 0644},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(dir_.File("report.docx"));
+    if (c.earlier) {
+      WriteFile(dir_.File("report.docx"), "earlier report");
+      ::chmod(dir_.File("report.docx").c_str(), c.earlier_mode);
+    }
+    ::chmod(dir_.File("template.docx").c_str(), c.template_mode);
+    const mode_t old_mask = ::umask(c.umask);
+    ReportWorkingCopy copy;
+    copy.Create(dir_.File("report.docx"), dir_.File("template.docx"));
+    struct stat st;
+    ASSERT_EQ(0, ::stat(copy.Path().c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    copy.Commit();
+    ::umask(old_mask);
+    ASSERT_EQ(0, ::stat(dir_.File("report.docx").c_str(), &st));
+    EXPECT_EQ(c.expected, st.st_mode & 07777) << std::oct << c.umask << " " << c.template_mode;
+  }
 }
 
-TEST_F(ReportWorkingCopyTest, StaleCopiesOfEndedRunsAreRemovedOthersKept) {
-  const pid_t dead = DeadPid();
-  const std::vector<std::string> stale = {Copy(dead, "aB3dE9"), Copy(dead, "aB3dE9", ".Xy12zQ")};
+TEST_F(ReportWorkingCopyTest, StaleCopiesOfAnyReportAreRemovedWhenNoRunHoldsThem) {
+  const std::vector<std::string> stale = {
+      Copy(1, "aB3dE9"),  // a live process id says nothing: its lock does
+      Copy(1, "aB3dE9", ".Xy12zQ"),
+      dir_.File(".other.docx.vantrelle-77-aB3dE9.docx"),  // another report's
+      dir_.File(".report_20041231.docx.vantrelle-77-aB3dE9.docx"),
+  };
   const std::vector<std::string> kept = {
-      Copy(1, "aB3dE9"),                // its process still runs
-      Copy(dead, "aB3d"),               // not our pattern
-      Copy(dead, "aB3dE9", ".bak"),     // not our pattern
+      Copy(1, "aB3d"),                  // not our pattern
+      Copy(1, "aB3dE9", ".bak"),        // not our pattern
       dir_.File("report.docx.Xy12zQ"),  // someone else's name
-      dir_.File(".other.docx.vantrelle-" + std::to_string(dead) + "-aB3dE9.docx"),
+      dir_.File(".busy.docx.vantrelle-77-aB3dE9.docx"),  // its report's run goes on
   };
   for (const auto& path : stale) WriteFile(path, "x");
   for (const auto& path : kept) WriteFile(path, "x");
-  // A copy locked by a live run is kept even when its name's process is gone.
-  const std::string locked = Copy(dead, "Lk0000");
+  OutputLock busy;
+  long holder = 0;
+  ASSERT_TRUE(busy.Acquire(dir_.File("busy.docx"), holder));
+  // A copy locked by a live run is kept even when its report's lock is free.
+  const std::string locked = Copy(1, "Lk0000");
   WriteFile(locked, "x");
   int fd = ::open(locked.c_str(), O_RDONLY);
   ASSERT_EQ(0, ::flock(fd, LOCK_EX));
@@ -122,7 +146,7 @@ TEST_F(ReportWorkingCopyTest, StaleCopiesOfEndedRunsAreRemovedOthersKept) {
   int status = 0;
   ::waitpid(child, &status, 0);
   ::close(fd);
-  EXPECT_EQ(2, WEXITSTATUS(status));
+  EXPECT_EQ(static_cast<int>(stale.size()), WEXITSTATUS(status));
   for (const auto& path : stale) EXPECT_FALSE(std::filesystem::exists(path)) << path;
   for (const auto& path : kept) EXPECT_TRUE(std::filesystem::exists(path)) << path;
   EXPECT_TRUE(std::filesystem::exists(locked));

@@ -138,7 +138,8 @@ TEST_F(RunLogTest, ErrorsKeepCountingPast32767) {
 
 TEST_F(RunLogTest, FailedWriteIsReportedOnceAndEveryLaterWriteFails) {
   pub_.interactive = false;
-  pub_.log_stream = pub_.file_system.CreateTextFile("/dev/full");
+  // (A device is never opened as a log; this one stands for a full disk.)
+  pub_.log_stream = std::make_unique<TextWriter>(std::fopen("/dev/full", "wb"), "/dev/full");
   try {
     WriteLog(pub_, "first");
     FAIL() << "a write to a full device succeeded";
