@@ -91,6 +91,7 @@ bool SavePdfFile(PubDef& pub, int report_file) {
 RunOutcome RunSteps(ReportSession& session) {
   PubDef& pub = session.pub;
   if (!LoadConfiguration(pub)) {
+    if (pub.output_busy) return RunOutcome::kBusy;
     if (!pub.log_stream) return RunOutcome::kNoLog;
     ReleaseAfterEarlyEnd(session);
     return RunOutcome::kEndedEarly;

@@ -16,18 +16,49 @@ std::string LogStamp(const std::tm& when) {
   return stamp;
 }
 
-std::string OneLine(std::string_view message) {
-  std::string line;
-  line.reserve(message.size());
-  bool in_break = false;
-  for (char c : message) {
-    const bool breaks = c == '\r' || c == '\n' || c == '\t';
-    if (breaks && !in_break) line += ' ';
-    if (!breaks) line += c;
-    in_break = breaks;
-  }
-  return line;
+namespace {
+
+// Appends control character \a c (or code point \a c of the C1 range) as a
+// visible escape, "\x1B" or "\u009B": written raw, it would steer the
+// terminal that shows the log and hide what stands around it.
+void AppendEscape(std::string& out, unsigned c, bool c1) {
+  static const char kHex[] = "0123456789ABCDEF";
+  out += c1 ? "\\u00" : "\\x";
+  out += kHex[(c >> 4) & 15];
+  out += kHex[c & 15];
 }
+
+// Copies \a text with its control characters escaped; line breaks and tabs
+// are kept when \a keep_breaks, else each run of them becomes one space.
+std::string Visible(std::string_view text, bool keep_breaks) {
+  std::string out;
+  out.reserve(text.size());
+  bool in_break = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const bool breaks = c == '\r' || c == '\n' || c == '\t';
+    if (breaks && !keep_breaks) {
+      if (!in_break) out += ' ';
+      in_break = true;
+      continue;
+    }
+    in_break = false;
+    if ((c < 0x20 && !breaks) || c == 0x7F) {
+      AppendEscape(out, c, false);
+    } else if (c == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      AppendEscape(out, static_cast<unsigned char>(text[++i]), true);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string OneLine(std::string_view message) { return Visible(message, false); }
 
 void WriteLog(PubDef& pub, std::string_view raw_message) {
   if (!pub.log_failure.empty()) throw LogWriteError(pub.log_failure);
@@ -83,7 +114,7 @@ void ShowErrorBox(PubDef& pub, std::string_view message) {
     window->ShowErrorBox(prompt);
     return;
   }
-  std::cerr << "Error!\nError Info: " << message << std::endl;
+  std::cerr << "Error!\nError Info: " << Visible(message, true) << std::endl;
 }
 
 std::string FormatCount(int count, bool zero_shows_digit) {

@@ -25,7 +25,9 @@ class LogWriteError : public RunInterrupted {
 };
 
 /// \a message as one line: every run of line breaks and tabs becomes one
-/// space.
+/// space, and every other control character a visible escape ("\x1B", and
+/// "\u009B" for those of the C1 range), so that a terminal showing the log
+/// shows all of it.
 std::string OneLine(std::string_view message);
 
 /// The 23-character stamp "[YYYYMMDD hh:mm:ss]    " for \a when.

@@ -13,6 +13,24 @@ namespace {
 
 constexpr int kMaxDepth = 2000;
 
+// About what parsing \a xml takes in memory: the parser's copy of the text,
+// a node for every markup item and every piece of text between them, and
+// an attribute for every "=".
+std::uint64_t ParsedSize(std::string_view xml) {
+  constexpr std::uint64_t kNodeBytes = sizeof(void*) * 8;
+  constexpr std::uint64_t kAttributeBytes = sizeof(void*) * 5;
+  std::uint64_t nodes = 1;
+  std::uint64_t attributes = 0;
+  for (std::size_t i = 0; i < xml.size(); ++i) {
+    if (xml[i] == '<') {
+      nodes += i > 0 && xml[i - 1] != '>' ? 2 : 1;
+    } else if (xml[i] == '=') {
+      ++attributes;
+    }
+  }
+  return xml.size() + nodes * kNodeBytes + attributes * kAttributeBytes;
+}
+
 constexpr const char* kRelationshipsNamespace =
     "http://schemas.openxmlformats.org/package/2006/relationships";
 constexpr const char* kSettingsType =
@@ -109,6 +127,16 @@ std::unique_ptr<XmlPart> Document::LoadPart(const std::string& name) {
   part->name = name;
   std::string data = package_->ReadPart(name);
   if (name == main_name_) main_bytes_ = data.size();
+  // A small package may hold a part of millions of tiny elements, each of
+  // which takes far more memory parsed than its text: the cost is reckoned
+  // before the part is parsed, and the document refused beyond the budget.
+  xml_memory_ += ParsedSize(data);
+  if (xml_memory_ > limits_.max_xml_memory) {
+    throw Error("Cannot open " + Quoted(Path()) + ": the part \"" + name + "\" holds too many "
+                "XML elements; reading it would take about " + std::to_string(xml_memory_ >> 20) +
+                " MiB of memory, more than the " + std::to_string(limits_.max_xml_memory >> 20) +
+                " MiB a document may take.");
+  }
   const unsigned flags = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration |
                          pugi::parse_doctype | pugi::parse_pi | pugi::parse_comments;
   pugi::xml_parse_result result =

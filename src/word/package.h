@@ -27,6 +27,9 @@ namespace vantrelle {
 struct PackageLimits {
   std::uint64_t max_part_bytes = 512ull << 20;
   std::uint64_t max_total_bytes = 1ull << 30;
+  /// What the parsed XML parts of a document may take in memory together, as
+  /// estimated from their text before they are parsed.
+  std::uint64_t max_xml_memory = 1ull << 30;
 };
 
 class Package {

@@ -178,6 +178,26 @@ class HostileTemplateCase(unittest.TestCase):
         peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
         self.assertLess(peak_kib, 400 * 1024)
 
+    def test_millions_of_tiny_elements_are_refused_within_bounded_memory(self):
+        # 120 MiB of empty paragraphs: each would take some 64 bytes parsed.
+        path = os.path.join(self.sandbox, "nodes.docx")
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as package:
+            for name, data in self.parts:
+                if name != "word/document.xml":
+                    package.writestr(name, data)
+            with package.open("word/document.xml", "w", force_zip64=True) as part:
+                part.write(b'<?xml version="1.0"?><w:document xmlns:w="%s"><w:body>'
+                           % W.encode())
+                paragraphs = b"<w:p/>" * (1 << 20)
+                for _ in range(20):
+                    part.write(paragraphs)
+                part.write(b"</w:body></w:document>")
+        self.assert_refused(path, "word/document.xml", "too many XML elements")
+        if SANITIZED:
+            return
+        peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        self.assertLess(peak_kib, 600 * 1024)
+
     def test_entity_expansion_and_deep_nesting(self):
         laughs = ('<?xml version="1.0"?><!DOCTYPE w:document [<!ENTITY a "ha">'
                   + "".join('<!ENTITY %s "&%s;&%s;&%s;&%s;&%s;&%s;&%s;&%s;&%s;&%s;">'

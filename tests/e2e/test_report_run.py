@@ -356,14 +356,18 @@ class ReportCase(unittest.TestCase):
         self.assertEqual(7, len(log))
 
     def test_more_than_32767_records_overflow(self):
-        status, log = self.run_report([
-            "@Big=1;1;2;2\nWITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-            "WHERE i < 32768) SELECT i FROM n\n"] if self.backend.name == "sqlite" else
-            ["@Big=1;1;2;2\nSELECT generate_series(1, 32768)\n"])
-        self.assertEqual(1, status)
-        i = log.index("Error: Failed to execute function 1.")
-        self.assertEqual("Error Info: Overflow", log[i + 1])
-        self.assertEqual("#,##0", self.cells(1)[1][1])
+        # A growing fill says why in the same line, after the word users know.
+        for function, info in ((1, "Overflow"),
+                               (2, "Overflow: a table grows to at most 32,767 rows, and the "
+                                   "query returned more records.")):
+            status, log = self.run_report([
+                "@Big=%d;1;2;2\nWITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                "WHERE i < 32768) SELECT i FROM n\n" % function] if self.backend.name == "sqlite"
+                else ["@Big=%d;1;2;2\nSELECT generate_series(1, 32768)\n" % function])
+            self.assertEqual(1, status)
+            i = log.index("Error: Failed to execute function %d." % function)
+            self.assertEqual("Error Info: " + info, log[i + 1])
+            self.assertEqual("#,##0", self.cells(1)[1][1])
 
     def test_dotx_template_becomes_a_document(self):
         template = os.path.join(self.folder, "template.dotx")

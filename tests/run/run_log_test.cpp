@@ -112,18 +112,22 @@ TEST_F(RunLogTest, EveryMessageIsOneLineInTheLogAndTheBox) {
   LogError(pub_, "Failed to connect.",
            "could not connect to server: Connection refused\r\n\tIs the server running?\n");
   WriteLog(pub_, "a\tb\r\rc");
+  // A script line that would steer a terminal is shown, not obeyed.
+  WriteLog(pub_, "x\x1b[2J\x1b[1A\x07\x7f\xc2\x9b" "2K \xc3\xa9\x01");
   EXPECT_EQ(
       "[20040505 14:07:09]    ERROR: relation \"x\" does not exist; Error while executing the query\r\n"
       "[20040505 14:07:09]    Error: Failed to connect.\r\n"
       "[20040505 14:07:09]    Error Info: could not connect to server: Connection refused Is the "
       "server running? \r\n"
-      "[20040505 14:07:09]    a b c\r\n",
+      "[20040505 14:07:09]    a b c\r\n"
+      "[20040505 14:07:09]    x\\x1B[2J\\x1B[1A\\x07\\x7F\\u009B2K \xc3\xa9\\x01\r\n",
       Log());
   EXPECT_EQ(
       "ERROR: relation \"x\" does not exist; Error while executing the query\r\n"
       "Error: Failed to connect.\r\n"
       "Error Info: could not connect to server: Connection refused Is the server running? \r\n"
-      "a b c\r\n",
+      "a b c\r\n"
+      "x\\x1B[2J\\x1B[1A\\x07\\x7F\\u009B2K \xc3\xa9\\x01\r\n",
       window_.log_box);
 }
 
