@@ -115,7 +115,8 @@ bool OutputLock::Acquire(const std::string& path, long& holder) {
   PathParts parts = SplitPath(path);
   if (parts.base.empty()) return true;
   const std::string lock_path = LockFileName(parts.folder, parts.base);
-  for (int attempt = 0; attempt < 8; ++attempt) {
+  int busy_tries = 0;
+  for (int attempt = 0; attempt < 12; ++attempt) {
     int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                     NewFileMode());
     if (fd < 0 && errno == EACCES) {
@@ -146,6 +147,12 @@ bool OutputLock::Acquire(const std::string& path, long& holder) {
     if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
       holder = ReadHolder(fd);
       ::close(fd);
+      // Another run's clean-up holds a left-over lock file for a moment
+      // before it removes it; a run holds its lock for good.
+      if (++busy_tries < 4) {
+        ::usleep(50'000);
+        continue;
+      }
       return false;
     }
     // The run that held it before may have removed the file meanwhile: a
@@ -182,6 +189,19 @@ bool OutputLockHeld(const std::string& folder, const std::string& base) {
   bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
   ::close(fd);
   return held;
+}
+
+bool RemoveUnheldLock(const std::string& folder, const std::string& base) {
+  const std::string path = LockFileName(folder, base);
+  int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  flock lock = WholeFile(F_WRLCK);
+  bool removed = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                 ::fcntl(fd, F_OFD_SETLK, &lock) == 0 && SameFile(fd, path) &&
+                 ::unlink(path.c_str()) == 0;
+  ::close(fd);
+  return removed;
 }
 
 std::FILE* OpenRunLog(const std::string& path) {

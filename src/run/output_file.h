@@ -84,6 +84,11 @@ std::string LockFileName(const std::string& folder, const std::string& base);
 /// (this process included). Takes no lock itself.
 bool OutputLockHeld(const std::string& folder, const std::string& base);
 
+/// Removes the lock file of output \a base in \a folder when no process
+/// holds it (taking it for a moment, so that nobody takes it meanwhile).
+/// True when it was removed.
+bool RemoveUnheldLock(const std::string& folder, const std::string& base);
+
 /// Opens the run log \a path for writing from its start: an existing regular
 /// file of this user with no other name is emptied in place (so a process
 /// that rotates logs by copying and truncating finds no gap); anything else

@@ -20,6 +20,7 @@ namespace vantrelle {
 namespace {
 
 constexpr std::string_view kMarker = ".vantrelle-";
+constexpr std::string_view kLockSuffix = ".vantrelle-lock";
 
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
 
@@ -96,12 +97,19 @@ int RemoveStaleWorkingCopies(const std::string& report) {
   DIR* folder = ::opendir(parts.folder.c_str());
   if (folder == nullptr) return 0;
   std::vector<std::pair<std::string, std::string>> candidates;  // entry, owner
+  std::vector<std::string> locks;  // names whose lock file is there
   while (const dirent* entry = ::readdir(folder)) {
     std::string owner = WorkingCopyOwner(entry->d_name);
     if (!owner.empty()) candidates.emplace_back(entry->d_name, owner);
+    std::string_view name = entry->d_name;
+    if (name.size() > kLockSuffix.size() + 1 && name.starts_with('.') && name.ends_with(kLockSuffix))
+      locks.emplace_back(name.substr(1, name.size() - 1 - kLockSuffix.size()));
   }
   ::closedir(folder);
   int removed = 0;
+  // Lock files that killed runs left, when nobody holds them.
+  for (const std::string& name : locks)
+    if (name != parts.base && RemoveUnheldLock(parts.folder, name)) ++removed;
   for (const auto& [entry, owner] : candidates) {
     // The run that made it holds its report's lock for as long as it runs
     // (the save replaces the working copy's file, so a lock on that file
@@ -196,6 +204,11 @@ void ReportWorkingCopy::Commit() {
     int error = errno;
     ::close(fd);
     throw Error(failure + "the file could not be written to disk (" + SystemMessage(error) + ").");
+  }
+  // A stop during the save still leaves the earlier report.
+  if (stop_ != nullptr && stop_->Requested()) {
+    ::close(fd);
+    stop_->Check();
   }
   const std::string kept = KeepEarlier(report_);
   if (::rename(temp_.c_str(), report_.c_str()) != 0) {

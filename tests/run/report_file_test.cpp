@@ -123,6 +123,7 @@ TEST_F(ReportWorkingCopyTest, StaleCopiesOfAnyReportAreRemovedWhenNoRunHoldsThem
       Copy(1, "aB3dE9", ".Xy12zQ"),
       dir_.File(".other.docx.vantrelle-77-aB3dE9.docx"),  // another report's
       dir_.File(".report_20041231.docx.vantrelle-77-aB3dE9.docx"),
+      dir_.File(".report_20041231.docx.vantrelle-lock"),  // left by a killed run
   };
   const std::vector<std::string> kept = {
       Copy(1, "aB3d"),                  // not our pattern
@@ -150,6 +151,7 @@ TEST_F(ReportWorkingCopyTest, StaleCopiesOfAnyReportAreRemovedWhenNoRunHoldsThem
   for (const auto& path : stale) EXPECT_FALSE(std::filesystem::exists(path)) << path;
   for (const auto& path : kept) EXPECT_TRUE(std::filesystem::exists(path)) << path;
   EXPECT_TRUE(std::filesystem::exists(locked));
+  EXPECT_TRUE(std::filesystem::exists(dir_.File(".busy.docx.vantrelle-lock")));
   EXPECT_EQ("earlier report", ReadFile(dir_.File("report.docx")));
 }
 
