@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "data/connection.h"
+#include "data/session.h"
 #include "run/error.h"
 #include "run/run_log.h"
 
@@ -15,8 +16,8 @@ namespace vantrelle {
 namespace {
 
 std::string ConnectTimeLimit(int seconds, const std::string& why) {
-  return "The connection was not made within the time limit of " + std::to_string(seconds) +
-         " seconds ([ODBC] ConnectTimeout): " + why;
+  return "The connection was not made within " + TimeLimitText(seconds, "ConnectTimeout") +
+         ": " + why;
 }
 
 // "DSN=name", followed by the full-width comma (U+FF0C) and " USER=name" when

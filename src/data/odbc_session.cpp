@@ -597,9 +597,9 @@ class OdbcSession : public Session {
       Free(stmt);
       if (command_timeout_ > 0 && (message.starts_with("HYT00") || message.starts_with("57014")) &&
           !cancelled_)
-        message = "The statement ran longer than the time limit of " +
-                  std::to_string(command_timeout_) +
-                  " seconds ([ODBC] QueryTimeout) and was stopped (" + message + ").";
+        message = "The statement ran longer than " +
+                  TimeLimitText(command_timeout_, "QueryTimeout") + " and was stopped (" +
+                  message + ").";
       throw Error(message);
     }
     return stmt;

@@ -51,15 +51,13 @@ struct Deadline {
     if (seconds > 0) at = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   }
   bool Passed() const { return seconds > 0 && std::chrono::steady_clock::now() > at; }
-  static int Progress(void* self) { return static_cast<Deadline*>(self)->Passed() ? 1 : 0; }
 };
 
 // The description of a failed step, saying so when the time limit cut it.
 std::string Failure(sqlite3* db, int rc, const Deadline& deadline) {
   std::string text = Describe(db, rc);
   if (!deadline.Passed()) return text;
-  const std::string limit = "the time limit of " + std::to_string(deadline.seconds) +
-                            " seconds ([ODBC] QueryTimeout)";
+  const std::string limit = TimeLimitText(deadline.seconds, "QueryTimeout");
   if ((rc & 0xFF) == SQLITE_INTERRUPT)
     return "The statement ran longer than " + limit + " and was stopped (" + text + ").";
   if ((rc & 0xFF) == SQLITE_BUSY)
@@ -190,8 +188,7 @@ class SqliteSession : public Session {
     // No time-out means waiting for another writer's lock as long as it
     // takes, or until the run is cancelled.
     sqlite3_busy_handler(db_, &SqliteSession::BusyWait, this);
-    if (command_timeout_seconds > 0)
-      sqlite3_progress_handler(db_, 10000, &Deadline::Progress, &deadline_);
+    sqlite3_progress_handler(db_, 10000, &SqliteSession::Progress, this);
   }
   ~SqliteSession() override {
     if (db_ != nullptr) {
@@ -244,6 +241,13 @@ class SqliteSession : public Session {
   void Require() const {
     if (db_ == nullptr) throw Error("The database connection is closed.");
     if (cancelled_) throw Error("The statement was cancelled.");
+  }
+
+  // Ends a statement past its deadline, or cancelled: an interrupt that came
+  // just before the statement began is not lost.
+  static int Progress(void* self) {
+    auto* session = static_cast<SqliteSession*>(self);
+    return session->cancelled_ || session->deadline_.Passed() ? 1 : 0;
   }
 
   // Waits for another connection's lock a little longer each time, up to a

@@ -21,7 +21,7 @@ struct RunStop::State {
   std::set<std::string> scratch_files;
 };
 
-RunStop::RunStop() : state_(std::make_unique<State>()) {}
+RunStop::RunStop() : state_(std::make_shared<State>()) {}
 RunStop::~RunStop() = default;
 RunStop::RunStop(RunStop&&) noexcept = default;
 RunStop& RunStop::operator=(RunStop&&) noexcept = default;
@@ -48,6 +48,12 @@ void RunStop::Check() const {
 }
 
 void RunStop::Reset() { state_->requested = -1; }
+
+void RunStop::RepeatCancel() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (!Requested()) return;
+  for (auto& [key, cancel] : state_->cancellers) cancel();
+}
 
 int RunStop::AddCanceller(std::function<void()> cancel) {
   std::lock_guard<std::mutex> lock(state_->mutex);
@@ -104,10 +110,18 @@ void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first) {
   ::signal(SIGPIPE, SIG_IGN);
   sigset_t set = StopSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([&stop, set, on_first = std::move(on_first)] {
+  // The thread works on its own handle of the state, which lives as long as
+  // it does.
+  RunStop handle;
+  handle.state_ = stop.state_;
+  std::thread([stop = std::move(handle), set, on_first = std::move(on_first)]() mutable {
+    const timespec pause{0, 200'000'000};
     for (;;) {
-      int signal_number = 0;
-      if (sigwait(&set, &signal_number) != 0) continue;
+      const int signal_number = sigtimedwait(&set, nullptr, &pause);
+      if (signal_number < 0) {
+        stop.RepeatCancel();
+        continue;
+      }
       if (!stop.Requested()) {
         stop.Request(signal_number);
         if (on_first) on_first(signal_number);

@@ -45,6 +45,9 @@ class RunStop {
   void Check() const;
   /// Forgets an earlier request, before the window starts another run.
   void Reset();
+  /// Calls every canceller again while a stop is requested: a cancel that
+  /// came just before a statement began may have found nothing to cut short.
+  void RepeatCancel();
 
   /// Registers \a cancel to be called when a stop is requested, at once when
   /// one was requested already. Cancellers must be quick and must not call
@@ -61,8 +64,11 @@ class RunStop {
   void RemoveScratchFiles();
 
  private:
+  friend void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first);
   struct State;
-  std::unique_ptr<State> state_;
+  // Shared with the signal thread, which may outlive the program's own
+  // objects while the process ends.
+  std::shared_ptr<State> state_;
 };
 
 /// Registers a canceller with a RunStop for the life of this object.
@@ -87,8 +93,10 @@ std::string StopSignalName(int signal_number);
 /// is a failed write). Such a signal requests a stop of \a stop and then
 /// calls \a on_first (if any) with its number, from that thread; one that
 /// comes while a stop is requested already ends the process at once, by that
-/// signal, after removing \a stop's scratch files. Call it before any other
-/// thread is started: the threads started later inherit the blocked signals.
+/// signal, after removing \a stop's scratch files. While a stop is requested,
+/// from a signal or not, the thread repeats the cancel a few times a second.
+/// Call it before any other thread is started: the threads started later
+/// inherit the blocked signals.
 void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first);
 
 /// In a child process between fork and exec: every signal back to its

@@ -1,0 +1,304 @@
+#!/usr/bin/python3
+"""What an operator and a scheduler do to runs, through the vantrelle executable.
+
+SIGTERM, SIGINT and SIGHUP at every moment of a run stop it cleanly: the
+statement in flight is cancelled (also on the server), the converter is
+stopped, the log says why, nothing is left behind and the earlier report
+stays. A save the kernel could not write is a failed save. Two runs of one
+report never overlap. Time limits end what would hang. A closed standard
+error does not kill the program.
+"""
+import os
+import re
+import signal
+import socket
+import sqlite3
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+from report_folder import ENDLESS, EXE, SMALL, ReportFolderCase, digest, sanitized
+
+PG_CONNSTR = os.environ.get("VANTRELLE_PG_CONNSTR")
+# strace stops LeakSanitizer from working; the traced runs do without it.
+NO_LEAK_CHECK = dict(os.environ, ASAN_OPTIONS="detect_leaks=0:abort_on_error=1")
+
+
+def silent_server():
+    """A TCP server that accepts every connection and never answers."""
+    server = socket.socket()
+    server.bind(("127.0.0.1", 0))
+    server.listen(16)
+    accepted = []
+
+    def serve():
+        while True:
+            try:
+                accepted.append(server.accept()[0])
+            except OSError:
+                return
+
+    threading.Thread(target=serve, daemon=True).start()
+    return server
+
+
+def pg_dsn(port=None):
+    dsn = PG_CONNSTR
+    if port is not None:
+        dsn = re.sub(r"Port=\d+", "Port=%d" % port, dsn)
+    return dsn
+
+
+def pg_odbc():
+    return "DBUSER=%s\nDBPWD=%s\n" % (os.environ.get("VANTRELLE_PG_USER", "x"),
+                                      os.environ.get("VANTRELLE_PG_PASSWORD", "x"))
+
+
+def pg_running_sleeps():
+    port = re.search(r"Port=(\d+)", PG_CONNSTR).group(1)
+    env = dict(os.environ, PGPASSWORD=os.environ["VANTRELLE_PG_PASSWORD"])
+    out = subprocess.run(["psql", "-h", "127.0.0.1", "-p", port, "-U",
+                          os.environ["VANTRELLE_PG_USER"], "-d", "vantrelle_test", "-At", "-c",
+                          "SELECT count(*) FROM pg_stat_activity WHERE state = 'active' "
+                          "AND query LIKE 'SELECT pg_sleep(3600)%'"],
+                         env=env, capture_output=True, text=True, check=True)
+    return int(out.stdout.strip())
+
+
+class OperatorCase(ReportFolderCase):
+    def running_pid(self, process):
+        """The pid of the run, which its report's lock file names (a wrapper
+        such as strace may stand between)."""
+        lock = os.path.join(self.folder, ".report.docx.vantrelle-lock")
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            try:
+                with open(lock) as f:
+                    return int(f.read())
+            except (FileNotFoundError, ValueError):
+                time.sleep(0.005)
+        return process.pid
+
+    def stop_at(self, moment_text, sig, env=None, prefix=(), log=None, ready=None):
+        """Starts the configured run, sends \a sig once the log holds
+        \a moment_text (and \a ready, when given, is there), and returns its
+        exit status."""
+        process = self.start(env=env, prefix=prefix)
+        self.wait_for_log(moment_text, log=log)
+        deadline = time.monotonic() + 60
+        while ready is not None and not os.path.exists(ready) and time.monotonic() < deadline:
+            time.sleep(0.005)
+        pid = self.running_pid(process)
+        os.kill(pid, sig)
+        _, self.stderr = process.communicate(timeout=60)
+        return process.returncode
+
+    def assert_stopped(self, status, sig, info):
+        self.assertEqual(1, status, self.stderr)
+        self.assertEqual(["Error: The report run was stopped by %s." % signal.Signals(sig).name,
+                          "Error Info: " + info], self.log_lines()[-2:])
+        self.assertEqual([], self.leftovers())
+
+    # -- signals -------------------------------------------------------------
+    def test_signals_stop_a_run_cleanly_at_every_moment(self):
+        kept = 'The report file "%s" was not changed.' % self.report
+        with self.subTest("a statement on SQLite, SIGTERM"):
+            before = self.earlier_report()
+            self.configure([SMALL, ENDLESS])
+            self.assert_stopped(self.stop_at("[Slow]    WITH", signal.SIGTERM), signal.SIGTERM,
+                                kept)
+            self.assertEqual(before, digest(self.report))
+        with self.subTest("the connect to a server that never answers, SIGINT"):
+            server = silent_server()
+            self.addCleanup(server.close)
+            self.configure([SMALL], dsn="Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=%d;"
+                           "Database=x" % server.getsockname()[1], odbc="DBUSER=u\nDBPWD=p\n")
+            self.assert_stopped(self.stop_at("Open log file successfully.", signal.SIGINT),
+                                signal.SIGINT, "No report file was changed.")
+            self.assertEqual(before, digest(self.report))
+        with self.subTest("the save, SIGTERM"):
+            # The report's sync is held up long enough for the signal to land
+            # in the middle of the save.
+            self.configure([SMALL])
+            status = self.stop_at("Update all Word fields successfully.", signal.SIGTERM,
+                                  env=NO_LEAK_CHECK,
+                                  prefix=["strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                          "trace=fsync", "-e",
+                                          "inject=fsync:delay_enter=1500000:when=1"])
+            self.assert_stopped(status, signal.SIGTERM, kept)
+            self.assertNotIn("Save the report file successfully.", self.log_lines())
+            self.assertEqual(before, digest(self.report))
+        with self.subTest("the PDF conversion, SIGHUP"):
+            tmp = tempfile.mkdtemp(dir=self.folder, prefix="tmp")
+            bin_folder = os.path.join(self.folder, "bin")
+            os.mkdir(bin_folder)
+            with open(os.path.join(bin_folder, "soffice"), "w") as f:
+                f.write("#!/bin/sh\necho $$ > %s/converter.pid\nexec sleep 600\n" % self.folder)
+            os.chmod(os.path.join(bin_folder, "soffice"), 0o755)
+            pdf = os.path.join(self.folder, "report.pdf")
+            self.configure([SMALL], pdf=pdf)
+            status = self.stop_at("Close the report file.", signal.SIGHUP,
+                                  env=dict(os.environ, TMPDIR=tmp,
+                                           PATH=bin_folder + ":" + os.environ["PATH"]),
+                                  ready=os.path.join(self.folder, "converter.pid"))
+            self.assert_stopped(status, signal.SIGHUP,
+                                'The report file "%s" had been saved; the PDF file "%s" was not '
+                                'written.' % (self.report, pdf))
+            with open(os.path.join(self.folder, "converter.pid")) as f:
+                converter = int(f.read())
+            self.assertRaises(ProcessLookupError, os.kill, converter, 0)
+            self.assertEqual([], os.listdir(tmp))
+            self.assertFalse(os.path.exists(pdf))
+
+    def test_a_statement_on_the_server_is_cancelled(self):
+        if not PG_CONNSTR:
+            self.skipTest("VANTRELLE_PG_CONNSTR is not set (run through scripts/test)")
+        before = self.earlier_report()
+        self.configure(["@Slow=0\nSELECT pg_sleep(3600)\n"], dsn=pg_dsn(), odbc=pg_odbc())
+        status = self.stop_at("SELECT pg_sleep(3600)", signal.SIGHUP)
+        self.assert_stopped(status, signal.SIGHUP,
+                            'The report file "%s" was not changed.' % self.report)
+        self.assertEqual(before, digest(self.report))
+        deadline = time.monotonic() + 10
+        while pg_running_sleeps() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(0, pg_running_sleeps(), "the server still runs the statement")
+
+    def test_a_second_signal_ends_the_run_at_once(self):
+        before = self.earlier_report()
+        self.configure([SMALL, ENDLESS])
+        process = self.start()
+        self.wait_for_log("[Slow]    WITH")
+        process.send_signal(signal.SIGTERM)
+        process.send_signal(signal.SIGTERM)
+        process.communicate(timeout=60)
+        self.assertIn(process.returncode, (1, -signal.SIGTERM))
+        self.assertEqual(before, digest(self.report))
+        self.assertEqual([], [name for name in self.leftovers() if name.endswith(".docx")])
+        self.configure([SMALL])
+        self.assertEqual(0, self.run_program(), self.stderr)
+        self.assertEqual([], self.leftovers())
+
+    # -- the save ------------------------------------------------------------
+    def test_a_save_the_kernel_could_not_write_is_a_failed_save(self):
+        before = self.earlier_report()
+        self.configure([SMALL])
+        cases = [(1, "EIO", "the file could not be written to disk (Input/output error)"),
+                 (1, "ENOSPC", "the file could not be written to disk (No space left on "
+                               "device)"),
+                 (2, "EIO", "the folder could not be written to disk (Input/output error)")]
+        for when, error, reason in cases:
+            with self.subTest(when=when, error=error):
+                status = self.run_program(env=NO_LEAK_CHECK, prefix=[
+                    "strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync", "-e",
+                    "inject=fsync:error=%s:when=%d" % (error, when)])
+                self.assertEqual(1, status, self.stderr)
+                log = self.log_lines()
+                i = log.index("Error: Failed to close the report file.")
+                self.assertEqual('Error Info: Cannot save "%s": %s.' % (self.report, reason),
+                                 log[i + 1])
+                self.assertNotIn("Save the report file successfully.", log)
+                self.assertEqual(before, digest(self.report))
+                self.assertEqual([], self.leftovers())
+
+    # -- overlapping runs ----------------------------------------------------
+    def test_one_run_per_report_and_per_log_at_a_time(self):
+        self.earlier_report()
+        self.configure([SMALL, ENDLESS])
+        first = self.start()
+        self.wait_for_log("[Slow]    WITH")
+        lines = len(self.log_lines())
+        busy = ('The report file "%s" is in use by another run of the report (process %d); this '
+                'run ended without touching the report or the run log.'
+                % (self.report, first.pid))
+        # A second run, also from another process namespace, as a container
+        # would start it.
+        prefixes = [()]
+        if os.geteuid() == 0:
+            prefixes.append(("unshare", "--pid", "--fork", "--mount-proc"))
+        for prefix in prefixes:
+            with self.subTest(prefix=prefix):
+                self.assertEqual(1, self.run_program(prefix=prefix), self.stderr)
+                self.assertIn(busy, self.stderr)
+        # Another report with the same log waits its turn as well.
+        other_ini = os.path.join(self.folder, "other.ini")
+        self.configure([SMALL], ini=other_ini, report=os.path.join(self.folder, "other.docx"))
+        self.assertEqual(1, self.run_program(ini=other_ini))
+        self.assertIn('The run log "%s" is in use by another run of the report' % self.log,
+                      self.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "other.docx")))
+        self.assertEqual(lines, len(self.log_lines()))
+        # A log rotated by copying and truncating goes on without a gap.
+        os.truncate(self.log, 0)
+        first.send_signal(signal.SIGTERM)
+        first.communicate(timeout=60)
+        with open(self.log, "rb") as f:
+            raw = f.read()
+        self.assertNotIn(b"\0", raw)
+        self.assertTrue(raw.startswith(b"["), raw[:40])
+        self.assertEqual(1, first.returncode)
+
+    def test_leftovers_of_a_killed_run_go_whatever_its_report_was_called(self):
+        killed = os.path.join(self.folder, "report_20041231.docx")
+        self.configure([SMALL, ENDLESS], report=killed)
+        process = self.start()
+        self.wait_for_log("[Slow]    WITH")
+        process.kill()
+        process.communicate(timeout=60)
+        self.assertTrue(self.leftovers())
+        self.configure([SMALL])
+        self.assertEqual(0, self.run_program(), self.stderr)
+        self.assertEqual([], self.leftovers())
+
+    # -- time limits ---------------------------------------------------------
+    def test_time_limits_end_what_would_hang(self):
+        server = silent_server()
+        self.addCleanup(server.close)
+        locker = sqlite3.connect(self.db, timeout=0)
+        self.addCleanup(locker.close)
+        cases = [
+            ("connect", "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=%d;Database=x"
+             % server.getsockname()[1], "ConnectTimeout=2\n", [SMALL],
+             "Error Info: The connection was not made within the time limit of 2 seconds "
+             "([ODBC] ConnectTimeout): "),
+            ("statement", None, "QueryTimeout=1\n", [ENDLESS],
+             "Error Info: The statement ran longer than the time limit of 1 second "
+             "([ODBC] QueryTimeout) and was stopped ("),
+            ("lock", None, "QueryTimeout=1\n", ["@W=0\nCREATE TABLE t (a)\n"],
+             "Error Info: database is locked (SQLite error 5); another connection kept the "
+             "database locked for the time limit of 1 second ([ODBC] QueryTimeout)."),
+        ]
+        if PG_CONNSTR:
+            cases.append(("server", pg_dsn(), pg_odbc() + "QueryTimeout=1\n",
+                          ["@Slow=0\nSELECT pg_sleep(3600)\n"],
+                          "Error Info: The statement ran longer than the time limit of 1 second "
+                          "([ODBC] QueryTimeout) and was stopped (57014"))
+        for name, dsn, odbc, scripts, expected in cases:
+            with self.subTest(name):
+                if name == "lock":
+                    locker.execute("BEGIN EXCLUSIVE")
+                self.configure(scripts, dsn=dsn, odbc=odbc)
+                started = time.monotonic()
+                self.assertEqual(1, self.run_program(timeout=60))
+                self.assertLess(time.monotonic() - started, 15)
+                self.assertTrue(any(line.startswith(expected) for line in self.log_lines()),
+                                "\n".join(self.log_lines()))
+                if name == "lock":
+                    locker.rollback()
+        self.configure([SMALL], odbc="QueryTimeout=soon\n")
+        self.assertEqual(1, self.run_program())
+        self.assertIn('Error Info: [ODBC] QueryTimeout "soon" is not a whole number of seconds '
+                      'from 0 to 2147483 (0: no limit).', self.log_lines())
+
+    # -- small ends ----------------------------------------------------------
+    def test_a_closed_standard_error_is_no_crash(self):
+        process = subprocess.Popen([EXE, "-C", "-F", os.path.join(self.folder, "missing.ini")],
+                                   stderr=subprocess.PIPE)
+        process.stderr.close()
+        self.assertEqual(2, process.wait(timeout=60))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,274 @@
+#!/usr/bin/python3
+"""Reports run on a shared server, where other local users can write the
+report's and the log's folders, through the vantrelle executable.
+
+A second, unprivileged account plays the other user: it plants links, pipes
+and devices at the outputs' names and swaps the report for a link while the
+PDF is being made. The run never writes through a planted name, never hands
+another program a name someone else can swap, creates files with the modes
+the umask allows, keeps passwords and terminal control out of its log, and
+its PDF converter fetches nothing a template links to.
+"""
+import http.server
+import os
+import pwd
+import shutil
+import socket
+import stat
+import subprocess
+import threading
+import unittest
+import zipfile
+
+from report_folder import SMALL, ReportFolderCase, digest
+
+OTHER = "vantrelle-other"
+UMASK = os.umask(0o022)
+os.umask(UMASK)
+
+
+def other_account():
+    """The uid of the second account, made when missing; None when not root."""
+    if os.geteuid() != 0:
+        return None
+    try:
+        return pwd.getpwnam(OTHER).pw_uid
+    except KeyError:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell",
+                        "/usr/sbin/nologin", OTHER], check=True)
+        return pwd.getpwnam(OTHER).pw_uid
+
+
+def as_other(uid, *command):
+    return ["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups", "--"] + \
+        list(command)
+
+
+class SharedServerCase(ReportFolderCase):
+    def setUp(self):
+        super().setUp()
+        self.other = other_account()
+        if self.other is None:
+            self.skipTest("the other user's attacks need root to make a second account")
+        # A department folder: everyone may write it.
+        os.chmod(self.folder, 0o777)
+        self.secret = os.path.join(self.folder, "secret.txt")
+        with open(self.secret, "w") as f:
+            f.write("TOP SECRET of the service account")
+        os.chmod(self.secret, 0o600)
+
+    def fake_converter(self, body):
+        """A folder on PATH whose soffice runs \a body (sh), then copies its
+        input to the PDF it is asked for, and notes what the input was."""
+        folder = os.path.join(self.folder, "fakebin")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "soffice"), "w") as f:
+            f.write("#!/bin/sh\n%s\nwhile [ \"$1\" != --outdir ]; do shift; done\n"
+                    "stat -c '%%F %%a' \"$3\" \"$(dirname \"$3\")\" > '%s/input.txt'\n"
+                    "cat \"$3\" > \"$2/report.pdf\"\n" % (body, self.folder))
+        os.chmod(os.path.join(folder, "soffice"), 0o755)
+        return dict(os.environ, PATH=folder + ":/usr/bin:/bin")
+
+    def test_pdf_is_made_from_a_private_copy_whatever_the_report_name_becomes(self):
+        pdf = os.path.join(self.folder, "report.pdf")
+        self.configure([SMALL], pdf=pdf)
+        # The other user swaps the report's name for a link to the secret
+        # just when the converter starts, as a watcher of the folder would.
+        swap = " ".join(as_other(self.other, "sh", "-c", "'ln -s %s %s/x && mv -f %s/x %s'"
+                                 % (self.secret, self.folder, self.folder, self.report)))
+        env = self.fake_converter(swap)
+        self.assertEqual(0, self.run_program(env=env), self.stderr)
+        self.assertTrue(os.path.islink(self.report), "the swap did not happen")
+        with open(pdf, "rb") as f:
+            converted = f.read()
+        self.assertNotIn(b"TOP SECRET", converted)
+        with zipfile.ZipFile(pdf) as package:  # the stand-in's PDF is its input
+            self.assertIn(b"a title", package.read("word/settings.xml"))
+        with open(os.path.join(self.folder, "input.txt")) as f:
+            self.assertEqual("regular file 600\ndirectory 700\n", f.read())
+
+    def test_nothing_is_written_through_a_planted_name(self):
+        before = self.earlier_report()
+        victim = os.path.join(self.folder, "victim.txt")
+        with open(victim, "w") as f:
+            f.write("victim")
+        fifo = os.path.join(self.folder, "fifo")
+        null_twin = os.path.join(self.folder, "mynull")
+        sock = os.path.join(self.folder, "socket")
+        sock_object = socket.socket(socket.AF_UNIX)
+        self.addCleanup(sock_object.close)
+        plants = {
+            "fifo": lambda p: os.mkfifo(p),
+            "device": lambda p: os.mknod(p, 0o666 | stat.S_IFCHR, os.makedev(1, 3)),
+            "socket": lambda p: sock_object.bind(p),
+        }
+        kinds = {"fifo": "a named pipe (FIFO)", "device": "a character device",
+                 "socket": "a socket"}
+        for what, plant in plants.items():
+            path = {"fifo": fifo, "device": null_twin, "socket": sock}[what]
+            plant(path)
+            for key in ("ReportFileName", "PdfFileName", "LogFileName"):
+                with self.subTest(what=what, key=key):
+                    self.configure([SMALL], **{
+                        "ReportFileName": {"report": path},
+                        "PdfFileName": {"pdf": path},
+                        "LogFileName": {"log": path}}[key])
+                    status = self.run_program(timeout=30)
+                    if key == "LogFileName":
+                        self.assertEqual(2, status)
+                        self.assertIn('Cannot create "%s": it is %s, not a regular file.'
+                                      % (path, kinds[what]), self.stderr)
+                    else:
+                        self.assertEqual(1, status)
+                        self.assertIn('Error Info: [FILE] %s "%s" is %s, not a file; the run '
+                                      'writes only over a regular file.' % (key, path, kinds[what]),
+                                      self.log_lines())
+                    self.assertFalse(stat.S_ISREG(os.stat(path).st_mode))
+                    self.assertEqual(before, digest(self.report))
+        # A link at the log's name is replaced, never followed; so is a file
+        # the other user made there for everyone to write.
+        for planted in ("link", "file"):
+            with self.subTest(planted=planted):
+                if os.path.lexists(self.log):
+                    os.remove(self.log)
+                if planted == "link":
+                    os.symlink(victim, self.log)
+                else:
+                    subprocess.run(as_other(self.other, "sh", "-c", "umask 0; echo theirs > %s"
+                                            % self.log), check=True)
+                self.configure([SMALL])
+                self.assertEqual(0, self.run_program(), self.stderr)
+                st = os.lstat(self.log)
+                self.assertTrue(stat.S_ISREG(st.st_mode))
+                self.assertEqual((0, 0o666 & ~UMASK), (st.st_uid, stat.S_IMODE(st.st_mode)))
+                self.assertEqual("Close the log file.", self.log_lines()[-1])
+        with open(victim) as f:
+            self.assertEqual("victim", f.read())
+
+    def test_modes_follow_the_umask_and_a_replaced_report_keeps_its_own(self):
+        pdf = os.path.join(self.folder, "report.pdf")
+        self.configure([SMALL], pdf=pdf)
+        env = self.fake_converter("")
+        for mask, mode in ((0o077, 0o600), (0o022, 0o644), (0o002, 0o664)):
+            with self.subTest(umask=oct(mask)):
+                for path in (self.report, self.log, pdf):
+                    if os.path.exists(path):
+                        os.remove(path)
+                os.chmod(self.template, 0o666)
+                status = subprocess.run(["sh", "-c", "umask %o; exec \"$@\"" % mask, "sh"]
+                                        + self.command(), env=env).returncode
+                self.assertEqual(0, status)
+                for path in (self.report, self.log, pdf):
+                    self.assertEqual(mode, stat.S_IMODE(os.stat(path).st_mode), path)
+        os.chmod(self.report, 0o640)
+        self.assertEqual(0, self.run_program(env=env), self.stderr)
+        self.assertEqual(0o640, stat.S_IMODE(os.stat(self.report).st_mode))
+
+    def test_the_converter_fetches_and_reads_nothing_a_template_links_to(self):
+        if shutil.which("soffice") is None:
+            self.skipTest("LibreOffice (soffice) is not installed; the real converter is not run")
+        hits = []
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                hits.append(self.path)
+                self.send_response(404)
+                self.end_headers()
+
+            def log_message(self, *args):
+                pass
+
+        server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        picture = tiny_png(os.path.join(self.folder, "secret.png"))
+        linked = os.path.join(self.folder, "linked.docx")
+        link_pictures(self.template, linked, ["file://" + picture,
+                                              "http://127.0.0.1:%d/logo.png" % server.server_port])
+        pdf = os.path.join(self.folder, "report.pdf")
+        self.configure([SMALL], template=linked, pdf=pdf)
+        self.assertEqual(0, self.run_program(timeout=300), self.stderr)
+        self.assertEqual([], hits)
+        images = subprocess.run(["pdfimages", "-list", pdf], capture_output=True, text=True,
+                                check=True).stdout.splitlines()[2:]
+        self.assertEqual([], images)
+
+    def test_passwords_and_terminal_control_never_reach_the_log_as_they_are(self):
+        secrets = ["s3cr3t-one", "s3cr3t-two", "s3cr3t-three"]
+        dsn = ("Driver=NoSuchDriver;Server=127.0.0.1;pqopt={sslmode=disable password=%s};"
+               "\tPWD=%s;SSLPassword=%s" % tuple(secrets))
+        self.configure([SMALL], dsn=dsn)
+        self.assertEqual(1, self.run_program())
+        log = self.log_text(self.log)
+        self.assertIn("Error: Failed to connect to database. DSN=Driver=NoSuchDriver;"
+                      "Server=127.0.0.1;pqopt={sslmode=disable password=***}; PWD=***;"
+                      "SSLPassword=***", log)
+        for secret in secrets:
+            self.assertNotIn(secret, log + self.stderr)
+        # A script line that would clear the terminal and hide the lines
+        # above it is shown as what it is.
+        self.configure(["@Var=3;Title\nSELECT 'x' -- \x1b[2J\x1b[1A\x1b]0;title\x07\n"])
+        self.assertEqual(0, self.run_program(), self.stderr)
+        with open(self.log, "rb") as f:
+            raw = f.read()
+        self.assertNotIn(b"\x1b", raw)
+        self.assertNotIn(b"\x07", raw)
+        self.assertIn(b"\\x1B[2J\\x1B[1A\\x1B]0;title\\x07", raw)
+
+
+def tiny_png(path):
+    """Writes a 2 x 2 red PNG to \a path and returns it."""
+    import struct
+    import zlib
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    raw = b"".join(b"\0" + b"\xff\0\0" * 2 for _ in range(2))
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 2, 2, 8, 2, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+    return path
+
+
+def link_pictures(source, target, urls):
+    """Copies the template \a source to \a target with one paragraph per URL
+    that shows a picture linked (not embedded) to it."""
+    drawing = (
+        '<w:p><w:r><w:drawing><wp:inline><wp:extent cx="914400" cy="914400"/>'
+        '<wp:docPr id="%d" name="p%d"/><a:graphic xmlns:a="http://schemas.openxmlformats.org/'
+        'drawingml/2006/main"><a:graphicData uri="http://schemas.openxmlformats.org/drawingml/'
+        '2006/picture"><pic:pic xmlns:pic="http://schemas.openxmlformats.org/drawingml/2006/'
+        'picture"><pic:nvPicPr><pic:cNvPr id="%d" name="p%d"/><pic:cNvPicPr/></pic:nvPicPr>'
+        '<pic:blipFill><a:blip r:link="rIdLinked%d"/><a:stretch><a:fillRect/></a:stretch>'
+        '</pic:blipFill><pic:spPr><a:xfrm><a:off x="0" y="0"/><a:ext cx="914400" cy="914400"/>'
+        '</a:xfrm><a:prstGeom prst="rect"><a:avLst/></a:prstGeom></pic:spPr></pic:pic>'
+        '</a:graphicData></a:graphic></wp:inline></w:drawing></w:r></w:p>')
+    relationship = ('<Relationship Id="rIdLinked%d" Type="http://schemas.openxmlformats.org/'
+                    'officeDocument/2006/relationships/image" Target="%s" TargetMode="External"/>')
+    with zipfile.ZipFile(source) as zin, zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as zout:
+        for item in zin.infolist():
+            data = zin.read(item.filename)
+            if item.filename in ("word/document.xml", "word/_rels/document.xml.rels"):
+                data = data.decode("utf-8")
+            if item.filename == "word/document.xml":
+                for prefix, uri in (("wp", "http://schemas.openxmlformats.org/drawingml/2006/"
+                                           "wordprocessingDrawing"),
+                                    ("r", "http://schemas.openxmlformats.org/officeDocument/2006/"
+                                          "relationships")):
+                    if "xmlns:%s=" % prefix not in data:
+                        data = data.replace("<w:document ", '<w:document xmlns:%s="%s" '
+                                            % (prefix, uri), 1)
+                body = data.index("<w:body>") + len("<w:body>")
+                data = data[:body] + "".join(drawing % ((900 + i,) * 4 + (i,))
+                                             for i in range(len(urls))) + data[body:]
+            elif item.filename == "word/_rels/document.xml.rels":
+                data = data.replace("</Relationships>", "".join(
+                    relationship % (i, url) for i, url in enumerate(urls)) + "</Relationships>")
+            zout.writestr(item, data.encode("utf-8") if isinstance(data, str) else data)
+
+
+if __name__ == "__main__":
+    unittest.main()
