@@ -84,8 +84,12 @@ class ReportFolderCase(unittest.TestCase):
         return result.returncode
 
     def start(self, ini=None, env=None, prefix=()):
-        return subprocess.Popen(list(prefix) + self.command(ini), stdout=subprocess.DEVNULL,
-                                stderr=subprocess.PIPE, text=True, env=env)
+        process = subprocess.Popen(list(prefix) + self.command(ini), stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.PIPE, text=True, env=env)
+        # A run that a failed test leaves going must not outlive the test.
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        self.addCleanup(lambda: process.stderr.close())
+        return process
 
     def wait_for_log(self, text, log=None, timeout=60):
         """Waits until a line of the log holds \a text."""
