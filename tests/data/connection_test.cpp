@@ -158,5 +158,28 @@ TEST_F(ConnectionTest, PostgresServerThatIsDownFailsAtOnce) {
   EXPECT_NE(description.find("refused"), std::string::npos) << description;
 }
 
+
+// A driver's message longer than the buffer it is read into arrives cut,
+// never with what the buffer held before.
+TEST_F(ConnectionTest, DiagnosticLongerThanItsBufferArrivesCut) {
+  BackendTarget target;
+  if (!Postgres(target)) GTEST_SKIP() << "no PostgreSQL server";
+  Connection connection;
+  connection.Open(target.data_source, target.user, target.password);
+  try {
+    connection.Execute("DO $$ BEGIN RAISE EXCEPTION '%', repeat('x', 5000); END $$");
+    ADD_FAILURE() << "no error";
+  } catch (const Error& error) {
+    const std::string description = error.Description();
+    EXPECT_EQ("P0001: ", description.substr(0, 7));
+    const size_t start = description.find("xxx");
+    ASSERT_NE(std::string::npos, start) << description;
+    const size_t end = description.find_first_not_of('x', start);
+    EXPECT_GT((end == std::string::npos ? description.size() : end) - start, 1000u);
+    for (char c : description)
+      EXPECT_TRUE(c >= 0x20 && c < 0x7F) << static_cast<int>(c) << " in " << description;
+  }
+}
+
 }  // namespace
 }  // namespace vantrelle

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "backends.h"
@@ -218,6 +221,34 @@ TEST_P(RecordsetTest, ClosingTheConnectionEndsAnOpenQuery) {
   EXPECT_TRUE(recordset_.Eof());
   recordset_.Close();
   EXPECT_THROW(recordset_.Open("SELECT 1"), Error);
+}
+
+// The cancel a stopped run sends from its signal thread, repeated as that
+// thread repeats it.
+TEST_P(RecordsetTest, CancelFromAnotherThreadEndsTheStatementAndEveryLaterOne) {
+  const std::string endless =
+      GetParam() == "postgresql"
+          ? "SELECT pg_sleep(600)"
+          : "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+            "WHERE i < 3000000000) SELECT count(*) FROM n";
+  std::atomic<bool> done{false};
+  std::thread canceller([&] {
+    while (!done) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      connection_.Cancel();
+    }
+  });
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_THROW(connection_.Execute(endless), Error);
+  done = true;
+  canceller.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+  try {
+    connection_.Execute("SELECT 1");
+    ADD_FAILURE() << "a statement ran after the cancel";
+  } catch (const Error& error) {
+    EXPECT_EQ("The statement was cancelled.", std::string(error.Description()));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RecordsetTest,
