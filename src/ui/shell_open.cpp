@@ -12,6 +12,7 @@
 #include <QSocketNotifier>
 
 #include "run/pdf_export.h"
+#include "run/run_stop.h"
 
 namespace vantrelle {
 
@@ -101,6 +102,8 @@ int XdgLauncher::Execute(const std::string& file, const std::string& verb) {
     // The child starts the opener in a session of its own, waits for it and
     // reports how it ended; the window never waits for either.
     ::close(report[0]);
+    // The opener is the desktop's program: it gets the signals as usual.
+    ResetSignalsInChild();
     ::setsid();
     int null_fd = ::open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
