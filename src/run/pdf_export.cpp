@@ -18,6 +18,7 @@
 
 #include "run/error.h"
 #include "run/report_file.h"
+#include "word/application.h"
 
 namespace vantrelle {
 namespace {
@@ -176,18 +177,23 @@ void ExportPdf(const std::string& report, const std::string& pdf, std::chrono::s
                 "Debian package " + kPdfConverterPackage + ".");
 
   ScratchFolder scratch;
-  // The converter names its output after its input: a link of a fixed name
+  // The converter names its output after its input: a copy of a fixed name
   // gives a known output name whatever the report is called.
   std::string extension = fs::path(report).extension().string();
   if (extension.empty()) extension = ".docx";
   const std::string input = scratch.Path() + "/report" + extension;
   const std::string out_folder = scratch.Path() + "/out";
   std::error_code error;
-  fs::path source = fs::absolute(report, error);
-  if (error || ::symlink(source.c_str(), input.c_str()) != 0 ||
-      ::mkdir(out_folder.c_str(), 0700) != 0)
+  if (!fs::copy_file(report, input, error) || ::mkdir(out_folder.c_str(), 0700) != 0)
     throw Error("Cannot prepare the conversion of \"" + report + "\" in \"" + scratch.Path() +
                 "\": " + SystemMessage(error ? error.value() : errno) + ".");
+  // The converter computes fields anew when it reads them; the copy shows
+  // each field's result as the report holds it, as plain text.
+  Application word;
+  Document& unlinked = word.Open(input);
+  unlinked.UnlinkFields();
+  unlinked.Save();
+  word.Quit();
 
   const std::string output_log = scratch.Path() + "/converter.txt";
   std::vector<std::string> argv = {converter,

@@ -406,11 +406,25 @@ void Document::UpdateField(int i) {
   if (removed_fields) fields_stale_ = true;
 }
 
-void Document::RefreshOtherStories() {
+void Document::LoadOtherStories() {
   if (other_stories_.size() != other_story_names_.size()) {
     other_stories_.clear();
     for (const std::string& name : other_story_names_) other_stories_.push_back(LoadPart(name));
   }
+}
+
+void Document::UnlinkFields() {
+  LoadOtherStories();
+  if (vantrelle::UnlinkFields(main_->xml.document_element().child(Names().body.c_str()), Names())) {
+    MarkMainModified(true);
+  }
+  for (auto& part : other_stories_) {
+    if (vantrelle::UnlinkFields(part->xml.document_element(), part->names)) part->modified = true;
+  }
+}
+
+void Document::RefreshOtherStories() {
+  LoadOtherStories();
   FieldContext context = MakeFieldContext();
   for (auto& part : other_stories_) {
     std::vector<FieldSpan> fields = FindFields(part->xml.document_element(), part->names);

@@ -63,6 +63,11 @@ class Document {
   /// this engine does not compute keep their result. Throws Error when there
   /// is no such field.
   void UpdateField(int i);
+  /// Replaces every field of every story (main text, headers, footers,
+  /// footnotes, endnotes, comments, text boxes) by the result it shows, as
+  /// plain text keeping its look; page-layout fields and hyperlinks stay
+  /// (see vantrelle::UnlinkFields). Throws Error when a story cannot be read.
+  void UnlinkFields();
   /// Writes the document to its file atomically (temporary file in the same
   /// folder, then rename). Throws Error; the file is then unchanged.
   void Save();
@@ -85,6 +90,7 @@ class Document {
   void IndexTables();
   XmlPart& Settings();
   FieldContext MakeFieldContext() const;
+  void LoadOtherStories();
   void RefreshOtherStories();
   /// Records a change of the main text; \a fields_changed when fields went.
   void MarkMainModified(bool fields_changed) {

@@ -8,6 +8,7 @@
 
 #include "run/error.h"
 #include "test_util.h"
+#include "word/docx_fixture.h"
 
 namespace vantrelle {
 namespace {
@@ -38,7 +39,7 @@ class ScopedEnv {
   std::string old_;
 };
 
-class PdfExportTest : public testing::Test {
+class PdfExportTest : public ::testing::Test {
  protected:
   std::string Program(const std::string& folder, const std::string& body, mode_t mode = 0755) {
     std::filesystem::create_directories(dir_.File(folder));
@@ -46,6 +47,19 @@ class PdfExportTest : public testing::Test {
     WriteFile(path, "#!/bin/sh\n" + body);
     ::chmod(path.c_str(), mode);
     return path;
+  }
+  /// A report whose text shows a field: "Total: " and the result "1,234.50".
+  void WriteReport(const std::string& name) {
+    testing::WriteZip(dir_.File(name),
+                      {{"[Content_Types].xml", testing::ContentTypes()},
+                       {"_rels/.rels", testing::PackageRels()},
+                       {"word/document.xml",
+                        testing::DocumentXml(
+                            "<w:p><w:r><w:t xml:space=\"preserve\">Total: </w:t></w:r><w:r>"
+                            "<w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText>"
+                            "DOCVARIABLE Amount \\# \"#,##0.00\"</w:instrText></w:r><w:r>"
+                            "<w:fldChar w:fldCharType=\"separate\"/></w:r><w:r><w:t>1,234.50"
+                            "</w:t></w:r><w:r><w:fldChar w:fldCharType=\"end\"/></w:r></w:p>")}});
   }
   TempDir dir_;
 };
@@ -75,21 +89,35 @@ TEST_F(PdfExportTest, TimeLimitComesFromTheEnvironmentWhenItIsAWholeNumber) {
 
 // A stand-in converter that writes its argument list and a PDF where it is
 // told to: the output folder follows --outdir, the input is the last word.
+// The "PDF" it writes is the main part of the document it was handed.
 TEST_F(PdfExportTest, ConverterRunsWithAPrivateProfileAndItsPdfTakesTheName) {
-  WriteFile(dir_.File("report.docx"), "docx");
+  WriteReport("report.docx");
+  const std::string report_before = ReadFile(dir_.File("report.docx"));
   WriteFile(dir_.File("out.pdf"), "earlier");
   const std::string args = dir_.File("args.txt");
-  Program("bin",
-          "for a in \"$@\"; do echo \"$a\"; done > '" + args +
-              "'\n"
-              "while [ \"$1\" != --outdir ]; do shift; done\n"
-              "printf '%%PDF-1.7 from ' > \"$2/report.pdf\"; cat \"$3\" >> \"$2/report.pdf\"\n");
+  Program(
+      "bin",
+      "for a in \"$@\"; do echo \"$a\"; done > '" + args +
+          "'\n"
+          "while [ \"$1\" != --outdir ]; do shift; done\n"
+          "printf '%%PDF-1.7 from ' > \"$2/report.pdf\"\n"
+          "/usr/bin/python3 -c 'import sys, zipfile; sys.stdout.write(zipfile.ZipFile(sys.argv[1])"
+          ".read(\"word/document.xml\").decode())' \"$3\" >> \"$2/report.pdf\"\n");
   {
     ScopedEnv path("PATH", dir_.File("bin") + ":/usr/bin:/bin");
     ScopedEnv tmp("TMPDIR", dir_.path().string());
     ExportPdf(dir_.File("report.docx"), dir_.File("out.pdf"), std::chrono::seconds(30));
   }
-  EXPECT_EQ("%PDF-1.7 from docx", ReadFile(dir_.File("out.pdf")));
+  // The converter reads the field's result as plain text, which it cannot
+  // compute anew; the report keeps its field.
+  const std::string pdf = ReadFile(dir_.File("out.pdf"));
+  EXPECT_EQ(0u, pdf.find("%PDF-1.7 from <?xml")) << pdf;
+  EXPECT_NE(std::string::npos, pdf.find("<w:t xml:space=\"preserve\">Total: </w:t></w:r><w:r>"
+                                        "<w:t>1,234.50</w:t></w:r></w:p>"))
+      << pdf;
+  EXPECT_EQ(std::string::npos, pdf.find("fldChar")) << pdf;
+  EXPECT_EQ(std::string::npos, pdf.find("DOCVARIABLE")) << pdf;
+  EXPECT_EQ(report_before, ReadFile(dir_.File("report.docx")));
   const std::string used = ReadFile(args);
   EXPECT_NE(std::string::npos, used.find("-env:UserInstallation=file://" + dir_.path().string() +
                                          "/vantrelle-pdf-"))
@@ -103,7 +131,7 @@ TEST_F(PdfExportTest, ConverterRunsWithAPrivateProfileAndItsPdfTakesTheName) {
 }
 
 TEST_F(PdfExportTest, AnUnwritablePdfFolderIsNamedWithoutTheScratchFile) {
-  WriteFile(dir_.File("report.docx"), "docx");
+  WriteReport("report.docx");
   Program("bin", "while [ \"$1\" != --outdir ]; do shift; done\necho x > \"$2/report.pdf\"\n");
   ScopedEnv path("PATH", dir_.File("bin") + ":/usr/bin:/bin");
   try {
