@@ -83,8 +83,15 @@ class Table {
   /// Inserts one empty column left of the column that holds \a tc.
   void InsertColumnLeftOf(pugi::xml_node tc);
   /// Inserts \a count empty columns there at once, as \a count single
-  /// insertions would.
+  /// insertions would. A table that grows wider than both its old width and
+  /// the text width of its section is narrowed to fit (FitToPage).
   void InsertColumnsLeftOf(pugi::xml_node tc, int count);
+  /// Narrows a table wider than the wider of \a old_width (twips) and its
+  /// section's text width to that width: the grid's columns and the widths
+  /// in twips of its cells, rows and the table by one factor, so that the
+  /// columns keep their relative widths. Widths given as shares (pct) or
+  /// automatic stay. The table's width in twips follows its grid.
+  void FitToPage(double old_width);
   /// Turns the grown rows into XML rows, for operations that need them.
   void Materialize();
   /// Prepares a copy of a row or cell: unique marks renamed or removed,
