@@ -12,6 +12,7 @@
 #include "word/application.h"
 #include "word/document.h"
 #include "word/grown_rows.h"
+#include "word/unique_marks.h"
 
 namespace vantrelle {
 
@@ -78,27 +79,6 @@ void MakeEmptyCell(pugi::xml_node tc, const WordNames& names, bool keep_merge_co
   if (!keep_merge_continuation) properties.remove_child(names.gridSpan.c_str());
   SetCellText(tc, "", names);
   StripUniqueMarks(tc, names);
-}
-
-// Paragraph and text ids are unique within a document; copies drop them and
-// the word processor gives them new ones.
-void StripIds(pugi::xml_node node) {
-  for (pugi::xml_node n = node; n;) {
-    if (n.type() == pugi::node_element) {
-      for (pugi::xml_attribute a = n.first_attribute(); a;) {
-        pugi::xml_attribute next = a.next_attribute();
-        if (LocalNameIs(a.name(), "paraId") || LocalNameIs(a.name(), "textId")) n.remove_attribute(a);
-        a = next;
-      }
-    }
-    if (n.first_child()) {
-      n = n.first_child();
-      continue;
-    }
-    while (n != node && !n.next_sibling()) n = n.parent();
-    if (n == node) break;
-    n = n.next_sibling();
-  }
 }
 
 void CollectBookmarks(pugi::xml_node node, const WordNames& names,
@@ -354,7 +334,7 @@ void Table::InsertRowsAbove(pugi::xml_node tr, int count) {
   document_->MarkMainModified(false);
 }
 
-void Table::PrepareCopy(pugi::xml_node copy, bool rename) {
+void Table::PrepareCopy(pugi::xml_node copy) {
   const WordNames& names = document_->Names();
   auto prepare_cell = [&](pugi::xml_node tc) {
     pugi::xml_node properties = tc.child(names.tcPr.c_str());
@@ -365,9 +345,8 @@ void Table::PrepareCopy(pugi::xml_node copy, bool rename) {
     }
   };
   if (names.Is(copy, names.tc)) prepare_cell(copy);
-  else ForEachWrapped(copy, names.tc, names, prepare_cell);
-  StripIds(copy);
-  if (rename) RenameBookmarks(copy);
+  else
+    ForEachWrapped(copy, names.tc, names, prepare_cell);
 }
 
 bool Table::MarkBookmarkSlots(pugi::xml_node prototype, int& id_slots,
@@ -406,6 +385,26 @@ bool Table::MarkBookmarkSlots(pugi::xml_node prototype, int& id_slots,
     }
   }
   return true;
+}
+
+int Table::MarkParagraphIdSlots(pugi::xml_node prototype) {
+  int slots = 0;
+  for (pugi::xml_node n = prototype; n;) {
+    if (n.type() == pugi::node_element) {
+      for (pugi::xml_attribute a : n.attributes()) {
+        if (UniqueMarks::IsParagraphId(a.name()))
+          a.set_value(GrownRows::Slot('p', slots++).c_str());
+      }
+    }
+    if (n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n != prototype && !n.next_sibling()) n = n.parent();
+    if (n == prototype) break;
+    n = n.next_sibling();
+  }
+  return slots;
 }
 
 void Table::RenameBookmarks(pugi::xml_node copy) {
@@ -450,10 +449,17 @@ void Table::InsertRowCopiesAbove(pugi::xml_node tr, int count) {
   if (!in_control && tr.parent() == tbl_ && GrownRows::CanHold(tr, names)) {
     pugi::xml_document scratch;
     pugi::xml_node prototype = scratch.append_copy(tr);
-    PrepareCopy(prototype, false);
+    PrepareCopy(prototype);
     int id_slots = 0;
     std::vector<std::string> base_names;
     if (MarkBookmarkSlots(prototype, id_slots, base_names)) {
+      // Paragraph ids: one range for all rows, row after row.
+      const int paragraph_slots = MarkParagraphIdSlots(prototype);
+      const std::uint32_t first_paragraph_id =
+          paragraph_slots == 0
+              ? 0
+              : document_->Marks().ReserveParagraphIds(static_cast<std::uint64_t>(count) *
+                                                       static_cast<std::uint64_t>(paragraph_slots));
       // Each grown row's bookmarks: fresh ids, then fresh names, row by row,
       // as copies made one by one get them.
       std::vector<std::string> values;
@@ -462,9 +468,9 @@ void Table::InsertRowCopiesAbove(pugi::xml_node tr, int count) {
         for (int k = 0; k < id_slots; ++k) values.push_back(std::to_string(document_->NewBookmarkId()));
         for (const std::string& base : base_names) values.push_back(document_->NewBookmarkName(base));
       }
-      grown_.push_back(std::make_unique<GrownRows>(prototype, count, tr, names, id_slots,
-                                                   static_cast<int>(base_names.size()),
-                                                   std::move(values)));
+      grown_.push_back(std::make_unique<GrownRows>(
+          prototype, count, tr, names, id_slots, static_cast<int>(base_names.size()),
+          std::move(values), first_paragraph_id, paragraph_slots));
       Invalidate();
       document_->MarkMainModified(false);
       return;
@@ -475,15 +481,30 @@ void Table::InsertRowCopiesAbove(pugi::xml_node tr, int count) {
     pugi::xml_node parent = tr.parent();
     std::vector<pugi::xml_node> marks;
     CollectBookmarks(tr, names, marks);
-    if (marks.empty()) {
+    if (marks.empty() && UniqueMarks::CountParagraphIds(tr) == 0 &&
+        !UniqueMarks::HoldsCopiedMarks(tr)) {
       pugi::xml_node first = parent.insert_copy_before(tr, tr);
       PrepareCopy(first);
       // Copies of the prepared copy share its element names.
       for (int i = 1; i < count; ++i) parent.insert_copy_before(first, tr);
     } else {
       // Each copy is made from the row itself, so its bookmarks are named
-      // after the row's own.
-      for (int i = 0; i < count; ++i) PrepareCopy(parent.insert_copy_before(tr, tr));
+      // after the row's own; each gets its own notes, comments, drawing ids
+      // and paragraph ids, numbered as grown rows number them.
+      std::vector<pugi::xml_node> copies;
+      for (int i = 0; i < count; ++i) {
+        copies.push_back(parent.insert_copy_before(tr, tr));
+        PrepareCopy(copies.back());
+      }
+      const std::uint64_t per_row =
+          static_cast<std::uint64_t>(UniqueMarks::CountParagraphIds(copies.front()));
+      const std::uint32_t first_id =
+          document_->Marks().ReserveParagraphIds(per_row * static_cast<std::uint64_t>(count));
+      for (std::size_t i = 0; i < copies.size(); ++i) {
+        RenameBookmarks(copies[i]);
+        document_->Marks().Renew(copies[i], names,
+                                 first_id + static_cast<std::uint32_t>(per_row * i));
+      }
     }
   }
   Invalidate();
@@ -502,12 +523,14 @@ void Table::CopyCellContent(Cell& target, const Cell& source) {
   }
   for (pugi::xml_node child : from.children()) {
     if (names.Is(child, names.tcPr)) continue;
-    pugi::xml_node copy = to.append_copy(child);
-    StripIds(copy);
+    to.append_copy(child);
   }
   // Bookmarks are renamed over the whole cell, so one spanning paragraphs
   // keeps both its marks.
   RenameBookmarks(to);
+  if (UniqueMarks::CountParagraphIds(to) > 0 || UniqueMarks::HoldsCopiedMarks(to)) {
+    document_->Marks().Renew(to, names);
+  }
   document_->MarkMainModified(HoldsFields(from, names));
 }
 

@@ -59,7 +59,7 @@ class Table {
   /// The number of cells of the widest row.
   int ColumnCount();
   /// Replaces the content of cell \a target with a copy of \a source's
-  /// content and structure, bookmarks renamed.
+  /// content and structure, bookmarks renamed and other unique marks fresh.
   void CopyCellContent(Cell& target, const Cell& source);
   /// Checks that \a count copies of column \a column fit the document's
   /// size limit. Throws Error when they do not.
@@ -77,8 +77,9 @@ class Table {
   void InsertRowsAbove(pugi::xml_node tr, int count);
   /// Inserts \a count copies of row \a tr above it, for a table's growth:
   /// each copy keeps the row's content and structure, with fresh names for
-  /// its bookmarks. Throws Error when the copies would take the document
-  /// beyond its size limit; the table is then unchanged.
+  /// its bookmarks and its own notes, comments, drawing, shape and
+  /// paragraph ids (UniqueMarks). Throws Error when the copies would take
+  /// the document beyond its size limit; the table is then unchanged.
   void InsertRowCopiesAbove(pugi::xml_node tr, int count);
   /// Inserts one empty column left of the column that holds \a tc.
   void InsertColumnLeftOf(pugi::xml_node tc);
@@ -94,9 +95,12 @@ class Table {
   void FitToPage(double old_width);
   /// Turns the grown rows into XML rows, for operations that need them.
   void Materialize();
-  /// Prepares a copy of a row or cell: unique marks renamed or removed,
-  /// merges not carried over.
-  void PrepareCopy(pugi::xml_node copy, bool rename = true);
+  /// Prepares a copy of a row or cell: merges not carried over. Its
+  /// bookmarks and other unique marks are left to the caller.
+  void PrepareCopy(pugi::xml_node copy);
+  /// Replaces the paragraph ids of \a prototype by grown-row slots, in
+  /// document order; returns their number.
+  int MarkParagraphIdSlots(pugi::xml_node prototype);
   /// Replaces the bookmark ids and names of \a prototype by grown-row slots:
   /// \a id_slots distinct ids, \a base_names the names they stand for.
   /// Unpaired marks go. False when a name cannot be a slot.

@@ -114,15 +114,19 @@ TEST_F(GrowthTest, GrownRowsKeepThePatternRowsXmlAndSaveAfterRepeatedEdits) {
   doc.TableItem(1).CellAt(3, 3).SetText("");
   doc.Save();
   std::string xml = MainXml(path);
-  const std::string copied_cell =
-      "<w:tc><w:tcPr><w:tcW w:w=\"1200\" w:type=\"dxa\"/></w:tcPr><w:p><w:pPr><w:jc "
-      "w:val=\"right\"/></w:pPr><w:r><w:rPr><w:b/></w:rPr><w:t>";
-  EXPECT_NE(xml.find("<w:tr xmlns:w14=\"http://schemas.microsoft.com/office/word/2010/wordml\">"
-                     "<w:trPr><w:cantSplit/></w:trPr>" +
-                     copied_cell + "7 &amp; 8</w:t></w:r></w:p></w:tc>"),
+  // Each copy has paragraph ids of its own: the row's, then its paragraph's,
+  // row after row, from the first the document does not use.
+  auto copied_cell = [](const char* row_id, const char* paragraph_id) {
+    return std::string("<w:tr w14:paraId=\"") + row_id +
+           "\" xmlns:w14=\"http://schemas.microsoft.com/office/word/2010/wordml\">"
+           "<w:trPr><w:cantSplit/></w:trPr><w:tc><w:tcPr><w:tcW w:w=\"1200\" w:type=\"dxa\"/>"
+           "</w:tcPr><w:p w14:paraId=\"" +
+           paragraph_id + "\"><w:pPr><w:jc w:val=\"right\"/></w:pPr><w:r><w:rPr><w:b/></w:rPr><w:t>";
+  };
+  EXPECT_NE(xml.find(copied_cell("00000002", "00000003") + "7 &amp; 8</w:t></w:r></w:p></w:tc>"),
             std::string::npos)
       << xml;
-  EXPECT_NE(xml.find(copied_cell + "#,##0</w:t>"), std::string::npos);
+  EXPECT_NE(xml.find(copied_cell("00000004", "00000005") + "#,##0</w:t>"), std::string::npos);
   // Saved twice with more writes in between: the grown rows stay in place.
   doc.TableItem(1).CellAt(3, 1).SetText("9");
   doc.Save();
@@ -256,9 +260,11 @@ TEST_F(GrowthTest, CopiedRowsKeepNestedTablesFieldsAndBookmarksUnderFreshNames) 
 
 TEST_F(GrowthTest, GrownRowsNameTheirBookmarksAsXmlCopiesDo) {
   // The same row grown in compact form and, inside a content control, as
-  // XML rows: the rows come out the same, bookmarks named the same way.
+  // XML rows: the rows come out the same, bookmarks named the same way,
+  // paragraph ids numbered the same way.
   const std::string row =
-      "<w:tr><w:tc><w:p><w:bookmarkStart w:id=\"4\" w:name=\"Mark\"/><w:r><w:t>#,##0</w:t>"
+      "<w:tr xmlns:w14=\"http://schemas.microsoft.com/office/word/2010/wordml\" "
+      "w14:paraId=\"0A000001\"><w:tc><w:p w14:paraId=\"0A000002\"><w:bookmarkStart w:id=\"4\" w:name=\"Mark\"/><w:r><w:t>#,##0</w:t>"
       "</w:r><w:bookmarkEnd w:id=\"4\"/></w:p></w:tc><w:tc><w:p><w:bookmarkStart w:id=\"9\" "
       "w:name=\"Span\"/><w:r><w:t>a</w:t></w:r></w:p><w:p><w:r><w:t>b</w:t></w:r><w:bookmarkEnd "
       "w:id=\"9\"/><w:bookmarkEnd w:id=\"3\"/></w:p></w:tc>"
@@ -300,6 +306,13 @@ TEST_F(GrowthTest, GrownRowsNameTheirBookmarksAsXmlCopiesDo) {
               names.count("_GoBack_3") && !names.count("Mark_5"))
       << rows;
   EXPECT_EQ(rows.find("\xEE\x80\x81"), std::string::npos);
+  std::set<std::string> paragraph_ids;
+  for (std::size_t at = rows.find("w14:paraId=\""); at != std::string::npos;
+       at = rows.find("w14:paraId=\"", at + 1)) {
+    EXPECT_TRUE(paragraph_ids.insert(rows.substr(at + 12, 8)).second) << rows.substr(at + 12, 8);
+  }
+  // Four rows of two ids, less the paragraph that writing "1" made anew.
+  EXPECT_EQ(paragraph_ids.size(), 2u * 4u - 1u);
 }
 
 TEST_F(GrowthTest, RowsInsideBoundControlsGrowThereAndWritingReleasesTheControls) {
