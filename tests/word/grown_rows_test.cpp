@@ -121,7 +121,8 @@ TEST_F(GrowthTest, GrownRowsKeepThePatternRowsXmlAndSaveAfterRepeatedEdits) {
            "\" xmlns:w14=\"http://schemas.microsoft.com/office/word/2010/wordml\">"
            "<w:trPr><w:cantSplit/></w:trPr><w:tc><w:tcPr><w:tcW w:w=\"1200\" w:type=\"dxa\"/>"
            "</w:tcPr><w:p w14:paraId=\"" +
-           paragraph_id + "\"><w:pPr><w:jc w:val=\"right\"/></w:pPr><w:r><w:rPr><w:b/></w:rPr><w:t>";
+           paragraph_id +
+           "\"><w:pPr><w:jc w:val=\"right\"/></w:pPr><w:r><w:rPr><w:b/></w:rPr><w:t>";
   };
   EXPECT_NE(xml.find(copied_cell("00000002", "00000003") + "7 &amp; 8</w:t></w:r></w:p></w:tc>"),
             std::string::npos)
@@ -264,7 +265,8 @@ TEST_F(GrowthTest, GrownRowsNameTheirBookmarksAsXmlCopiesDo) {
   // paragraph ids numbered the same way.
   const std::string row =
       "<w:tr xmlns:w14=\"http://schemas.microsoft.com/office/word/2010/wordml\" "
-      "w14:paraId=\"0A000001\"><w:tc><w:p w14:paraId=\"0A000002\"><w:bookmarkStart w:id=\"4\" w:name=\"Mark\"/><w:r><w:t>#,##0</w:t>"
+      "w14:paraId=\"0A000001\"><w:tc><w:p w14:paraId=\"0A000002\"><w:bookmarkStart w:id=\"4\" "
+      "w:name=\"Mark\"/><w:r><w:t>#,##0</w:t>"
       "</w:r><w:bookmarkEnd w:id=\"4\"/></w:p></w:tc><w:tc><w:p><w:bookmarkStart w:id=\"9\" "
       "w:name=\"Span\"/><w:r><w:t>a</w:t></w:r></w:p><w:p><w:r><w:t>b</w:t></w:r><w:bookmarkEnd "
       "w:id=\"9\"/><w:bookmarkEnd w:id=\"3\"/></w:p></w:tc>"

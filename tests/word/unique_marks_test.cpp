@@ -38,7 +38,7 @@ std::set<std::string> MarkProblems(const Parts& parts) {
   std::set<std::string> problems;
   std::map<std::string, int> paragraph_ids, drawing_ids, shape_ids;
   std::map<std::string, std::map<std::string, int>> references;  // kind -> id -> count
-  std::map<std::string, std::set<std::string>> defined;           // kind -> ids
+  std::map<std::string, std::set<std::string>> defined;          // kind -> ids
   std::map<std::string, int> comment_starts, comment_ends;
   std::set<std::string> comment_paragraphs, extended_ids, durable_ids;
   std::vector<std::pair<std::string, std::string>> extended, ids, extensible;
@@ -46,8 +46,8 @@ std::set<std::string> MarkProblems(const Parts& parts) {
     if (name.rfind("word/", 0) != 0 || name.find("_rels") != std::string::npos) continue;
     pugi::xml_document xml;
     if (!xml.load_buffer(data.data(), data.size())) continue;
-    const bool refers_to_comments =
-        name.find("commentsExtended") != std::string::npos || name.find("commentsIds") != std::string::npos;
+    const bool refers_to_comments = name.find("commentsExtended") != std::string::npos ||
+                                    name.find("commentsIds") != std::string::npos;
     ForEachElement(xml, [&](pugi::xml_node n) {
       const std::string paragraph = AttributeOf(n, "paraId");
       if (!paragraph.empty() && !refers_to_comments) ++paragraph_ids[paragraph];
@@ -65,27 +65,33 @@ std::set<std::string> MarkProblems(const Parts& parts) {
           defined[kind].insert(AttributeOf(n, "id"));
           if (std::string(kind) == "comment") {
             for (pugi::xml_node p : n.children()) {
-              if (!AttributeOf(p, "paraId").empty()) comment_paragraphs.insert(AttributeOf(p, "paraId"));
+              if (!AttributeOf(p, "paraId").empty())
+                comment_paragraphs.insert(AttributeOf(p, "paraId"));
             }
           }
         }
       }
       if (Local(n, "commentRangeStart")) ++comment_starts[AttributeOf(n, "id")];
       if (Local(n, "commentRangeEnd")) ++comment_ends[AttributeOf(n, "id")];
-      if (Local(n, "commentEx")) extended.emplace_back(AttributeOf(n, "paraId"), AttributeOf(n, "paraIdParent"));
-      if (Local(n, "commentId")) ids.emplace_back(AttributeOf(n, "paraId"), AttributeOf(n, "durableId"));
+      if (Local(n, "commentEx"))
+        extended.emplace_back(AttributeOf(n, "paraId"), AttributeOf(n, "paraIdParent"));
+      if (Local(n, "commentId"))
+        ids.emplace_back(AttributeOf(n, "paraId"), AttributeOf(n, "durableId"));
       if (Local(n, "commentExtensible")) extensible.emplace_back(AttributeOf(n, "durableId"), "");
     });
   }
   for (const auto& [id, count] : paragraph_ids)
-    if (count > 1) problems.insert("paragraph id " + id + " used " + std::to_string(count) + " times");
+    if (count > 1)
+      problems.insert("paragraph id " + id + " used " + std::to_string(count) + " times");
   for (const auto& [id, count] : drawing_ids)
-    if (count > 1) problems.insert("drawing id " + id + " used " + std::to_string(count) + " times");
+    if (count > 1)
+      problems.insert("drawing id " + id + " used " + std::to_string(count) + " times");
   for (const auto& [id, count] : shape_ids)
     if (count > 1) problems.insert("shape id " + id + " used " + std::to_string(count) + " times");
   for (const auto& [kind, counts] : references) {
     for (const auto& [id, count] : counts) {
-      if (count > 1) problems.insert(kind + " " + id + " referred to " + std::to_string(count) + " times");
+      if (count > 1)
+        problems.insert(kind + " " + id + " referred to " + std::to_string(count) + " times");
       if (!defined[kind].count(id)) problems.insert(kind + " " + id + " does not exist");
     }
   }
@@ -97,14 +103,17 @@ std::set<std::string> MarkProblems(const Parts& parts) {
   for (const auto& [id, count] : comment_starts)
     if (comment_ends[id] != count) problems.insert("comment range " + id + " is not closed");
   for (const auto& [paragraph, parent] : extended) {
-    if (!extended_ids.insert(paragraph).second) problems.insert("comment extra " + paragraph + " twice");
-    if (!comment_paragraphs.count(paragraph)) problems.insert("comment extra for no comment " + paragraph);
+    if (!extended_ids.insert(paragraph).second)
+      problems.insert("comment extra " + paragraph + " twice");
+    if (!comment_paragraphs.count(paragraph))
+      problems.insert("comment extra for no comment " + paragraph);
     if (!parent.empty() && !comment_paragraphs.count(parent))
       problems.insert("reply to no comment " + parent);
   }
   for (const auto& [paragraph, durable] : ids) {
     if (!durable_ids.insert(durable).second) problems.insert("durable id " + durable + " twice");
-    if (!comment_paragraphs.count(paragraph)) problems.insert("durable id for no comment " + paragraph);
+    if (!comment_paragraphs.count(paragraph))
+      problems.insert("durable id for no comment " + paragraph);
   }
   for (const auto& [durable, unused] : extensible)
     if (!durable_ids.count(durable)) problems.insert("comment date for no durable id " + durable);
@@ -120,7 +129,8 @@ const char* kNamespaces =
     " xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\""
     " xmlns:wp14=\"http://schemas.microsoft.com/office/word/2010/wordprocessingDrawing\""
     " xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\""
-    " xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:o=\"urn:schemas-microsoft-com:office:office\"";
+    " xmlns:v=\"urn:schemas-microsoft-com:vml\" "
+    "xmlns:o=\"urn:schemas-microsoft-com:office:office\"";
 
 std::string Part(const std::string& root, const std::string& content) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<" + root + kNamespaces +
@@ -155,15 +165,23 @@ Parts MarksTemplate() {
   return {
       {"word/_rels/document.xml.rels",
        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-       "<Relationship Id=\"r1\" Type=\"" + rels + "footnotes\" Target=\"footnotes.xml\"/>"
-       "<Relationship Id=\"r2\" Type=\"" + rels + "endnotes\" Target=\"endnotes.xml\"/>"
-       "<Relationship Id=\"r3\" Type=\"" + rels + "comments\" Target=\"comments.xml\"/>"
-       "<Relationship Id=\"r4\" Type=\"http://schemas.microsoft.com/office/2011/relationships/"
-       "commentsExtended\" Target=\"commentsExtended.xml\"/>"
-       "<Relationship Id=\"r5\" Type=\"http://schemas.microsoft.com/office/2016/09/relationships/"
-       "commentsIds\" Target=\"commentsIds.xml\"/>"
-       "<Relationship Id=\"r6\" Type=\"http://schemas.microsoft.com/office/2018/08/relationships/"
-       "commentsExtensible\" Target=\"commentsExtensible.xml\"/></Relationships>"},
+       "<Relationship Id=\"r1\" Type=\"" +
+           rels +
+           "footnotes\" Target=\"footnotes.xml\"/>"
+           "<Relationship Id=\"r2\" Type=\"" +
+           rels +
+           "endnotes\" Target=\"endnotes.xml\"/>"
+           "<Relationship Id=\"r3\" Type=\"" +
+           rels +
+           "comments\" Target=\"comments.xml\"/>"
+           "<Relationship Id=\"r4\" Type=\"http://schemas.microsoft.com/office/2011/relationships/"
+           "commentsExtended\" Target=\"commentsExtended.xml\"/>"
+           "<Relationship Id=\"r5\" "
+           "Type=\"http://schemas.microsoft.com/office/2016/09/relationships/"
+           "commentsIds\" Target=\"commentsIds.xml\"/>"
+           "<Relationship Id=\"r6\" "
+           "Type=\"http://schemas.microsoft.com/office/2018/08/relationships/"
+           "commentsExtensible\" Target=\"commentsExtensible.xml\"/></Relationships>"},
       {"word/footnotes.xml",
        Part("w:footnotes", "<w:footnote w:type=\"separator\" w:id=\"-1\"><w:p/></w:footnote>" +
                                Note("footnote", "1", "30000001", "the note"))},
@@ -199,7 +217,8 @@ class UniqueMarksTest : public testing::ScratchTest {
 
 TEST_F(UniqueMarksTest, EachGrownRowHasItsOwnNotesCommentsAndIds) {
   const std::string body =
-      "<w:tbl>" + kMarksRow + "<w:tr><w:tc><w:p><w:commentRangeEnd w:id=\"7\"/><w:r>"
+      "<w:tbl>" + kMarksRow +
+      "<w:tr><w:tc><w:p><w:commentRangeEnd w:id=\"7\"/><w:r>"
       "<w:commentReference w:id=\"7\"/></w:r></w:p></w:tc><w:tc><w:p/></w:tc><w:tc><w:p/>"
       "</w:tc></w:tr></w:tbl>";
   auto path = MakeDocx("", MarksTemplate());
@@ -244,17 +263,19 @@ TEST_F(UniqueMarksTest, EachGrownRowHasItsOwnNotesCommentsAndIds) {
     ASSERT_EQ(references.size(), 2u) << r;
     auto last_paragraph = [&](const char* id) {
       return comments
-          .select_node(("//w:comment[@w:id='" + std::string(id) + "']/w:p[last()]/@w14:paraId").c_str())
+          .select_node(
+              ("//w:comment[@w:id='" + std::string(id) + "']/w:p[last()]/@w14:paraId").c_str())
           .attribute()
           .value();
     };
     const std::string comment = last_paragraph(references[0].node().attribute("w:id").value());
     const std::string reply = last_paragraph(references[1].node().attribute("w:id").value());
-    EXPECT_EQ(extended.select_node(("//w15:commentEx[@w15:paraId='" + reply + "']/@w15:paraIdParent")
-                                       .c_str())
-                  .attribute()
-                  .value(),
-              comment)
+    EXPECT_EQ(
+        extended
+            .select_node(("//w15:commentEx[@w15:paraId='" + reply + "']/@w15:paraIdParent").c_str())
+            .attribute()
+            .value(),
+        comment)
         << r;
   }
 }
