@@ -354,7 +354,63 @@ void UniqueMarks::CopyNotes(pugi::xml_node copy, const WordNames& names) {
              nullptr);
     CopyComments(copied, part->names);
     part->modified = true;
+    copied_notes_.insert(part_name);
   }
+}
+
+void UniqueMarks::PutNotesInReferenceOrder(const WordNames& names) {
+  const std::string id_name = Qualified(names, "id");
+  for (const std::string& part_name : copied_notes_) {
+    XmlPart* part = load_(part_name);
+    if (!part) continue;
+    const bool foot = part_name == notes_.footnotes;
+    const char* note_name = foot ? "footnote" : "endnote";
+    const char* reference_name = foot ? "footnoteReference" : "endnoteReference";
+    pugi::xml_node root = part->xml.document_element();
+    const std::string note_id = Qualified(part->names, "id");
+    // Separators keep their ids; notes take the others from 1 on.
+    std::set<long long> taken;
+    std::map<std::string, pugi::xml_node> notes;
+    for (pugi::xml_node child : root.children()) {
+      if (!LocalNameIs(child.name(), note_name)) continue;
+      if (AttributeNamed(child, "type") &&
+          std::string_view(AttributeNamed(child, "type").value()) != "normal") {
+        taken.insert(child.attribute(note_id.c_str()).as_llong());
+      } else {
+        notes.emplace(child.attribute(note_id.c_str()).value(), child);
+      }
+    }
+    std::vector<pugi::xml_node> references;
+    ForEachElement(main_.xml.document_element(), [&](pugi::xml_node n) {
+      if (LocalNameIs(n.name(), reference_name)) references.push_back(n);
+    });
+    long long next = 0;
+    std::map<std::string, long long> renumbered;
+    std::vector<pugi::xml_node> order;
+    auto number = [&](const std::string& old_id) {
+      auto note = notes.find(old_id);
+      if (note == notes.end() || renumbered.count(old_id)) return;
+      do ++next;
+      while (taken.count(next));
+      renumbered[old_id] = next;
+      order.push_back(note->second);
+    };
+    for (pugi::xml_node reference : references)
+      number(reference.attribute(id_name.c_str()).value());
+    for (const auto& [old_id, note] : notes) number(old_id);  // notes nothing refers to
+    for (pugi::xml_node reference : references) {
+      auto it = renumbered.find(reference.attribute(id_name.c_str()).value());
+      if (it != renumbered.end()) reference.attribute(id_name.c_str()).set_value(it->second);
+    }
+    for (pugi::xml_node note : order) {
+      const long long id = renumbered.at(note.attribute(note_id.c_str()).value());
+      note.attribute(note_id.c_str()).set_value(id);
+      root.append_move(note);
+    }
+    last_note_id_[part_name] = std::max(next, last_note_id_[part_name]);
+    part->modified = true;
+  }
+  copied_notes_.clear();
 }
 
 void UniqueMarks::CopyComments(pugi::xml_node copy, const WordNames& names) {

@@ -74,6 +74,12 @@ class UniqueMarks {
   /// The same with paragraph ids reserved here.
   void Renew(pugi::xml_node copy, const WordNames& names);
 
+  /// After notes were copied: numbers the notes of each such part in the
+  /// order of their references in the main text, and puts them in that
+  /// order, as the word processor writes them (readers that number notes by
+  /// their order need it). References and separators follow.
+  void PutNotesInReferenceOrder(const WordNames& names);
+
  private:
   struct IdRanges;
   void ScanIds();
@@ -100,6 +106,7 @@ class UniqueMarks {
   long long last_shape_number_ = 1024;
   std::set<std::string> shape_ids_;
   std::map<std::string, long long> last_note_id_;  // part name -> highest note id
+  std::set<std::string> copied_notes_;             // parts that got copies
   long long last_comment_id_ = -1;
 };
 
