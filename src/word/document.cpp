@@ -575,7 +575,7 @@ void Document::WriteMain(const std::function<void(const char*, std::size_t)>& si
 
 void Document::Save() {
   if (refresh_other_stories_) RefreshOtherStories();
-  if (marks_) marks_->PutNotesInReferenceOrder(Names());
+  if (marks_) marks_->FinishCopies(Names());
   std::vector<XmlPart*> parts = {main_.get(), content_types_.get(), main_rels_.get(),
                                  settings_.get()};
   for (auto& [name, part] : parts_) parts.push_back(part.get());

@@ -354,13 +354,14 @@ void UniqueMarks::CopyNotes(pugi::xml_node copy, const WordNames& names) {
              nullptr);
     CopyComments(copied, part->names);
     part->modified = true;
-    copied_notes_.insert(part_name);
+    copied_notes_[part_name].insert(copied.internal_object());
   }
 }
 
-void UniqueMarks::PutNotesInReferenceOrder(const WordNames& names) {
+void UniqueMarks::FinishCopies(const WordNames& names) {
+  DropUnshownComments();
   const std::string id_name = Qualified(names, "id");
-  for (const std::string& part_name : copied_notes_) {
+  for (const auto& [part_name, copies] : copied_notes_) {
     XmlPart* part = load_(part_name);
     if (!part) continue;
     const bool foot = part_name == notes_.footnotes;
@@ -373,8 +374,8 @@ void UniqueMarks::PutNotesInReferenceOrder(const WordNames& names) {
     std::map<std::string, pugi::xml_node> notes;
     for (pugi::xml_node child : root.children()) {
       if (!LocalNameIs(child.name(), note_name)) continue;
-      if (AttributeNamed(child, "type") &&
-          std::string_view(AttributeNamed(child, "type").value()) != "normal") {
+      const std::string_view type = AttributeNamed(child, "type").value();
+      if (!type.empty() && type != "normal") {
         taken.insert(child.attribute(note_id.c_str()).as_llong());
       } else {
         notes.emplace(child.attribute(note_id.c_str()).value(), child);
@@ -397,7 +398,16 @@ void UniqueMarks::PutNotesInReferenceOrder(const WordNames& names) {
     };
     for (pugi::xml_node reference : references)
       number(reference.attribute(id_name.c_str()).value());
-    for (const auto& [old_id, note] : notes) number(old_id);  // notes nothing refers to
+    // A copy nothing refers to goes; the template's own notes stay, after
+    // the others.
+    for (const auto& [old_id, note] : notes) {
+      if (renumbered.count(old_id)) continue;
+      if (copies.count(note.internal_object())) {
+        root.remove_child(note);
+      } else {
+        number(old_id);
+      }
+    }
     for (pugi::xml_node reference : references) {
       auto it = renumbered.find(reference.attribute(id_name.c_str()).value());
       if (it != renumbered.end()) reference.attribute(id_name.c_str()).set_value(it->second);
@@ -411,6 +421,57 @@ void UniqueMarks::PutNotesInReferenceOrder(const WordNames& names) {
     part->modified = true;
   }
   copied_notes_.clear();
+}
+
+void UniqueMarks::DropUnshownComments() {
+  if (copied_comments_.empty()) return;
+  // The comments still shown: referred to in the main text or in a note.
+  std::set<std::string> shown;
+  std::vector<pugi::xml_node> ranges;
+  std::vector<pugi::xml_node> roots = {main_.xml.document_element()};
+  for (const std::string* name : {&notes_.footnotes, &notes_.endnotes}) {
+    if (XmlPart* part = name->empty() ? nullptr : load_(*name)) {
+      roots.push_back(part->xml.document_element());
+    }
+  }
+  for (pugi::xml_node root : roots) {
+    ForEachElement(root, [&](pugi::xml_node n) {
+      if (LocalNameIs(n.name(), "commentReference")) shown.insert(AttributeNamed(n, "id").value());
+      if (LocalNameIs(n.name(), "commentRangeStart") || LocalNameIs(n.name(), "commentRangeEnd")) {
+        ranges.push_back(n);
+      }
+    });
+  }
+  std::set<std::string> dropped, paragraphs, durables;
+  for (const CopiedComment& copy : copied_comments_) {
+    if (shown.count(copy.id)) continue;
+    dropped.insert(copy.id);
+    copy.comment.parent().remove_child(copy.comment);
+    for (const std::string& paragraph : copy.paragraph_ids) {
+      paragraphs.insert(paragraph);
+      auto durable = durable_of_paragraph_.find(paragraph);
+      if (durable != durable_of_paragraph_.end()) durables.insert(durable->second);
+    }
+  }
+  copied_comments_.clear();
+  durable_of_paragraph_.clear();
+  if (dropped.empty()) return;
+  for (pugi::xml_node range : ranges) {
+    if (dropped.count(AttributeNamed(range, "id").value())) range.parent().remove_child(range);
+  }
+  auto drop_entries = [&](const std::string& part_name, const char* key,
+                          const std::set<std::string>& values) {
+    XmlPart* part = part_name.empty() ? nullptr : load_(part_name);
+    if (!part) return;
+    std::vector<pugi::xml_node> entries;
+    for (pugi::xml_node child : part->xml.document_element().children()) {
+      if (values.count(AttributeNamed(child, key).value())) entries.push_back(child);
+    }
+    for (pugi::xml_node entry : entries) entry.parent().remove_child(entry);
+  };
+  drop_entries(notes_.comments_extended, "paraId", paragraphs);
+  drop_entries(notes_.comments_ids, "paraId", paragraphs);
+  drop_entries(notes_.comments_extensible, "durableId", durables);
 }
 
 void UniqueMarks::CopyComments(pugi::xml_node copy, const WordNames& names) {
@@ -466,8 +527,15 @@ std::optional<long long> UniqueMarks::CopyComment(
   const long long fresh = ++last_comment_id_;
   copied.attribute(id_name.c_str()).set_value(fresh);
   RemoveBookmarks(copied);
+  std::map<std::string, std::string> own_ids;
   RenewIds(copied, ReserveParagraphIds(static_cast<std::uint64_t>(CountParagraphIds(copied))),
-           &paragraph_ids);
+           &own_ids);
+  CopiedComment record{copied, std::to_string(fresh), {}};
+  for (const auto& [old_id, new_id] : own_ids) {
+    paragraph_ids[old_id] = new_id;
+    record.paragraph_ids.insert(new_id);
+  }
+  copied_comments_.push_back(std::move(record));
   part->modified = true;
   return fresh;
 }
@@ -512,6 +580,7 @@ void UniqueMarks::CopyCommentExtras(const std::map<std::string, std::string>& pa
     const std::string fresh_text = ParagraphIdText(*fresh);
     durable[id.value()] = fresh_text;
     id.set_value(fresh_text.c_str());
+    durable_of_paragraph_[AttributeNamed(entry, "paraId").value()] = fresh_text;
   });
   copy_entries(notes_.comments_extensible, "durableId", durable, [](pugi::xml_node) {});
 }

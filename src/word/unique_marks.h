@@ -74,11 +74,14 @@ class UniqueMarks {
   /// The same with paragraph ids reserved here.
   void Renew(pugi::xml_node copy, const WordNames& names);
 
-  /// After notes were copied: numbers the notes of each such part in the
-  /// order of their references in the main text, and puts them in that
-  /// order, as the word processor writes them (readers that number notes by
-  /// their order need it). References and separators follow.
-  void PutNotesInReferenceOrder(const WordNames& names);
+  /// Before the document is saved, after copies were made: drops the copied
+  /// notes and comments nothing shows any more (a written cell replaced the
+  /// marks that showed them), with their extra entries and comment ranges;
+  /// then numbers the notes of each part that got copies in the order of
+  /// their references in the main text, and puts them in that order, as the
+  /// word processor writes them (readers that number notes by their order
+  /// need it). \a names are the main part's.
+  void FinishCopies(const WordNames& names);
 
  private:
   struct IdRanges;
@@ -106,7 +109,17 @@ class UniqueMarks {
   long long last_shape_number_ = 1024;
   std::set<std::string> shape_ids_;
   std::map<std::string, long long> last_note_id_;  // part name -> highest note id
-  std::set<std::string> copied_notes_;             // parts that got copies
+  // Copies made since the last FinishCopies: notes by part, comments with
+  // the paragraph ids of their entries in the parts about comments.
+  std::map<std::string, std::set<pugi::xml_node_struct*>> copied_notes_;
+  struct CopiedComment {
+    pugi::xml_node comment;
+    std::string id;
+    std::set<std::string> paragraph_ids;
+  };
+  std::vector<CopiedComment> copied_comments_;
+  std::map<std::string, std::string> durable_of_paragraph_;
+  void DropUnshownComments();
   long long last_comment_id_ = -1;
 };
 

@@ -292,6 +292,35 @@ TEST_F(UniqueMarksTest, EachGrownRowHasItsOwnNotesCommentsAndIds) {
   }
 }
 
+TEST_F(UniqueMarksTest, CopiesThatAWrittenCellNoLongerShowsGo) {
+  auto path = MakeDocx("", MarksTemplate());
+  {
+    Parts parts = testing::ReadZip(path);
+    parts["word/document.xml"] =
+        Part("w:document", "<w:body><w:tbl>" + kMarksRow +
+                               "<w:tr><w:tc><w:p><w:commentRangeEnd w:id=\"7\"/><w:r>"
+                               "<w:commentReference w:id=\"7\"/></w:r></w:p></w:tc></w:tr>"
+                               "</w:tbl><w:sectPr/></w:body>");
+    testing::WriteZip(path, parts);
+  }
+  Document& doc = word_.Open(path);
+  doc.TableItem(1).CellAt(1, 1).Select();
+  word_.GetSelection().InsertRowCopies(3);
+  // The first copy's label is written over: its note and comments go.
+  doc.TableItem(1).CellAt(1, 1).SetText("written");
+  doc.Save();
+  doc.Close();
+  Parts parts = testing::ReadZip(path);
+  EXPECT_EQ(MarkProblems(parts), std::set<std::string>{});
+  pugi::xml_document footnotes, comments, ids;
+  footnotes.load_string(parts["word/footnotes.xml"].c_str());
+  comments.load_string(parts["word/comments.xml"].c_str());
+  ids.load_string(parts["word/commentsIds.xml"].c_str());
+  EXPECT_EQ(footnotes.select_nodes("//w:footnote[not(@w:type)]").size(), 3u);
+  EXPECT_EQ(comments.select_nodes("//w:comment").size(), 2u * 3u + 1u);
+  EXPECT_EQ(ids.select_nodes("//w16cid:commentId").size(), 2u * 3u + 1u);
+}
+
 TEST_F(UniqueMarksTest, ParagraphIdsAreReservedWhereNoPartUsesThem) {
   XmlPart main;
   main.xml.load_string(("<w:document" + std::string(kNamespaces) +
