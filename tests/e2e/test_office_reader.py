@@ -18,6 +18,8 @@ import unittest
 import zipfile
 
 import docx
+import docx.oxml.ns
+import docx.shared
 
 import office_templates
 
@@ -251,6 +253,13 @@ class OfficeReaderTest(unittest.TestCase):
         self.assertEqual(collections.Counter(), read - shown)
         for row in document.tables[1].rows[1:]:
             self.assertIn(" ".join(c.text for c in row.cells), text)
+        # The table grown by one column per week fits the page's text width.
+        section = document.sections[0]
+        text_width = section.page_width - section.left_margin - section.right_margin
+        grid = document.tables[2]._tbl.tblGrid.findall(docx.oxml.ns.qn("w:gridCol"))
+        self.assertEqual(7, len(grid))
+        self.assertLessEqual(sum(int(col.get(docx.oxml.ns.qn("w:w"))) for col in grid),
+                             docx.shared.Length(text_width).twips)
 
     def test_each_grown_row_shows_its_own_notes(self):
         self.assertRunClean("marks")
