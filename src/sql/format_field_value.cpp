@@ -22,12 +22,19 @@ std::string Cased(std::string text, char letter_case) {
   return ApplyCase(text, letter_case);
 }
 
-// A date written without its year is in this year.
+// A date written without its year is in this year. Looked up once a second
+// at most: a table fill asks for every cell.
 int CurrentYear() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return local.tm_year + 1900;
+  thread_local std::time_t last = -1;
+  thread_local int year = 0;
+  const std::time_t now = std::time(nullptr);
+  if (now != last) {
+    std::tm local{};
+    localtime_r(&now, &local);
+    year = local.tm_year + 1900;
+    last = now;
+  }
+  return year;
 }
 
 std::string RenderLiterals(const FormatSection& section) {

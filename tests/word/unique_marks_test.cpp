@@ -321,20 +321,6 @@ TEST_F(UniqueMarksTest, CopiesThatAWrittenCellNoLongerShowsGo) {
   EXPECT_EQ(ids.select_nodes("//w16cid:commentId").size(), 2u * 3u + 1u);
 }
 
-TEST_F(UniqueMarksTest, ParagraphIdsAreReservedWhereNoPartUsesThem) {
-  XmlPart main;
-  main.xml.load_string(("<w:document" + std::string(kNamespaces) +
-                        "><w:body><w:p w14:paraId=\"00000001\"/><w:p w14:paraId=\"00000003\"/>"
-                        "</w:body></w:document>")
-                           .c_str());
-  UniqueMarks marks(main, {}, {}, [](const std::string&) { return nullptr; });
-  EXPECT_EQ(marks.ReserveParagraphIds(1), 2u);
-  EXPECT_EQ(marks.ReserveParagraphIds(2), 4u);
-  EXPECT_EQ(marks.ReserveParagraphIds(1), 6u);
-  EXPECT_EQ(UniqueMarks::ParagraphIdText(0x7FFFFFFF), "7FFFFFFF");
-  EXPECT_EQ(UniqueMarks::ParagraphIdText(10), "0000000A");
-}
-
 // Rows of corpus documents that hold such marks, grown by three copies:
 // the package gains no broken mark, and each copy holds its own.
 struct CorpusRow {
