@@ -51,12 +51,18 @@ void WorkOn(vantrelle::Application& word, vantrelle::Document& doc) {
       word.GetSelection().InsertRows(1);
       doc.TableItem(t).CellAt(1, 1).Select();
       word.GetSelection().InsertColumns();
+      // Copies of a row carry its notes, comments and ids along.
+      doc.TableItem(t).CellAt(1, 1).Select();
+      word.GetSelection().InsertRowCopies(2);
     } catch (const vantrelle::Error&) {
     }
   }
   doc.SetVariable("FuzzVariable", "value \xE2\x9C\x93");
   int fields = doc.FieldCount();
   for (int i = 1; i <= fields && i <= 64; ++i) doc.UpdateField(i);
+  doc.Save();
+  // As the PDF's copy is made.
+  doc.UnlinkFields();
   doc.Save();
 }
 

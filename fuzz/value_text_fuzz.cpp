@@ -10,7 +10,19 @@
 
 namespace {
 
+void CheckDate(const vantrelle::DateTimeValue& date) {
+  if (date.year < 100 || date.year > 9999 || date.month < 1 || date.month > 12 || date.day < 1 ||
+      date.day > 31 || date.hour < 0 || date.hour > 23 || date.minute < 0 || date.minute > 59 ||
+      date.second < 0 || date.second > 59) {
+    std::abort();
+  }
+}
+
 void Check(std::string_view text, const vantrelle::LocaleInfo& locale) {
+  // The format language's readings take in at least what the strict ones do.
+  auto loose_number = vantrelle::ParseNumberText(text, locale);
+  if (vantrelle::ParseDecimal(text, locale) && !loose_number) std::abort();
+  if (auto date = vantrelle::ParseDateText(text, locale, 2024)) CheckDate(*date);
   if (auto number = vantrelle::ParseDecimal(text, locale)) {
     if (number->point > vantrelle::kMaxDecimalPoint) std::abort();
     vantrelle::DecimalToDouble(*number);
@@ -23,11 +35,8 @@ void Check(std::string_view text, const vantrelle::LocaleInfo& locale) {
     }
   }
   if (auto date = vantrelle::ParseDateTime(text, locale)) {
-    if (date->year < 100 || date->year > 9999 || date->month < 1 || date->month > 12 ||
-        date->day < 1 || date->day > 31 || date->hour < 0 || date->hour > 23 ||
-        date->minute < 0 || date->minute > 59 || date->second < 0 || date->second > 59) {
-      std::abort();
-    }
+    CheckDate(*date);
+    if (!vantrelle::ParseDateText(text, locale, 2024)) std::abort();
     vantrelle::DayOfWeek(*date);
     vantrelle::DayOfYear(*date);
     vantrelle::WeekOfYear(*date);

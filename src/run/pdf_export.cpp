@@ -20,6 +20,7 @@
 #include "run/error.h"
 #include "run/report_file.h"
 #include "run/run_stop.h"
+#include "word/application.h"
 
 namespace vantrelle {
 namespace {
@@ -261,6 +262,13 @@ void ExportPdf(const std::string& report, int report_file, const std::string& pd
     throw Error("Cannot prepare the conversion of \"" + report + "\" in \"" + scratch.Path() +
                 "\": " + SystemMessage(error.code().value()) + ".");
   }
+  // The converter computes fields anew when it reads them; the copy shows
+  // each field's result as the report holds it, as plain text.
+  Application word;
+  Document& unlinked = word.Open(input);
+  unlinked.UnlinkFields();
+  unlinked.Save();
+  word.Quit();
 
   const std::string output_log = scratch.Path() + "/converter.txt";
   std::vector<std::string> argv = {converter,

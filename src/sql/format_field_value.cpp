@@ -1,6 +1,7 @@
 #include "sql/format_field_value.h"
 
 #include <cctype>
+#include <ctime>
 #include <optional>
 #include <utility>
 
@@ -19,6 +20,21 @@ namespace {
 std::string Cased(std::string text, char letter_case) {
   if (letter_case == 0) return text;
   return ApplyCase(text, letter_case);
+}
+
+// A date written without its year is in this year. Looked up once a second
+// at most: a table fill asks for every cell.
+int CurrentYear() {
+  thread_local std::time_t last = -1;
+  thread_local int year = 0;
+  const std::time_t now = std::time(nullptr);
+  if (now != last) {
+    std::tm local{};
+    localtime_r(&now, &local);
+    year = local.tm_year + 1900;
+    last = now;
+  }
+  return year;
 }
 
 std::string RenderLiterals(const FormatSection& section) {
@@ -80,6 +96,15 @@ std::string FormatValue(std::string_view value_text, std::string_view expression
     if (EqualsIgnoreCase(value_text, "False")) number = DecimalValue{};
   }
   if (!number) number = ParseDecimal(value_text, locale);
+  // Text that reads as a date is a date, even where its separators could
+  // be the locale's group separators ("14.05.2004" in a locale grouping
+  // with "."); other text with group separators between any digits is a
+  // number.
+  std::optional<DateTimeValue> date;
+  if (!number) {
+    date = ParseDateText(value_text, locale, CurrentYear());
+    if (!date) number = ParseNumberText(value_text, locale);
+  }
   if (number) {
     if (format->named == NamedFormat::kGeneralNumber) return GeneralNumberText(*number, locale);
     // Zero takes the third section, a negative number the second, each only
@@ -100,10 +125,8 @@ std::string FormatValue(std::string_view value_text, std::string_view expression
       return RenderNumberValue(section, *number, value_text, locale);
     return RenderNumberValue(section, shown, value_text, locale);
   }
-  if (first.kind == SectionKind::kDate) {
-    if (std::optional<DateTimeValue> date = ParseDateTime(value_text, locale)) {
-      return Cased(RenderDate(first, *date, locale), first.letter_case);
-    }
+  if (first.kind == SectionKind::kDate && date) {
+    return Cased(RenderDate(first, *date, locale), first.letter_case);
   }
   return ApplyCase(value_text, first.letter_case);
 }

@@ -22,10 +22,13 @@ namespace vantrelle {
 std::string FormatFieldValue(std::string_view value_text, std::string_view format_text);
 
 /// Formats \a value_text with the format expression \a expression (taken as
-/// it is) under \a locale. Text that reads as a number is formatted as that
-/// number; text that reads as a date or time is formatted as such under a
-/// date expression; other text, Null (empty) included, comes back unchanged
-/// apart from the text codes. May throw only std::bad_alloc.
+/// it is) under \a locale. Text that reads as a number (ParseDecimal) is
+/// formatted as that number; text that reads as a date or time (ParseDateText,
+/// a date without a year in this year) is formatted as such under a date
+/// expression; other text that reads as a number with group separators
+/// anywhere (ParseNumberText) is formatted as that number; other text, Null
+/// (empty) included, comes back unchanged apart from the text codes. May
+/// throw only std::bad_alloc.
 std::string FormatValue(std::string_view value_text, std::string_view expression,
                         const LocaleInfo& locale);
 

@@ -1,5 +1,6 @@
 #include "sql/value_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -177,7 +178,99 @@ bool ParseShortDate(std::string_view text, const LocaleInfo& locale, DateTimeVal
   return ParseDateTail(text, pos, locale, out);
 }
 
+// Day, month and year from up to three numbers in the locale's order, or
+// with day and month swapped when that gives no date.
+bool PlaceDateNumbers(const int (&numbers)[3], const size_t (&digits)[3], size_t count,
+                      const LocaleInfo& locale, int current_year, DateTimeValue& out) {
+  int year = current_year, month = 0, day = 0;
+  bool swappable = true;
+  if (count == 3) {
+    std::string order = digits[0] == 4 ? "ymd" : locale.short_date_order;
+    if (order.size() != 3 || digits[order.find('y')] == 3) return false;
+    for (size_t i = 0; i < 3; ++i) {
+      if (order[i] == 'y') {
+        year = numbers[i];
+        // Years of one or two digits fall in 1930 to 2029.
+        if (digits[i] <= 2) year += year < 30 ? 2000 : 1900;
+      } else if (order[i] == 'm') {
+        month = numbers[i];
+      } else {
+        day = numbers[i];
+      }
+    }
+  } else if (digits[1] == 4 || digits[0] == 4) {
+    // A month and its year: the month's first day.
+    const bool year_first = digits[0] == 4;
+    year = numbers[year_first ? 0 : 1];
+    month = numbers[year_first ? 1 : 0];
+    day = 1;
+    swappable = false;
+  } else {
+    const bool day_first = locale.short_date_order == "dmy";
+    day = numbers[day_first ? 0 : 1];
+    month = numbers[day_first ? 1 : 0];
+  }
+  if (!ValidDate(year, month, day) && swappable) std::swap(day, month);
+  if (!ValidDate(year, month, day)) return false;
+  out.year = year;
+  out.month = month;
+  out.day = day;
+  return true;
+}
+
+bool ParseLooseDate(std::string_view text, const LocaleInfo& locale, int current_year,
+                    DateTimeValue& out) {
+  size_t pos = 0;
+  int numbers[3] = {0, 0, 0};
+  size_t digits[3] = {0, 0, 0};
+  std::string_view separator;
+  size_t count = 0;
+  for (; count < 3; ++count) {
+    if (count > 0) {
+      if (separator.empty()) {
+        for (std::string_view candidate :
+             {std::string_view(locale.date_separator), std::string_view("/"), std::string_view("-"),
+              std::string_view(".")}) {
+          if (StartsWith(text, pos, candidate)) {
+            separator = candidate;
+            break;
+          }
+        }
+        if (separator.empty()) return false;
+      } else if (!StartsWith(text, pos, separator)) {
+        break;
+      }
+      pos += separator.size();
+    }
+    numbers[count] = ReadNumber(text, pos, 4, &digits[count]);
+    if (numbers[count] < 0) return false;
+  }
+  if (count < 2) return false;
+  if (!PlaceDateNumbers(numbers, digits, count, locale, current_year, out)) return false;
+  return ParseDateTail(text, pos, locale, out);
+}
+
 }  // namespace
+
+std::optional<DecimalValue> ParseNumberText(std::string_view text, const LocaleInfo& locale) {
+  std::optional<DecimalValue> value = ParseDecimal(text, locale);
+  const std::string& group = locale.group_separator;
+  if (value || group.empty() || text.find(group) == std::string_view::npos) return value;
+  // The integer part ends at the decimal separator or the exponent.
+  size_t end = text.find(locale.decimal_separator);
+  end = std::min({end, text.find('E'), text.find('e'), text.size()});
+  std::string joined;
+  joined.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    if (i > 0 && i < end && StartsWith(text, i, group) && IsDigit(text[i - 1]) &&
+        i + group.size() < text.size() && IsDigit(text[i + group.size()])) {
+      i += group.size();
+      continue;
+    }
+    joined += text[i++];
+  }
+  return ParseDecimal(joined, locale);
+}
 
 std::optional<DecimalValue> ParseDecimal(std::string_view text, const LocaleInfo& locale) {
   text = TrimBlanks(text);
@@ -287,6 +380,15 @@ std::optional<DateTimeValue> ParseDateTime(std::string_view text, const LocaleIn
   if (ParseShortDate(text, locale, value)) return value;
   value = DateTimeValue{};
   if (ParseTime(text, 0, locale, value)) return value;
+  return std::nullopt;
+}
+
+std::optional<DateTimeValue> ParseDateText(std::string_view text, const LocaleInfo& locale,
+                                           int current_year) {
+  if (std::optional<DateTimeValue> strict = ParseDateTime(text, locale)) return strict;
+  text = TrimBlanks(text);
+  DateTimeValue value;
+  if (ParseLooseDate(text, locale, current_year, value)) return value;
   return std::nullopt;
 }
 

@@ -42,6 +42,11 @@ constexpr int kMinDecimalPoint = -400;
 /// nullopt for anything else, "NaN" and "Infinity" included.
 std::optional<DecimalValue> ParseDecimal(std::string_view text, const LocaleInfo& locale);
 
+/// Reads \a text as a number the way the format language reads text: the
+/// forms of ParseDecimal, and the locale's group separator anywhere between
+/// two digits of the integer part ("6,90" reads as 690, "1,2,3" as 123).
+std::optional<DecimalValue> ParseNumberText(std::string_view text, const LocaleInfo& locale);
+
 /// Rounds \a value to \a fraction_digits decimals (negative: to tens,
 /// hundreds, ...), an exact half away from zero, on the decimal digits.
 void RoundDecimal(DecimalValue& value, int fraction_digits);
@@ -66,6 +71,16 @@ struct DateTimeValue {
 /// digits) optionally followed by a time. A time may end in AM or PM. Returns
 /// nullopt for anything else and for years outside 100 to 9999.
 std::optional<DateTimeValue> ParseDateTime(std::string_view text, const LocaleInfo& locale);
+
+/// Reads \a text as a date the way the format language reads text: the forms
+/// of ParseDateTime, and dates of two or three numbers separated alike by the
+/// locale's date separator, "/", "-" or ".", taken in the locale's order of
+/// day, month and year (a year of four digits first means year, month,
+/// day), or with day and month the other way round when that order gives no
+/// date. A date of two numbers is a day and month in \a current_year, or a
+/// month and a four-digit year (its first day). A time may follow.
+std::optional<DateTimeValue> ParseDateText(std::string_view text, const LocaleInfo& locale,
+                                           int current_year);
 
 /// The date and time of a serial day number (whole days since 30 December
 /// 1899, the fraction the time of day, rounded to the second). Returns nullopt

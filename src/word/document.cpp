@@ -6,6 +6,7 @@
 #include "run/error.h"
 #include "word/application.h"
 #include "word/grown_rows.h"
+#include "word/unique_marks.h"
 
 namespace vantrelle {
 
@@ -226,6 +227,18 @@ void Document::FindParts() {
                EndsWith(type, "/footnotes") || EndsWith(type, "/endnotes") ||
                EndsWith(type, "/comments"))
         other_story_names_.push_back(target);
+      if (EndsWith(type, "/footnotes"))
+        note_parts_.footnotes = target;
+      else if (EndsWith(type, "/endnotes"))
+        note_parts_.endnotes = target;
+      else if (EndsWith(type, "/comments"))
+        note_parts_.comments = target;
+      else if (EndsWith(type, "/commentsExtended"))
+        note_parts_.comments_extended = target;
+      else if (EndsWith(type, "/commentsIds"))
+        note_parts_.comments_ids = target;
+      else if (EndsWith(type, "/commentsExtensible"))
+        note_parts_.comments_extensible = target;
     }
   }
   if (!settings_name_.empty()) settings_ = LoadPart(settings_name_);
@@ -434,13 +447,42 @@ void Document::UpdateField(int i) {
   if (removed_fields) fields_stale_ = true;
 }
 
-void Document::RefreshOtherStories() {
-  if (other_stories_.size() != other_story_names_.size()) {
-    other_stories_.clear();
-    for (const std::string& name : other_story_names_) other_stories_.push_back(LoadPart(name));
+XmlPart* Document::LoadedPart(const std::string& name) {
+  auto it = parts_.find(name);
+  if (it != parts_.end()) return it->second.get();
+  if (!package_->HasPart(name)) return nullptr;
+  return parts_.emplace(name, LoadPart(name)).first->second.get();
+}
+
+std::vector<XmlPart*> Document::OtherStories() {
+  std::vector<XmlPart*> stories;
+  for (const std::string& name : other_story_names_) {
+    if (XmlPart* part = LoadedPart(name)) stories.push_back(part);
   }
+  return stories;
+}
+
+UniqueMarks& Document::Marks() {
+  if (!marks_) {
+    marks_ =
+        std::make_unique<UniqueMarks>(*main_, other_story_names_, note_parts_,
+                                      [this](const std::string& name) { return LoadedPart(name); });
+  }
+  return *marks_;
+}
+
+void Document::UnlinkFields() {
+  if (vantrelle::UnlinkFields(main_->xml.document_element().child(Names().body.c_str()), Names())) {
+    MarkMainModified(true);
+  }
+  for (XmlPart* part : OtherStories()) {
+    if (vantrelle::UnlinkFields(part->xml.document_element(), part->names)) part->modified = true;
+  }
+}
+
+void Document::RefreshOtherStories() {
   FieldContext context = MakeFieldContext();
-  for (auto& part : other_stories_) {
+  for (XmlPart* part : OtherStories()) {
     std::vector<FieldSpan> fields = FindFields(part->xml.document_element(), part->names);
     for (const FieldSpan& field : fields) {
       bool removed_fields = false;
@@ -561,9 +603,10 @@ void Document::WriteMain(const std::function<void(const char*, std::size_t)>& si
 
 void Document::Save() {
   if (refresh_other_stories_) RefreshOtherStories();
+  if (marks_) marks_->FinishCopies(Names());
   std::vector<XmlPart*> parts = {main_.get(), content_types_.get(), main_rels_.get(),
                                  settings_.get()};
-  for (auto& part : other_stories_) parts.push_back(part.get());
+  for (auto& [name, part] : parts_) parts.push_back(part.get());
   for (XmlPart* part : parts) {
     if (!part || !part->modified) continue;
     if (part == main_.get()) {

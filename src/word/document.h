@@ -7,22 +7,22 @@
 // the parts that changed and copies every other part unchanged.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
-#include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
+#include <pugixml.hpp>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <pugixml.hpp>
-
 #include "word/fields.h"
 #include "word/package.h"
 #include "word/table.h"
+#include "word/unique_marks.h"
 #include "word/wordml.h"
 
 namespace vantrelle {
@@ -63,6 +63,11 @@ class Document {
   /// this engine does not compute keep their result. Throws Error when there
   /// is no such field.
   void UpdateField(int i);
+  /// Replaces every field of every story (main text, headers, footers,
+  /// footnotes, endnotes, comments, text boxes) by the result it shows, as
+  /// plain text keeping its look; page-layout fields and hyperlinks stay
+  /// (see vantrelle::UnlinkFields). Throws Error when a story cannot be read.
+  void UnlinkFields();
   /// Writes the document to its file atomically (temporary file in the same
   /// folder, then rename). Throws Error; the file is then unchanged.
   void Save();
@@ -85,6 +90,13 @@ class Document {
   void IndexTables();
   XmlPart& Settings();
   FieldContext MakeFieldContext() const;
+  /// The part \a name, parsed on first use and saved when modified; nullptr
+  /// when the package has none.
+  XmlPart* LoadedPart(const std::string& name);
+  /// Headers, footers, footnotes, endnotes and comments, loaded.
+  std::vector<XmlPart*> OtherStories();
+  /// Fresh values for what copies must not repeat.
+  UniqueMarks& Marks();
   void RefreshOtherStories();
   /// Records a change of the main text; \a fields_changed when fields went.
   void MarkMainModified(bool fields_changed) {
@@ -113,7 +125,11 @@ class Document {
   std::string settings_name_;
   // Headers, footers, footnotes, endnotes and comments.
   std::vector<std::string> other_story_names_;
-  std::vector<std::unique_ptr<XmlPart>> other_stories_;
+  NoteParts note_parts_;
+  // Parts other than the main part, the content types, the relationships and
+  // the settings, once loaded.
+  std::map<std::string, std::unique_ptr<XmlPart>> parts_;
+  std::unique_ptr<UniqueMarks> marks_;
   bool strict_ = false;
   std::vector<std::unique_ptr<Table>> tables_;
   std::vector<FieldSpan> fields_;

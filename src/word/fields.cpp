@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 #include <cwctype>
+#include <set>
+#include <unordered_map>
 
 #include "run/text_encoding.h"
 #include "run/text_scan.h"
@@ -275,11 +277,11 @@ std::string ApplyFormatSwitches(std::string value, const std::vector<std::string
   return value;
 }
 
-std::string FormatDatePicture(const std::tm& time, std::string_view picture,
-                              const LocaleInfo& locale) {
+std::optional<std::string> FormatDatePicture(const std::tm& time, std::string_view picture,
+                                             const LocaleInfo& locale) {
   std::string out;
   for (std::size_t i = 0; i < picture.size();) {
-    char c = picture[i];
+    const char c = picture[i];
     if (c == '\'') {
       std::size_t close = picture.find('\'', i + 1);
       if (close == std::string_view::npos) close = picture.size();
@@ -299,15 +301,21 @@ std::string FormatDatePicture(const std::tm& time, std::string_view picture,
       i += 5;
       continue;
     }
-    if (std::strchr("dMyhHms", c) == nullptr) {
+    const bool ascii_letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!ascii_letter) {
       out += c;
       ++i;
       continue;
     }
+    // Day and year letters read in either case; the case of M and m tells
+    // month from minute, that of H and h the 24-hour from the 12-hour clock.
+    // Any other letter is no code, and the picture cannot be read.
+    const char code = c == 'D' ? 'd' : c == 'Y' ? 'y' : c;
+    if (std::strchr("dMyhHms", code) == nullptr) return std::nullopt;
     std::size_t count = 1;
     while (i + count < picture.size() && picture[i + count] == c) ++count;
     i += count;
-    switch (c) {
+    switch (code) {
       case 'd':
         if (count == 1) out += std::to_string(time.tm_mday);
         else if (count == 2) out += Pad2(time.tm_mday);
@@ -629,8 +637,13 @@ std::optional<std::string> ComputeFieldResult(const FieldCode& code, const Field
     if (!value) return std::string("Error! No document variable supplied.");
     // The picture applies to a value that reads as its kind; any other value
     // stays as it is. Case switches come after it.
+    // A date picture that cannot be read leaves the result as it is,
+    // whatever the value.
     std::optional<std::string> formatted;
-    if (code.date_picture) formatted = FormatDateText(*value, *code.date_picture, locale);
+    if (code.date_picture) {
+      if (!FormatDatePicture(std::tm{}, *code.date_picture, locale)) return std::nullopt;
+      formatted = FormatDateText(*value, *code.date_picture, locale);
+    }
     if (!formatted && code.numeric_picture) {
       formatted = FormatNumericPicture(*value, *code.numeric_picture, locale);
     }
@@ -641,8 +654,9 @@ std::optional<std::string> ComputeFieldResult(const FieldCode& code, const Field
     if (code.date_picture) picture = *code.date_picture;
     else if (code.type == "DATE") picture = DefaultDatePicture(locale);
     else picture = locale.am.empty() ? "HH:mm" : "h:mm AM/PM";
-    return ApplyFormatSwitches(FormatDatePicture(context.now, picture, locale),
-                               code.format_switches, locale);
+    std::optional<std::string> shown = FormatDatePicture(context.now, picture, locale);
+    if (!shown) return std::nullopt;
+    return ApplyFormatSwitches(std::move(*shown), code.format_switches, locale);
   }
   return std::nullopt;
 }
@@ -840,6 +854,262 @@ bool ReplaceResultWithinParagraph(const FieldSpan& field, const FieldCode& code,
 }
 
 }  // namespace
+
+namespace {
+
+// The next node after \a node in document order, not looking into \a node.
+pugi::xml_node NextAfter(pugi::xml_node node) {
+  while (node && !node.next_sibling()) node = node.parent();
+  return node ? node.next_sibling() : pugi::xml_node();
+}
+
+// Subtrees that show no text of the story they stand in: properties, text
+// boxes (stories of their own), the fallback that repeats its alternate.
+bool ShowsNoText(pugi::xml_node node) {
+  if (IsPropertiesName(node.name())) return true;
+  const char* local = LocalName(node.name());
+  return std::strcmp(local, "txbxContent") == 0 || std::strcmp(local, "Fallback") == 0;
+}
+
+void AppendShownText(pugi::xml_node node, const WordNames& names, std::string& out) {
+  if (names.Is(node, names.t) || names.Is(node, names.instrText)) {
+    out += node.child_value();
+  } else if (names.Is(node, names.tab)) {
+    out += '\t';
+  } else if (names.Is(node, names.br) || names.Is(node, names.cr)) {
+    std::string_view type = node.attribute(names.a_type.c_str()).value();
+    out += type == "page" ? '\f' : type == "column" ? '\x0E' : '\v';
+  }
+}
+
+}  // namespace
+
+std::string FieldResultText(const FieldSpan& field, const WordNames& names) {
+  std::string out;
+  pugi::xml_node node, stop;
+  if (field.simple) {
+    node = field.simple.first_child();
+    stop = NextAfter(field.simple);
+  } else {
+    if (!field.separate) return out;
+    node = NextAfter(field.separate);
+    stop = field.end;
+  }
+  // Per nested field: true while its code is being read.
+  std::vector<bool> in_code;
+  while (node && node != stop) {
+    if (node.type() != pugi::node_element || ShowsNoText(node)) {
+      node = NextAfter(node);
+      continue;
+    }
+    if (names.Is(node, names.fldChar)) {
+      std::string_view type = node.attribute(names.a_fldCharType.c_str()).value();
+      if (type == "begin")
+        in_code.push_back(true);
+      else if (type == "separate" && !in_code.empty())
+        in_code.back() = false;
+      else if (type == "end" && !in_code.empty())
+        in_code.pop_back();
+    } else if (names.Is(node, names.p) && !out.empty()) {
+      out += '\r';
+    }
+    bool code = false;
+    for (bool c : in_code) code = code || c;
+    if (!code) AppendShownText(node, names, out);
+    node = node.first_child() ? node.first_child() : NextAfter(node);
+  }
+  return out;
+}
+
+namespace {
+
+// Fields whose result a reader works out from the page layout, and
+// hyperlinks: they stay fields when the others are unlinked.
+bool StaysField(const std::string& code) {
+  const std::string type = ParseFieldCode(code).type;
+  for (const char* kept : {"PAGE", "NUMPAGES", "SECTIONPAGES", "SECTION", "PAGEREF", "HYPERLINK"}) {
+    if (type == kept) return true;
+  }
+  return false;
+}
+
+// Unlinks the fields of one story: the text of a document, or of one of its
+// text boxes, which hold fields of their own.
+class FieldUnlinker {
+ public:
+  explicit FieldUnlinker(const WordNames& names) : names_(names) {}
+
+  bool Unlink(pugi::xml_node story) {
+    Pair(story);
+    if (fields_.empty() && !HoldsSimpleField(story)) return false;
+    Walk(story);
+    return changed_;
+  }
+
+ private:
+  struct Complex {
+    pugi::xml_node begin, separate, end;  // the fldChar elements
+    std::string code;
+    bool stays = false;
+  };
+
+  bool HoldsSimpleField(pugi::xml_node node) const {
+    return node.find_node([this](pugi::xml_node n) { return names_.Is(n, names_.fldSimple); });
+  }
+
+  // Matches the marks of the complex fields of this story, as FindFields
+  // does; text boxes are left to their own unlinker.
+  void Pair(pugi::xml_node story) {
+    std::vector<std::size_t> open;
+    auto visit = [&](auto&& self, pugi::xml_node node) -> void {
+      for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element || IsPropertiesName(child.name())) continue;
+        if (LocalNameIs(child.name(), "txbxContent")) continue;
+        if (names_.Is(child, names_.fldChar)) {
+          std::string_view type = child.attribute(names_.a_fldCharType.c_str()).value();
+          if (type == "begin") {
+            open.push_back(all_.size());
+            all_.push_back(Complex{child, {}, {}, "", false});
+          } else if (type == "separate" && !open.empty()) {
+            all_[open.back()].separate = child;
+          } else if (type == "end" && !open.empty()) {
+            all_[open.back()].end = child;
+            open.pop_back();
+          }
+        } else if (names_.Is(child, names_.instrText) && !open.empty() &&
+                   !all_[open.back()].separate) {
+          all_[open.back()].code += child.child_value();
+        } else {
+          self(self, child);
+        }
+      }
+    };
+    visit(visit, story);
+    for (std::size_t i = 0; i < all_.size(); ++i) {
+      if (!all_[i].end) continue;
+      all_[i].stays = StaysField(all_[i].code);
+      for (pugi::xml_node mark : {all_[i].begin, all_[i].separate, all_[i].end}) {
+        if (mark) fields_[mark.internal_object()] = i;
+      }
+    }
+  }
+
+  // True inside the code of a field that goes: everything there goes too.
+  bool InDroppedCode() const {
+    for (std::size_t i : stack_) {
+      if (!all_[i].stays && !in_result_.count(i)) return true;
+    }
+    return false;
+  }
+
+  void Remove(pugi::xml_node node) {
+    node.parent().remove_child(node);
+    changed_ = true;
+  }
+
+  // Handles one element of run content; true when it went.
+  bool Content(pugi::xml_node node) {
+    auto it = fields_.find(node.internal_object());
+    if (it != fields_.end()) {
+      const std::size_t field = it->second;
+      const Complex& complex = all_[field];
+      bool drop = false;
+      if (node == complex.begin) {
+        drop = InDroppedCode() || !complex.stays;
+        stack_.push_back(field);
+      } else if (node == complex.separate) {
+        in_result_.insert(field);
+        drop = !complex.stays || InDroppedCode();
+      } else {
+        if (!stack_.empty() && stack_.back() == field) stack_.pop_back();
+        drop = !complex.stays || InDroppedCode();
+      }
+      if (drop) Remove(node);
+      return drop;
+    }
+    if (InDroppedCode()) {
+      Remove(node);
+      return true;
+    }
+    return false;
+  }
+
+  void Walk(pugi::xml_node node) {
+    for (pugi::xml_node child = node.first_child(); child;) {
+      pugi::xml_node next = child.next_sibling();
+      if (child.type() != pugi::node_element || IsPropertiesName(child.name())) {
+        child = next;
+        continue;
+      }
+      if (LocalNameIs(child.name(), "txbxContent")) {
+        if (FieldUnlinker(names_).Unlink(child)) changed_ = true;
+      } else if (names_.Is(child, names_.r)) {
+        WalkRun(child);
+      } else if (names_.Is(child, names_.fldSimple)) {
+        Simple(child);
+      } else if (names_.Is(child, names_.fldChar) || names_.Is(child, names_.instrText) ||
+                 LocalNameIs(child.name(), "delInstrText")) {
+        Content(child);  // outside a run: malformed, but handled alike
+      } else {
+        Walk(child);
+      }
+      child = next;
+    }
+  }
+
+  // A run whose content all went goes too.
+  void WalkRun(pugi::xml_node run) {
+    bool emptied = false;
+    for (pugi::xml_node child = run.first_child(); child;) {
+      pugi::xml_node next = child.next_sibling();
+      if (child.type() == pugi::node_element && !IsPropertiesName(child.name())) {
+        if (Content(child)) {
+          emptied = true;
+        } else {
+          Walk(child);  // a drawing holds text boxes
+        }
+      }
+      child = next;
+    }
+    if (!emptied) return;
+    for (pugi::xml_node child : run.children()) {
+      if (child.type() == pugi::node_element && !IsPropertiesName(child.name())) return;
+    }
+    Remove(run);
+  }
+
+  void Simple(pugi::xml_node simple) {
+    if (InDroppedCode()) {
+      Remove(simple);
+      return;
+    }
+    Walk(simple);
+    if (StaysField(simple.attribute(names_.a_instr.c_str()).value())) return;
+    pugi::xml_node parent = simple.parent();
+    for (pugi::xml_node child = simple.first_child(); child;) {
+      pugi::xml_node next = child.next_sibling();
+      // The field's private data goes with it.
+      if (!(child.type() == pugi::node_element && LocalNameIs(child.name(), "fldData"))) {
+        parent.insert_move_before(child, simple);
+      }
+      child = next;
+    }
+    Remove(simple);
+  }
+
+  const WordNames& names_;
+  std::vector<Complex> all_;
+  std::unordered_map<pugi::xml_node_struct*, std::size_t> fields_;  // mark -> field
+  std::vector<std::size_t> stack_;
+  std::set<std::size_t> in_result_;
+  bool changed_ = false;
+};
+
+}  // namespace
+
+bool UnlinkFields(pugi::xml_node story, const WordNames& names) {
+  return FieldUnlinker(names).Unlink(story);
+}
 
 bool UpdateField(const FieldSpan& field, const WordNames& names, const FieldContext& context,
                  bool& removed_fields) {

@@ -43,11 +43,14 @@ FieldCode ParseFieldCode(std::string_view code);
 std::string ApplyFormatSwitches(std::string value, const std::vector<std::string>& switches,
                                 const LocaleInfo& locale = LocaleInfo::Current());
 
-/// Formats \a time with a date picture (d dd ddd dddd M MM MMM MMMM yy yyyy
-/// h hh H HH m mm s ss am/pm AM/PM, 'quoted' literals; other characters as
-/// they are), using the day and month names of \a locale.
-std::string FormatDatePicture(const std::tm& time, std::string_view picture,
-                              const LocaleInfo& locale);
+/// Formats \a time with a date picture as the word processor reads one: d dd
+/// ddd dddd and yy yyyy in either case, M MM MMM MMMM (month), m mm (minute),
+/// h hh (12-hour) H HH (24-hour), s ss, am/pm AM/PM (the locale's markers),
+/// 'quoted' literals, and other characters than letters as they are; day and
+/// month names come from \a locale. Nothing when the picture holds a letter
+/// that is no code, so that the field keeps the result it has.
+std::optional<std::string> FormatDatePicture(const std::tm& time, std::string_view picture,
+                                             const LocaleInfo& locale);
 
 /// Formats \a value with a numeric picture (0 # x digit places, the
 /// locale's decimal and group symbols, - and + signs, 'quoted' and other
@@ -57,7 +60,8 @@ std::optional<std::string> FormatNumericPicture(std::string_view value, std::str
                                                 const LocaleInfo& locale);
 
 /// Formats \a value with a date picture when it reads as a date, a time or
-/// both (ISO forms or the locale's short date); nothing otherwise.
+/// both (ISO forms or the locale's short date) and the picture can be read;
+/// nothing otherwise.
 std::optional<std::string> FormatDateText(std::string_view value, std::string_view picture,
                                           const LocaleInfo& locale);
 
@@ -86,6 +90,20 @@ struct FieldContext {
 /// The result \a code gives, or nothing when the field is not one this
 /// engine computes.
 std::optional<std::string> ComputeFieldResult(const FieldCode& code, const FieldContext& context);
+
+/// The text \a field shows: its result's text (paragraphs joined by CR, tabs
+/// as TAB, line breaks as VT), with nested fields showing their results. A
+/// field nested in another's code holds its result as code text, which is
+/// read too. "" for a field without a result.
+std::string FieldResultText(const FieldSpan& field, const WordNames& names);
+
+/// Replaces every field of \a story (text boxes in it included) by the result
+/// it shows: the result's runs stay with their look, the marks, the code and
+/// the fields nested in the code go. Fields whose result follows the page
+/// layout (PAGE, NUMPAGES, SECTIONPAGES, SECTION, PAGEREF) and hyperlinks stay
+/// fields, so a reader still numbers the pages and follows the links. Fields
+/// without an end mark are left alone. Returns true when the XML changed.
+bool UnlinkFields(pugi::xml_node story, const WordNames& names);
 
 /// Updates \a field's result in place. Returns true when the XML changed.
 /// \a removed_fields is set when the old result held fields of its own.

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "word/unique_marks.h"
+
 namespace vantrelle {
 
 namespace {
@@ -86,12 +88,30 @@ void WriteNode(pugi::xml_node node, XmlSink& sink) {
 
 bool GrownRows::CanHold(pugi::xml_node tr, const WordNames& names) {
   // Marks that are unique in a document (other than bookmarks, which grown
-  // rows rename), content controls and fields are left to the XML copy.
-  static const char* const kRefused[] = {
-      "sdt", "customXml", "fldChar", "fldSimple", "vMerge",
-      "hMerge", "commentRangeStart", "commentRangeEnd", "commentReference", "permStart",
-      "permEnd", "moveFromRangeStart", "moveToRangeStart", "footnoteReference",
-      "endnoteReference", "AlternateContent", "txbxContent", "smartTag", "subDoc"};
+  // rows rename, and paragraph ids, which they number), content controls,
+  // fields, drawings and shapes are left to the XML copy.
+  static const char* const kRefused[] = {"sdt",
+                                         "customXml",
+                                         "fldChar",
+                                         "fldSimple",
+                                         "vMerge",
+                                         "hMerge",
+                                         "commentRangeStart",
+                                         "commentRangeEnd",
+                                         "commentReference",
+                                         "permStart",
+                                         "permEnd",
+                                         "moveFromRangeStart",
+                                         "moveToRangeStart",
+                                         "footnoteReference",
+                                         "endnoteReference",
+                                         "AlternateContent",
+                                         "txbxContent",
+                                         "smartTag",
+                                         "subDoc",
+                                         "drawing",
+                                         "pict",
+                                         "object"};
   for (pugi::xml_node child : tr.children()) {
     if (child.type() == pugi::node_element && !names.Is(child, names.tc) &&
         !names.Is(child, names.trPr) && std::strcmp(LocalName(child.name()), "tblPrEx") != 0) {
@@ -129,13 +149,16 @@ std::string GrownRows::Slot(char kind, int k) {
 
 GrownRows::GrownRows(pugi::xml_node prototype, int count, pugi::xml_node anchor,
                      const WordNames& names, int id_slots, int name_slots,
-                     std::vector<std::string> slot_values)
+                     std::vector<std::string> slot_values, std::uint32_t first_paragraph_id,
+                     int paragraph_slots)
     : names_(names),
       anchor_(anchor),
       count_(count),
       id_slots_(id_slots),
       name_slots_(name_slots),
-      slot_values_(std::move(slot_values)) {
+      slot_values_(std::move(slot_values)),
+      first_paragraph_id_(first_paragraph_id),
+      paragraph_slots_(paragraph_slots) {
   row_start_ = StartTag(prototype);
   row_end_ = std::string("</") + prototype.name() + ">";
   std::string literal;
@@ -276,19 +299,18 @@ void GrownRows::SetText(int row, int cell, std::string_view text) {
   pugi::xml_document scratch;
   pugi::xml_node tc = ParseCell(scratch, xml);
   SetCellText(tc, text, names_);
-  if (!slot_values_.empty()) {
-    // A cell kept as XML gets its row's bookmark names now: its text is in
-    // the XML, and must never be taken for a slot.
-    const std::size_t per_row = static_cast<std::size_t>(id_slots_ + name_slots_);
+  if (!slot_values_.empty() || paragraph_slots_ > 0) {
+    // A cell kept as XML gets its row's bookmark names and paragraph ids
+    // now: its text is in the XML, and must never be taken for a slot.
     for (pugi::xml_node node = tc; node;) {
       for (pugi::xml_attribute a : node.attributes()) {
         std::string_view value = a.value();
         if (value.size() < 2 * kSlotMark.size() + 2 || value.substr(0, kSlotMark.size()) != kSlotMark) {
           continue;
         }
-        std::size_t k = std::stoul(std::string(value.substr(kSlotMark.size() + 1)));
-        if (value[kSlotMark.size()] == 'n') k += static_cast<std::size_t>(id_slots_);
-        a.set_value(slot_values_[static_cast<std::size_t>(row) * per_row + k].c_str());
+        value.remove_prefix(kSlotMark.size());
+        value.remove_suffix(kSlotMark.size());
+        a.set_value(SlotValue(value, row).c_str());
       }
       if (node.first_child()) {
         node = node.first_child();
@@ -304,12 +326,25 @@ void GrownRows::SetText(int row, int cell, std::string_view text) {
   std::string().swap(cell_text_[index]);
 }
 
+std::string GrownRows::SlotValue(std::string_view slot, int row) const {
+  std::size_t k = 0;
+  for (char c : slot.substr(1)) k = k * 10 + static_cast<std::size_t>(c - '0');
+  if (slot[0] == 'p') {
+    return UniqueMarks::ParagraphIdText(
+        first_paragraph_id_ +
+        static_cast<std::uint32_t>(
+            static_cast<std::size_t>(row) * static_cast<std::size_t>(paragraph_slots_) + k));
+  }
+  if (slot[0] == 'n') k += static_cast<std::size_t>(id_slots_);
+  const std::size_t per_row = static_cast<std::size_t>(id_slots_ + name_slots_);
+  return slot_values_[static_cast<std::size_t>(row) * per_row + k];
+}
+
 void GrownRows::WriteFilled(XmlSink& sink, std::string_view xml, int row) const {
-  if (slot_values_.empty()) {
+  if (slot_values_.empty() && paragraph_slots_ == 0) {
     sink.Write(xml);
     return;
   }
-  const std::size_t per_row = static_cast<std::size_t>(id_slots_ + name_slots_);
   for (;;) {
     std::size_t open = xml.find(kSlotMark);
     std::size_t close = open == std::string_view::npos
@@ -320,10 +355,8 @@ void GrownRows::WriteFilled(XmlSink& sink, std::string_view xml, int row) const 
       return;
     }
     sink.Write(xml.substr(0, open));
-    std::string_view slot = xml.substr(open + kSlotMark.size(), close - open - kSlotMark.size());
-    std::size_t k = std::stoul(std::string(slot.substr(1)));
-    if (slot[0] == 'n') k += static_cast<std::size_t>(id_slots_);
-    sink.Write(slot_values_[static_cast<std::size_t>(row) * per_row + k]);
+    sink.Write(
+        SlotValue(xml.substr(open + kSlotMark.size(), close - open - kSlotMark.size()), row));
     xml.remove_prefix(close + kSlotMark.size());
   }
 }
@@ -332,9 +365,9 @@ void GrownRows::Write(XmlSink& sink, int first, int last) const {
   const std::size_t cells = static_cast<std::size_t>(CellCount());
   std::string escaped;
   for (int row = first; row < last; ++row) {
-    sink.Write(row_start_);
+    WriteFilled(sink, row_start_, row);
     for (std::size_t cell = 0; cell < cells; ++cell) {
-      if (!literals_[cell].empty()) sink.Write(literals_[cell]);
+      if (!literals_[cell].empty()) WriteFilled(sink, literals_[cell], row);
       const std::size_t index = static_cast<std::size_t>(row) * cells + cell;
       std::int32_t shape = cell_shape_[index];
       if (shape < 0) {
@@ -350,7 +383,7 @@ void GrownRows::Write(XmlSink& sink, int first, int last) const {
         WriteFilled(sink, s.xml_after, row);
       }
     }
-    if (!literals_.back().empty()) sink.Write(literals_.back());
+    if (!literals_.back().empty()) WriteFilled(sink, literals_.back(), row);
     sink.Write(row_end_);
   }
 }

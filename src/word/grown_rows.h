@@ -34,19 +34,22 @@ class XmlSink {
 class GrownRows {
  public:
   /// True when copies of row \a tr can be kept as grown rows: its cells are
-  /// its direct children, none is merged, and it holds no fields, bookmarks
-  /// or content controls (those are copied as XML, where they are renamed
-  /// or refreshed).
+  /// its direct children, none is merged, and it holds no fields, content
+  /// controls, notes, comments, drawings or shapes (those are copied as
+  /// XML, where they are copied, renumbered or refreshed).
   static bool CanHold(pugi::xml_node tr, const WordNames& names);
 
   /// \a count copies of \a prototype (a row already stripped of what must
   /// stay unique), inserted above \a anchor. Bookmarks in the prototype
   /// carry Slot('i', k) as id and Slot('n', k) as name; \a slot_values
   /// holds, row by row, the \a id_slots ids and then the \a name_slots
-  /// names of each row.
+  /// names of each row. Paragraph ids carry Slot('p', k): row r's k-th is
+  /// \a first_paragraph_id + r * \a paragraph_slots + k.
   GrownRows(pugi::xml_node prototype, int count, pugi::xml_node anchor, const WordNames& names,
-            int id_slots = 0, int name_slots = 0, std::vector<std::string> slot_values = {});
-  /// The placeholder of bookmark id (\a kind 'i') or name ('n') number \a k.
+            int id_slots = 0, int name_slots = 0, std::vector<std::string> slot_values = {},
+            std::uint32_t first_paragraph_id = 0, int paragraph_slots = 0);
+  /// The placeholder of bookmark id (\a kind 'i'), bookmark name ('n') or
+  /// paragraph id ('p') number \a k.
   static std::string Slot(char kind, int k);
 
   pugi::xml_node Anchor() const { return anchor_; }
@@ -78,6 +81,8 @@ class GrownRows {
   int NextShape(int shape, Kind kind);
   /// Writes \a xml with its slots filled for row \a row.
   void WriteFilled(XmlSink& sink, std::string_view xml, int row) const;
+  /// The value of \a slot ("i3", "n0", "p12") for row \a row.
+  std::string SlotValue(std::string_view slot, int row) const;
   std::string CellXml(int shape, const std::string& text) const;
   pugi::xml_node ParseCell(pugi::xml_document& scratch, const std::string& xml) const;
 
@@ -94,6 +99,8 @@ class GrownRows {
   std::unordered_map<std::size_t, Raw> raw_;
   int id_slots_ = 0, name_slots_ = 0;
   std::vector<std::string> slot_values_;
+  std::uint32_t first_paragraph_id_ = 0;
+  int paragraph_slots_ = 0;
 };
 
 /// Escapes \a text as element content the way the XML library writes it.

@@ -1,12 +1,18 @@
 #include "word/table.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "run/error.h"
 #include "word/application.h"
 #include "word/document.h"
 #include "word/grown_rows.h"
+#include "word/unique_marks.h"
 
 namespace vantrelle {
 
@@ -75,27 +81,6 @@ void MakeEmptyCell(pugi::xml_node tc, const WordNames& names, bool keep_merge_co
   StripUniqueMarks(tc, names);
 }
 
-// Paragraph and text ids are unique within a document; copies drop them and
-// the word processor gives them new ones.
-void StripIds(pugi::xml_node node) {
-  for (pugi::xml_node n = node; n;) {
-    if (n.type() == pugi::node_element) {
-      for (pugi::xml_attribute a = n.first_attribute(); a;) {
-        pugi::xml_attribute next = a.next_attribute();
-        if (LocalNameIs(a.name(), "paraId") || LocalNameIs(a.name(), "textId")) n.remove_attribute(a);
-        a = next;
-      }
-    }
-    if (n.first_child()) {
-      n = n.first_child();
-      continue;
-    }
-    while (n != node && !n.next_sibling()) n = n.parent();
-    if (n == node) break;
-    n = n.next_sibling();
-  }
-}
-
 void CollectBookmarks(pugi::xml_node node, const WordNames& names,
                       std::vector<pugi::xml_node>& marks) {
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
@@ -124,6 +109,89 @@ const unsigned kParseFlags = pugi::parse_default | pugi::parse_ws_pcdata | pugi:
 int IntAttribute(pugi::xml_node node, const std::string& attribute, int fallback) {
   pugi::xml_attribute a = node.attribute(attribute.c_str());
   return a ? a.as_int(fallback) : fallback;
+}
+
+// The name \a local in the part's namespace ("w:" + local).
+std::string Qualified(const WordNames& names, const char* local) {
+  return names.prefix.empty() ? std::string(local) : names.prefix + ":" + local;
+}
+
+// A measure in twips: a whole number of twips, or a number with a unit (mm,
+// cm, in, pt, pc, pi) as newer documents may write. Nothing for anything else.
+std::optional<double> Twips(std::string_view text) {
+  std::string value(text);
+  char* end = nullptr;
+  errno = 0;
+  const double number = std::strtod(value.c_str(), &end);
+  if (end == value.c_str() || errno != 0 || !std::isfinite(number)) return std::nullopt;
+  const std::string_view unit(end);
+  if (unit.empty()) return number;
+  static const std::pair<const char*, double> kUnits[] = {
+      {"in", 1440.0}, {"cm", 1440.0 / 2.54}, {"mm", 144.0 / 2.54},
+      {"pt", 20.0},   {"pc", 240.0},         {"pi", 240.0}};
+  for (const auto& [name, twips] : kUnits) {
+    if (unit == name) return number * twips;
+  }
+  return std::nullopt;
+}
+
+// The width \a element (tcW, tblW, wBefore, ...) gives in twips, when it is
+// given in twips.
+std::optional<double> DxaWidth(pugi::xml_node element, const WordNames& names) {
+  if (!element) return std::nullopt;
+  std::string_view type = element.attribute(Qualified(names, "type").c_str()).value();
+  if (!type.empty() && type != "dxa") return std::nullopt;
+  return Twips(element.attribute(Qualified(names, "w").c_str()).value());
+}
+
+// The text width of the section \a tbl stands in: its page's width less the
+// left and right margins. Nothing when the section does not give them.
+std::optional<double> SectionTextWidth(pugi::xml_node tbl, const WordNames& names) {
+  const std::string sect_pr = Qualified(names, "sectPr");
+  // A section ends at the first paragraph after the table that carries
+  // section properties, or with the body.
+  pugi::xml_node top = tbl;
+  while (top.parent() && !names.Is(top.parent(), names.body)) top = top.parent();
+  pugi::xml_node section;
+  for (pugi::xml_node node = top.next_sibling(); node && !section; node = node.next_sibling()) {
+    if (names.Is(node, sect_pr)) {
+      section = node;
+    } else if (node.type() == pugi::node_element) {
+      pugi::xml_node found = node.find_node([&](pugi::xml_node n) {
+        return names.Is(n, sect_pr) && names.Is(n.parent(), names.pPr);
+      });
+      if (found) section = found;
+    }
+  }
+  if (!section) return std::nullopt;
+  const std::string w = Qualified(names, "w");
+  std::optional<double> page =
+      Twips(section.child(Qualified(names, "pgSz").c_str()).attribute(w.c_str()).value());
+  pugi::xml_node margins = section.child(Qualified(names, "pgMar").c_str());
+  std::optional<double> left = Twips(margins.attribute(Qualified(names, "left").c_str()).value());
+  std::optional<double> right = Twips(margins.attribute(Qualified(names, "right").c_str()).value());
+  if (!page || !left || !right || *page - *left - *right <= 0) return std::nullopt;
+  return *page - *left - *right;
+}
+
+// The widths of the grid's columns in twips; nothing when one is not given.
+std::optional<std::vector<double>> GridWidths(pugi::xml_node grid, const WordNames& names) {
+  std::vector<double> widths;
+  const std::string w = Qualified(names, "w");
+  for (pugi::xml_node col = grid.child(names.gridCol.c_str()); col;
+       col = col.next_sibling(names.gridCol.c_str())) {
+    std::optional<double> width = Twips(col.attribute(w.c_str()).value());
+    if (!width || *width < 0) return std::nullopt;
+    widths.push_back(*width);
+  }
+  if (widths.empty()) return std::nullopt;
+  return widths;
+}
+
+double Sum(const std::vector<double>& values) {
+  double sum = 0;
+  for (double v : values) sum += v;
+  return sum;
 }
 
 }  // namespace
@@ -266,7 +334,7 @@ void Table::InsertRowsAbove(pugi::xml_node tr, int count) {
   document_->MarkMainModified(false);
 }
 
-void Table::PrepareCopy(pugi::xml_node copy, bool rename) {
+void Table::PrepareCopy(pugi::xml_node copy) {
   const WordNames& names = document_->Names();
   auto prepare_cell = [&](pugi::xml_node tc) {
     pugi::xml_node properties = tc.child(names.tcPr.c_str());
@@ -277,9 +345,8 @@ void Table::PrepareCopy(pugi::xml_node copy, bool rename) {
     }
   };
   if (names.Is(copy, names.tc)) prepare_cell(copy);
-  else ForEachWrapped(copy, names.tc, names, prepare_cell);
-  StripIds(copy);
-  if (rename) RenameBookmarks(copy);
+  else
+    ForEachWrapped(copy, names.tc, names, prepare_cell);
 }
 
 bool Table::MarkBookmarkSlots(pugi::xml_node prototype, int& id_slots,
@@ -318,6 +385,26 @@ bool Table::MarkBookmarkSlots(pugi::xml_node prototype, int& id_slots,
     }
   }
   return true;
+}
+
+int Table::MarkParagraphIdSlots(pugi::xml_node prototype) {
+  int slots = 0;
+  for (pugi::xml_node n = prototype; n;) {
+    if (n.type() == pugi::node_element) {
+      for (pugi::xml_attribute a : n.attributes()) {
+        if (UniqueMarks::IsParagraphId(a.name()))
+          a.set_value(GrownRows::Slot('p', slots++).c_str());
+      }
+    }
+    if (n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n != prototype && !n.next_sibling()) n = n.parent();
+    if (n == prototype) break;
+    n = n.next_sibling();
+  }
+  return slots;
 }
 
 void Table::RenameBookmarks(pugi::xml_node copy) {
@@ -362,10 +449,17 @@ void Table::InsertRowCopiesAbove(pugi::xml_node tr, int count) {
   if (!in_control && tr.parent() == tbl_ && GrownRows::CanHold(tr, names)) {
     pugi::xml_document scratch;
     pugi::xml_node prototype = scratch.append_copy(tr);
-    PrepareCopy(prototype, false);
+    PrepareCopy(prototype);
     int id_slots = 0;
     std::vector<std::string> base_names;
     if (MarkBookmarkSlots(prototype, id_slots, base_names)) {
+      // Paragraph ids: one range for all rows, row after row.
+      const int paragraph_slots = MarkParagraphIdSlots(prototype);
+      const std::uint32_t first_paragraph_id =
+          paragraph_slots == 0
+              ? 0
+              : document_->Marks().ReserveParagraphIds(static_cast<std::uint64_t>(count) *
+                                                       static_cast<std::uint64_t>(paragraph_slots));
       // Each grown row's bookmarks: fresh ids, then fresh names, row by row,
       // as copies made one by one get them.
       std::vector<std::string> values;
@@ -374,9 +468,9 @@ void Table::InsertRowCopiesAbove(pugi::xml_node tr, int count) {
         for (int k = 0; k < id_slots; ++k) values.push_back(std::to_string(document_->NewBookmarkId()));
         for (const std::string& base : base_names) values.push_back(document_->NewBookmarkName(base));
       }
-      grown_.push_back(std::make_unique<GrownRows>(prototype, count, tr, names, id_slots,
-                                                   static_cast<int>(base_names.size()),
-                                                   std::move(values)));
+      grown_.push_back(std::make_unique<GrownRows>(
+          prototype, count, tr, names, id_slots, static_cast<int>(base_names.size()),
+          std::move(values), first_paragraph_id, paragraph_slots));
       Invalidate();
       document_->MarkMainModified(false);
       return;
@@ -387,15 +481,30 @@ void Table::InsertRowCopiesAbove(pugi::xml_node tr, int count) {
     pugi::xml_node parent = tr.parent();
     std::vector<pugi::xml_node> marks;
     CollectBookmarks(tr, names, marks);
-    if (marks.empty()) {
+    if (marks.empty() && UniqueMarks::CountParagraphIds(tr) == 0 &&
+        !UniqueMarks::HoldsCopiedMarks(tr)) {
       pugi::xml_node first = parent.insert_copy_before(tr, tr);
       PrepareCopy(first);
       // Copies of the prepared copy share its element names.
       for (int i = 1; i < count; ++i) parent.insert_copy_before(first, tr);
     } else {
       // Each copy is made from the row itself, so its bookmarks are named
-      // after the row's own.
-      for (int i = 0; i < count; ++i) PrepareCopy(parent.insert_copy_before(tr, tr));
+      // after the row's own; each gets its own notes, comments, drawing ids
+      // and paragraph ids, numbered as grown rows number them.
+      std::vector<pugi::xml_node> copies;
+      for (int i = 0; i < count; ++i) {
+        copies.push_back(parent.insert_copy_before(tr, tr));
+        PrepareCopy(copies.back());
+      }
+      const std::uint64_t per_row =
+          static_cast<std::uint64_t>(UniqueMarks::CountParagraphIds(copies.front()));
+      const std::uint32_t first_id =
+          document_->Marks().ReserveParagraphIds(per_row * static_cast<std::uint64_t>(count));
+      for (std::size_t i = 0; i < copies.size(); ++i) {
+        RenameBookmarks(copies[i]);
+        document_->Marks().Renew(copies[i], names,
+                                 first_id + static_cast<std::uint32_t>(per_row * i));
+      }
     }
   }
   Invalidate();
@@ -414,12 +523,14 @@ void Table::CopyCellContent(Cell& target, const Cell& source) {
   }
   for (pugi::xml_node child : from.children()) {
     if (names.Is(child, names.tcPr)) continue;
-    pugi::xml_node copy = to.append_copy(child);
-    StripIds(copy);
+    to.append_copy(child);
   }
   // Bookmarks are renamed over the whole cell, so one spanning paragraphs
   // keeps both its marks.
   RenameBookmarks(to);
+  if (UniqueMarks::CountParagraphIds(to) > 0 || UniqueMarks::HoldsCopiedMarks(to)) {
+    document_->Marks().Renew(to, names);
+  }
   document_->MarkMainModified(HoldsFields(from, names));
 }
 
@@ -464,6 +575,8 @@ void Table::InsertColumnLeftOf(pugi::xml_node tc) { InsertColumnsLeftOf(tc, 1); 
 void Table::InsertColumnsLeftOf(pugi::xml_node tc, int count) {
   Materialize();
   const WordNames& names = document_->Names();
+  std::optional<std::vector<double>> old_grid =
+      GridWidths(tbl_.child(names.tblGrid.c_str()), names);
   auto [row, column] = Locate(tc);
   if (row == 0) NoSuchMember();
   std::size_t selected_row = static_cast<std::size_t>(row - 1);
@@ -509,7 +622,68 @@ void Table::InsertColumnsLeftOf(pugi::xml_node tc, int count) {
     }
   }
   Invalidate();
+  if (old_grid) FitToPage(Sum(*old_grid));
   document_->MarkMainModified(false);
+}
+
+void Table::FitToPage(double old_width) {
+  const WordNames& names = document_->Names();
+  pugi::xml_node grid = tbl_.child(names.tblGrid.c_str());
+  std::optional<std::vector<double>> widths = GridWidths(grid, names);
+  std::optional<double> text_width = SectionTextWidth(tbl_, names);
+  if (!widths || !text_width) return;
+  const double total = Sum(*widths);
+  const double limit = std::max(old_width, *text_width);
+  const std::string w = Qualified(names, "w");
+  pugi::xml_node table_width =
+      tbl_.child(Qualified(names, "tblPr").c_str()).child(Qualified(names, "tblW").c_str());
+  if (total <= limit || total <= 0) {
+    // The table's preferred width in twips follows its grown grid.
+    if (DxaWidth(table_width, names)) {
+      table_width.attribute(w.c_str()).set_value(std::llround(total));
+    }
+    return;
+  }
+  // Every width in twips narrows by one factor; the grid's columns are
+  // rounded so that they add up to the limit exactly.
+  const double factor = limit / total;
+  std::vector<long long> columns;
+  std::vector<std::pair<double, std::size_t>> remainders;
+  long long rounded_sum = 0;
+  for (std::size_t i = 0; i < widths->size(); ++i) {
+    const double exact = (*widths)[i] * factor;
+    columns.push_back(static_cast<long long>(std::floor(exact)));
+    rounded_sum += columns.back();
+    remainders.emplace_back(exact - std::floor(exact), i);
+  }
+  std::stable_sort(remainders.begin(), remainders.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (std::size_t k = 0; rounded_sum < std::llround(limit) && k < remainders.size(); ++k) {
+    ++columns[remainders[k].second];
+    ++rounded_sum;
+  }
+  std::size_t i = 0;
+  for (pugi::xml_node col = grid.child(names.gridCol.c_str()); col;
+       col = col.next_sibling(names.gridCol.c_str())) {
+    col.attribute(w.c_str()).set_value(columns[i++]);
+  }
+  auto narrow = [&](pugi::xml_node element) {
+    if (std::optional<double> width = DxaWidth(element, names)) {
+      element.attribute(w.c_str()).set_value(std::llround(*width * factor));
+    }
+  };
+  // Widths given as a share of the table (pct) keep their share; automatic
+  // ones follow the grid.
+  const std::string tc_w = Qualified(names, "tcW");
+  ForEachWrapped(tbl_, names.tr, names, [&](pugi::xml_node row) {
+    pugi::xml_node row_properties = row.child(names.trPr.c_str());
+    narrow(row_properties.child(Qualified(names, "wBefore").c_str()));
+    narrow(row_properties.child(Qualified(names, "wAfter").c_str()));
+    ForEachWrapped(row, names.tc, names, [&](pugi::xml_node tc) {
+      narrow(tc.child(names.tcPr.c_str()).child(tc_w.c_str()));
+    });
+  });
+  if (DxaWidth(table_width, names)) table_width.attribute(w.c_str()).set_value(rounded_sum);
 }
 
 }  // namespace vantrelle

@@ -59,7 +59,7 @@ class Table {
   /// The number of cells of the widest row.
   int ColumnCount();
   /// Replaces the content of cell \a target with a copy of \a source's
-  /// content and structure, bookmarks renamed.
+  /// content and structure, bookmarks renamed and other unique marks fresh.
   void CopyCellContent(Cell& target, const Cell& source);
   /// Checks that \a count copies of column \a column fit the document's
   /// size limit. Throws Error when they do not.
@@ -77,19 +77,30 @@ class Table {
   void InsertRowsAbove(pugi::xml_node tr, int count);
   /// Inserts \a count copies of row \a tr above it, for a table's growth:
   /// each copy keeps the row's content and structure, with fresh names for
-  /// its bookmarks. Throws Error when the copies would take the document
-  /// beyond its size limit; the table is then unchanged.
+  /// its bookmarks and its own notes, comments, drawing, shape and
+  /// paragraph ids (UniqueMarks). Throws Error when the copies would take
+  /// the document beyond its size limit; the table is then unchanged.
   void InsertRowCopiesAbove(pugi::xml_node tr, int count);
   /// Inserts one empty column left of the column that holds \a tc.
   void InsertColumnLeftOf(pugi::xml_node tc);
   /// Inserts \a count empty columns there at once, as \a count single
-  /// insertions would.
+  /// insertions would. A table that grows wider than both its old width and
+  /// the text width of its section is narrowed to fit (FitToPage).
   void InsertColumnsLeftOf(pugi::xml_node tc, int count);
+  /// Narrows a table wider than the wider of \a old_width (twips) and its
+  /// section's text width to that width: the grid's columns and the widths
+  /// in twips of its cells, rows and the table by one factor, so that the
+  /// columns keep their relative widths. Widths given as shares (pct) or
+  /// automatic stay. The table's width in twips follows its grid.
+  void FitToPage(double old_width);
   /// Turns the grown rows into XML rows, for operations that need them.
   void Materialize();
-  /// Prepares a copy of a row or cell: unique marks renamed or removed,
-  /// merges not carried over.
-  void PrepareCopy(pugi::xml_node copy, bool rename = true);
+  /// Prepares a copy of a row or cell: merges not carried over. Its
+  /// bookmarks and other unique marks are left to the caller.
+  void PrepareCopy(pugi::xml_node copy);
+  /// Replaces the paragraph ids of \a prototype by grown-row slots, in
+  /// document order; returns their number.
+  int MarkParagraphIdSlots(pugi::xml_node prototype);
   /// Replaces the bookmark ids and names of \a prototype by grown-row slots:
   /// \a id_slots distinct ids, \a base_names the names they stand for.
   /// Unpaired marks go. False when a name cannot be a slot.

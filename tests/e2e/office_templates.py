@@ -6,7 +6,11 @@ text boxes, breaks in cells, data-bound content controls around cells.
 Built with python-docx; the parts it cannot make (notes, comments, text boxes
 with their fallback, content controls) are written as XML.
 """
+import collections
+import re
+import struct
 import zipfile
+import zlib
 
 from docx import Document
 from docx.oxml import parse_xml
@@ -45,10 +49,12 @@ def append_xml(document, xml):
     body.insert(len(body) - 1, parse_xml(xml))  # before the section properties
 
 
-def text_box(instruction):
+def text_box(instruction, runs=None):
     """A text box as current readers write it, with its VML fallback; both
-    hold the field with an old result."""
+    hold the field with an old result, or \\a runs when given."""
     content = '<w:txbxContent><w:p>%s</w:p></w:txbxContent>'
+    choice = content % (runs or field_runs(instruction, "old box"))
+    fallback = content % (runs or field_runs(instruction, "old fallback"))
     return (
         '<w:r><mc:AlternateContent><mc:Choice Requires="wps"><w:drawing>'
         '<wp:anchor distT="0" distB="0" distL="0" distR="0" simplePos="0" relativeHeight="1" '
@@ -60,10 +66,10 @@ def text_box(instruction):
         '<a:graphic><a:graphicData uri="http://schemas.microsoft.com/office/word/2010/'
         'wordprocessingShape"><wps:wsp><wps:cNvSpPr txBox="1"/><wps:spPr><a:xfrm><a:off x="0" '
         'y="0"/><a:ext cx="2743200" cy="457200"/></a:xfrm><a:prstGeom prst="rect"><a:avLst/>'
-        '</a:prstGeom></wps:spPr><wps:txbx>' + content % field_runs(instruction, "old box") +
+        '</a:prstGeom></wps:spPr><wps:txbx>' + choice +
         '</wps:txbx><wps:bodyPr/></wps:wsp></a:graphicData></a:graphic></wp:anchor></w:drawing>'
         '</mc:Choice><mc:Fallback><w:pict><v:shape id="Box" style="width:216pt;height:36pt" '
-        'type="#_x0000_t202"><v:textbox>' + content % field_runs(instruction, "old fallback") +
+        'type="#_x0000_t202"><v:textbox>' + fallback +
         '</v:textbox></v:shape></w:pict></mc:Fallback></mc:AlternateContent></w:r>')
 
 
@@ -150,6 +156,106 @@ def fields_template(path):
     }, {"footnotes": "footnotes.xml", "endnotes": "endnotes.xml", "comments": "comments.xml"})
 
 
+def png(path):
+    """A small picture: a 4 x 4 blue square."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    rows = b"".join(b"\x00" + b"\x20\x40\xC0" * 4 for _ in range(4))
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 4, 4, 8, 2, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def marks_template(path):
+    """Table 1's pattern row (row 2) holds what a copy must not repeat: a
+    footnote, an endnote and a comment beside its label, a picture and a text
+    box; its value column holds a number pattern."""
+    document = Document()
+    table = document.add_table(rows=3, cols=4)
+    table.style = "Table Grid"
+    for column, text in enumerate(["Item", "Value", "Picture", "Box"]):
+        table.cell(0, column).text = text
+    label = table.cell(1, 0).paragraphs[0]
+    label._p.append(parse_xml('<w:commentRangeStart %s w:id="0"/>' % NAMESPACES))
+    label._p.append(parse_xml('<w:r %s><w:t>Item</w:t></w:r>' % NAMESPACES))
+    label._p.append(parse_xml('<w:commentRangeEnd %s w:id="0"/>' % NAMESPACES))
+    for mark in ('<w:commentReference w:id="0"/>', '<w:footnoteReference w:id="1"/>',
+                 '<w:endnoteReference w:id="1"/>'):
+        label._p.append(parse_xml('<w:r %s><w:rPr><w:vertAlign w:val="superscript"/></w:rPr>%s'
+                                  '</w:r>' % (NAMESPACES, mark)))
+    table.cell(1, 1).text = "#,##0"
+    picture = path + ".png"
+    png(picture)
+    table.cell(1, 2).paragraphs[0].add_run().add_picture(picture)
+    table.cell(1, 3)._tc.remove(table.cell(1, 3).paragraphs[0]._p)
+    box = text_box(None, text_run("boxed")).replace('<wp:docPr id="1"', '<wp:docPr id="7"')
+    table.cell(1, 3)._tc.append(parse_xml(paragraph(box)))
+    table.cell(2, 0).text = "Total"
+    table.cell(2, 1).text = "0"
+    # A note after the table, numbered after the rows' notes.
+    append_xml(document, paragraph(text_run("Later") + '<w:r><w:rPr><w:vertAlign '
+                                   'w:val="superscript"/></w:rPr><w:footnoteReference w:id="2"/>'
+                                   '</w:r>'))
+    document.save(path)
+    note = '<w:%s w:id="1"><w:p><w:r><w:rPr><w:vertAlign w:val="superscript"/></w:rPr><w:%sRef/>' \
+           '</w:r>%s</w:p></w:%s>'
+    add_parts(path, {
+        "word/footnotes.xml": (
+            "application/vnd.openxmlformats-officedocument.wordprocessingml.footnotes+xml",
+            note_part("footnotes", "footnote", "DOCVARIABLE Note").split(
+                '<w:footnote w:id="1">')[0] + note % ("footnote", "footnote",
+                                                     text_run(" the note"), "footnote")
+            + (note % ("footnote", "footnote", text_run(" the later note"), "footnote")).replace(
+                'w:id="1"', 'w:id="2"') + "</w:footnotes>"),
+        "word/endnotes.xml": (
+            "application/vnd.openxmlformats-officedocument.wordprocessingml.endnotes+xml",
+            note_part("endnotes", "endnote", "DOCVARIABLE Note").split(
+                '<w:endnote w:id="1">')[0] + note % ("endnote", "endnote", text_run(" the end"),
+                                                    "endnote")
+            + "</w:endnotes>"),
+        "word/comments.xml": (
+            "application/vnd.openxmlformats-officedocument.wordprocessingml.comments+xml",
+            '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<w:comments %s>'
+            '<w:comment w:id="0" w:author="Test" w:initials="T"><w:p>%s</w:p></w:comment>'
+            '</w:comments>' % (NAMESPACES, text_run("remark"))),
+    }, {"footnotes": "footnotes.xml", "endnotes": "endnotes.xml", "comments": "comments.xml"})
+
+
+def mark_problems(path):
+    """What breaks the unique marks of the package at \\a path, as lines: ids
+    used twice, notes and comments referred to twice or not at all."""
+    problems = []
+    counts = collections.Counter()
+    references = collections.Counter()
+    defined = set()
+    with zipfile.ZipFile(path) as package:
+        for name in package.namelist():
+            # The settings name the separators among the notes: no notes.
+            if not name.startswith("word/") or not name.endswith(".xml") or "settings" in name:
+                continue
+            text = package.read(name).decode("utf-8")
+            for kind, pattern in (("paragraph id", r'w14:paraId="([^"]+)"'),
+                                  ("drawing id", r'<wp:docPr [^>]*?\bid="([^"]+)"'),
+                                  ("shape id", r'<v:(?!shapetype)\w+ [^>]*?\bid="([^"]+)"')):
+                if "commentsExtended" not in name and "commentsIds" not in name:
+                    counts.update((kind, value) for value in re.findall(pattern, text))
+            for kind in ("footnote", "endnote", "comment"):
+                references.update((kind, value) for value in
+                                  re.findall(r'<w:%sReference [^>]*?w:id="([^"]+)"' % kind, text))
+                # Separators (a note with a type) are not referred to.
+                defined.update((kind, value) for attributes, value in re.findall(
+                    r'<w:%s ((?:(?!w:id=)[^>])*)w:id="([^"]+)"' % kind, text)
+                    if "w:type" not in attributes)
+    problems += ["%s %s used %d times" % (kind, value, n) for (kind, value), n in counts.items()
+                 if n > 1]
+    problems += ["%s %s referred to %d times" % (kind, value, n)
+                 for (kind, value), n in references.items() if n > 1]
+    problems += ["%s %s does not exist" % key for key in references if key not in defined]
+    problems += ["%s %s is referred to nowhere" % key for key in defined if key not in references]
+    return sorted(problems)
+
+
 def control(inner, bound=True):
     binding = ('<w:dataBinding w:xpath="/data/value" w:storeItemID="{00000000-0000-0000-0000-'
                '000000000009}"/>' if bound else '<w:tag w:val="kept"/>')
@@ -210,3 +316,4 @@ if __name__ == "__main__":
     import sys
     fields_template(sys.argv[1] + "/fields.docx")
     tables_template(sys.argv[1] + "/tables.docx")
+    marks_template(sys.argv[1] + "/marks.docx")

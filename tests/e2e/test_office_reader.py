@@ -18,6 +18,8 @@ import unittest
 import zipfile
 
 import docx
+import docx.oxml.ns
+import docx.shared
 
 import office_templates
 
@@ -61,6 +63,22 @@ SELECT 'row written'
 @Cell=1;4;1;1
 SELECT 'cell written'
 """
+
+
+# Table 1 of the marks template grows from its pattern row (row 2), whose
+# label holds a footnote, an endnote and a comment, beside a picture and a
+# text box: four records make two copies, and three rows hold the marks.
+MARKS_SCRIPT = """
+@Grow=2;1;2;2
+SELECT 1000 UNION ALL SELECT 2000 UNION ALL SELECT 3000 UNION ALL SELECT 4000
+"""
+
+# The corpus document whose table row 3 holds a footnote (a row is added
+# after it, so that it is not the table's last).
+CORPUS = os.path.join(os.environ.get("VANTRELLE_CORPUS") or os.path.join(HERE, "../../../shared/corpus"),
+                      "docx")
+CORPUS_FOOTNOTES = os.path.join(CORPUS, "poi-table_footnotes.docx")
+CORPUS_SCRIPT = MARKS_SCRIPT.replace("2;1;2;2", "2;1;3;2")
 
 
 def run_vantrelle(folder, name, template, script):
@@ -109,7 +127,16 @@ class OfficeReaderTest(unittest.TestCase):
         office_templates.fields_template(os.path.join(cls.dir, "fields_template.docx"))
         office_templates.tables_template(os.path.join(cls.dir, "tables_template.docx"))
         cls.runs = {}
-        for name, script in (("fields", FIELDS_SCRIPT), ("tables", TABLES_SCRIPT)):
+        office_templates.marks_template(os.path.join(cls.dir, "marks_template.docx"))
+        names = ["fields", "fallback", "tables", "example", "marks"]
+        scripts = [("fields", FIELDS_SCRIPT), ("tables", TABLES_SCRIPT), ("marks", MARKS_SCRIPT)]
+        if os.path.exists(CORPUS_FOOTNOTES):
+            corpus = docx.Document(CORPUS_FOOTNOTES)
+            corpus.tables[0].add_row()
+            corpus.save(os.path.join(cls.dir, "corpus_template.docx"))
+            scripts.append(("corpus", CORPUS_SCRIPT))
+            names.append("corpus")
+        for name, script in scripts:
             cls.runs[name] = run_vantrelle(cls.dir, name, os.path.join(
                 cls.dir, name + "_template.docx"), script)
         without_choice(cls.runs["fields"][2], os.path.join(cls.dir, "fallback.docx"))
@@ -128,7 +155,6 @@ class OfficeReaderTest(unittest.TestCase):
         shutil.copy(cls.example_report, os.path.join(cls.dir, "example.docx"))
 
         # One conversion for every report: each call starts an office suite.
-        names = ["fields", "fallback", "tables", "example"]
         subprocess.run([SOFFICE, "-env:UserInstallation=file://" + cls.dir + "/profile",
                         "--headless", "--convert-to", "pdf", "--outdir", cls.dir + "/pdf"]
                        + [os.path.join(cls.dir, n + ".docx") for n in names],
@@ -227,6 +253,46 @@ class OfficeReaderTest(unittest.TestCase):
         self.assertEqual(collections.Counter(), read - shown)
         for row in document.tables[1].rows[1:]:
             self.assertIn(" ".join(c.text for c in row.cells), text)
+        # The table grown by one column per week fits the page's text width.
+        section = document.sections[0]
+        text_width = section.page_width - section.left_margin - section.right_margin
+        grid = document.tables[2]._tbl.tblGrid.findall(docx.oxml.ns.qn("w:gridCol"))
+        self.assertEqual(7, len(grid))
+        self.assertLessEqual(sum(int(col.get(docx.oxml.ns.qn("w:w"))) for col in grid),
+                             docx.shared.Length(text_width).twips)
+
+    def test_each_grown_row_shows_its_own_notes(self):
+        self.assertRunClean("marks")
+        report = self.runs["marks"][2]
+        self.assertEqual([], office_templates.mark_problems(report))
+        rows = [[c.text for c in row.cells] for row in docx.Document(report).tables[0].rows]
+        self.assertEqual(["Item", "Item", "Item", "Item", "Total"], [row[0] for row in rows])
+        # Each row's marks carry the next number, every footnote its text, and
+        # the note after the table comes after the rows' notes.
+        text = self.text("marks")
+        self.assertEqual(["1i", "2ii", "3iii"], re.findall(r"^Item(\w+)", text, re.M))
+        self.assertIn("Later4", text)
+        self.assertEqual([("1", "note"), ("2", "note"), ("3", "note"), ("4", "later note")],
+                         re.findall(r"^(\d) the (note|later note)$", text, re.M))
+        self.assertEqual(3, text.count("boxed"))
+        # LibreOffice mixes up the endnotes' texts of any document that also
+        # has comments (a document made by hand shows it too): the endnotes
+        # and comments are read from the package.
+        with zipfile.ZipFile(report) as package:
+            endnotes = package.read("word/endnotes.xml").decode()
+            comments = package.read("word/comments.xml").decode()
+        self.assertEqual(3, endnotes.count("> the end<"))
+        self.assertEqual(3, comments.count(">remark<"))
+
+    @unittest.skipUnless(os.path.exists(CORPUS_FOOTNOTES), "no corpus document at "
+                         + CORPUS_FOOTNOTES + " (set VANTRELLE_CORPUS)")
+    def test_corpus_rows_show_their_own_footnotes(self):
+        self.assertRunClean("corpus")
+        self.assertEqual([], office_templates.mark_problems(self.runs["corpus"][2]))
+        text = self.text("corpus")
+        self.assertEqual(["1", "2", "3"], re.findall(r"slove(\d)", text))
+        self.assertEqual(["1", "2", "3"], re.findall(r"^(\d)\s+snoska$", text, re.M))
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

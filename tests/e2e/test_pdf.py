@@ -12,6 +12,11 @@ import subprocess
 import tempfile
 import time
 import unittest
+import zipfile
+
+import docx
+
+import office_templates
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "../.."))
@@ -99,6 +104,47 @@ class PdfTest(unittest.TestCase):
         # No office process of the run is left behind.
         procs = subprocess.run(["pgrep", "-f", self.tmp], capture_output=True, text=True)
         self.assertEqual("", procs.stdout)
+
+    def test_each_field_prints_the_result_the_report_shows(self):
+        # One variable through several pictures, a locked date that keeps
+        # its old result, the time of the run and the page number: the
+        # converter would compute the fields anew if they came to it.
+        document = docx.Document()
+        lines = [("A", 'DOCVARIABLE Amount \\# "#,##0.00"', "old"),
+                 ("B", 'DOCVARIABLE Amount \\# "0.0"', "old"),
+                 ("C", 'DOCVARIABLE Day \\@ "dddd, d MMMM yyyy"', "old"),
+                 ("D", 'DOCVARIABLE Day \\@ "dd.MM.yy"', "old"),
+                 ("E", 'DATE \\@ "yyyy-MM-dd"', "1999-12-31"),
+                 ("F", 'TIME \\@ "HH:mm:ss"', "old"),
+                 ("G", "PAGE", "9")]
+        for label, code, result in lines:
+            runs = office_templates.field_runs(code, result)
+            if label == "E":
+                runs = runs.replace('w:fldCharType="begin"', 'w:fldCharType="begin" w:fldLock="1"', 1)
+            office_templates.append_xml(document, office_templates.paragraph(
+                office_templates.text_run(label + ": ") + runs))
+        document.save(os.path.join(self.dir, "fields.docx"))
+        with open(os.path.join(self.dir, "fields.sql"), "w") as f:
+            f.write("@Amount=3;Amount\nSELECT 1234567.891\n@Day=3;Day\nSELECT '2004-05-05'\n")
+        with open(os.path.join(self.dir, "report.ini"), "w") as f:
+            f.write("[FILE]\nLogFileName=out/fields.log\nReportTemplateFileName=fields.docx\n"
+                    "ReportFileName=out/fields.docx\nPdfFileName=out/fields.pdf\n"
+                    "[ODBC]\nDSN=sqlite:out/sales.db\n[SQLFILE]\nF_MAXNUM=1\nF1=fields.sql\n")
+        self.assertEqual(0, self.run_report(), self.log)
+        text = subprocess.run(["pdftotext", "-layout", self.out("fields.pdf"), "-"],
+                              capture_output=True, text=True, check=True).stdout
+        shown = dict(re.findall(r"^([A-G]): (.*?)\s*$", text, re.M))
+        # The report shows the time of its run; the PDF shows that too.
+        report = docx.Document(self.out("fields.docx"))
+        time_shown = [p.text[3:] for p in report.paragraphs if p.text.startswith("F: ")][0]
+        self.assertRegex(time_shown, r"^\d\d:\d\d:\d\d$")
+        self.assertEqual({"A": "1,234,567.89", "B": "1234567.9", "C": "Wednesday, 5 May 2004",
+                          "D": "05.05.04", "E": "1999-12-31", "F": time_shown, "G": "1"}, shown)
+        # The report itself keeps its fields.
+        with zipfile.ZipFile(self.out("fields.docx")) as package:
+            main = package.read("word/document.xml").decode()
+        self.assertEqual(7, main.count('w:fldCharType="begin"'))
+        self.assert_nothing_left()
 
     def test_without_the_key_the_log_is_as_before(self):
         self.configure(None)

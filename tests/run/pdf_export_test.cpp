@@ -14,6 +14,7 @@
 #include "run/error.h"
 #include "run/run_stop.h"
 #include "test_util.h"
+#include "word/docx_fixture.h"
 
 namespace vantrelle {
 namespace {
@@ -44,7 +45,7 @@ class ScopedEnv {
   std::string old_;
 };
 
-class PdfExportTest : public testing::Test {
+class PdfExportTest : public ::testing::Test {
  protected:
   std::string Program(const std::string& folder, const std::string& body, mode_t mode = 0755) {
     std::filesystem::create_directories(dir_.File(folder));
@@ -64,6 +65,19 @@ class PdfExportTest : public testing::Test {
       throw;
     }
     ::close(fd);
+  }
+  /// A report whose text shows a field: "Total: " and the result "1,234.50".
+  void WriteReport(const std::string& name) {
+    testing::WriteZip(dir_.File(name),
+                      {{"[Content_Types].xml", testing::ContentTypes()},
+                       {"_rels/.rels", testing::PackageRels()},
+                       {"word/document.xml",
+                        testing::DocumentXml(
+                            "<w:p><w:r><w:t xml:space=\"preserve\">Total: </w:t></w:r><w:r>"
+                            "<w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText>"
+                            "DOCVARIABLE Amount \\# \"#,##0.00\"</w:instrText></w:r><w:r>"
+                            "<w:fldChar w:fldCharType=\"separate\"/></w:r><w:r><w:t>1,234.50"
+                            "</w:t></w:r><w:r><w:fldChar w:fldCharType=\"end\"/></w:r></w:p>")}});
   }
   TempDir dir_;
 };
@@ -93,26 +107,40 @@ TEST_F(PdfExportTest, TimeLimitComesFromTheEnvironmentWhenItIsAWholeNumber) {
 
 // A stand-in converter that writes its argument list and a PDF where it is
 // told to: the output folder follows --outdir, the input is the last word.
+// The "PDF" it writes is the main part of the document it was handed.
 TEST_F(PdfExportTest, ConverterRunsWithAPrivateProfileAndItsPdfTakesTheName) {
-  WriteFile(dir_.File("report.docx"), "docx");
+  WriteReport("report.docx");
+  const std::string report_before = ReadFile(dir_.File("report.docx"));
   WriteFile(dir_.File("out.pdf"), "earlier");
   const std::string args = dir_.File("args.txt");
   // It also says what its input is and copies its profile's settings.
-  Program("bin",
-          "for a in \"$@\"; do echo \"$a\"; done > '" + args +
-              "'\n"
-              "profile=${1#-env:UserInstallation=file://}\n"
-              "cp \"$profile/user/registrymodifications.xcu\" '" + dir_.File("settings.xcu") +
-              "'\n"
-              "while [ \"$1\" != --outdir ]; do shift; done\n"
-              "stat -c '%a %F' \"$3\" \"$(dirname \"$3\")\" > '" + dir_.File("input.txt") + "'\n"
-              "printf '%%PDF-1.7 from ' > \"$2/report.pdf\"; cat \"$3\" >> \"$2/report.pdf\"\n");
+  Program(
+      "bin",
+      "for a in \"$@\"; do echo \"$a\"; done > '" + args +
+          "'\n"
+          "profile=${1#-env:UserInstallation=file://}\n"
+          "cp \"$profile/user/registrymodifications.xcu\" '" + dir_.File("settings.xcu") +
+          "'\n"
+          "while [ \"$1\" != --outdir ]; do shift; done\n"
+          "stat -c '%a %F' \"$3\" \"$(dirname \"$3\")\" > '" + dir_.File("input.txt") + "'\n"
+          "printf '%%PDF-1.7 from ' > \"$2/report.pdf\"\n"
+          "/usr/bin/python3 -c 'import sys, zipfile; sys.stdout.write(zipfile.ZipFile(sys.argv[1])"
+          ".read(\"word/document.xml\").decode())' \"$3\" >> \"$2/report.pdf\"\n");
   {
     ScopedEnv path("PATH", dir_.File("bin") + ":/usr/bin:/bin");
     ScopedEnv tmp("TMPDIR", dir_.path().string());
     Export(dir_.File("report.docx"), dir_.File("out.pdf"));
   }
-  EXPECT_EQ("%PDF-1.7 from docx", ReadFile(dir_.File("out.pdf")));
+  // The converter reads the field's result as plain text, which it cannot
+  // compute anew; the report keeps its field.
+  const std::string pdf = ReadFile(dir_.File("out.pdf"));
+  EXPECT_EQ(0u, pdf.find("%PDF-1.7 from <?xml")) << pdf;
+  EXPECT_NE(std::string::npos, pdf.find("<w:t xml:space=\"preserve\">Total: </w:t></w:r><w:r>"
+                                        "<w:t>1,234.50</w:t></w:r></w:p>"))
+      << pdf;
+  EXPECT_EQ(std::string::npos, pdf.find("fldChar")) << pdf;
+  EXPECT_EQ(std::string::npos, pdf.find("DOCVARIABLE")) << pdf;
+  EXPECT_EQ(report_before, ReadFile(dir_.File("report.docx")));
   // A private copy in a folder nobody else may enter, never a link.
   EXPECT_EQ("600 regular file\n700 directory\n", ReadFile(dir_.File("input.txt")));
   const std::string settings = ReadFile(dir_.File("settings.xcu"));
@@ -134,7 +162,7 @@ TEST_F(PdfExportTest, ConverterRunsWithAPrivateProfileAndItsPdfTakesTheName) {
 }
 
 TEST_F(PdfExportTest, AnUnwritablePdfFolderIsNamedWithoutTheScratchFile) {
-  WriteFile(dir_.File("report.docx"), "docx");
+  WriteReport("report.docx");
   Program("bin", "while [ \"$1\" != --outdir ]; do shift; done\necho x > \"$2/report.pdf\"\n");
   ScopedEnv path("PATH", dir_.File("bin") + ":/usr/bin:/bin");
   try {
@@ -147,7 +175,7 @@ TEST_F(PdfExportTest, AnUnwritablePdfFolderIsNamedWithoutTheScratchFile) {
 }
 
 TEST_F(PdfExportTest, StopEndsTheConverterAndLeavesNothing) {
-  WriteFile(dir_.File("report.docx"), "docx");
+  WriteReport("report.docx");
   WriteFile(dir_.File("out.pdf"), "earlier");
   Program("bin", "echo $$ > '" + dir_.File("pid") + "'\nsleep 60\n");
   ScopedEnv path("PATH", dir_.File("bin") + ":/usr/bin:/bin");

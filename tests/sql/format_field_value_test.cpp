@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <ctime>
 #include <string>
 
 #include "sql/format_expression.h"
@@ -97,7 +98,8 @@ INSTANTIATE_TEST_SUITE_P(Numbers, FormatTableTest, testing::Values(
     FormatCase{"12,345,678.9", "#,##0", "12,345,679"},
     FormatCase{"  42  ", "0.0", "42.0"},
     FormatCase{"+7", "0", "7"},
-    FormatCase{"1,5", "0.00", "1,5"},
+    // The group separator may stand between any two digits.
+    FormatCase{"1,5", "0.00", "15.00"},
     FormatCase{"abc", "0.00", "abc"},
     FormatCase{"12abc", "0.00", "12abc"}));
 
@@ -306,6 +308,79 @@ INSTANTIATE_TEST_SUITE_P(BadInput, FormatTableTest, testing::Values(
     FormatCase{"5", ";;;", ""},
     FormatCase{"5", "0E+", "5E+0"},
     FormatCase{"1234", "0.0,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,", "0.0"}));
+
+// Text that reads as a number or a date under the locale's rules is
+// formatted as one; the first two cases are those of the format reference.
+INSTANTIATE_TEST_SUITE_P(TextThatReadsAsAValue, FormatTableTest, testing::Values(
+    FormatCase{"6,90", "###,##0.00", "690.00"},
+    FormatCase{"12-11", "dd-mm", "11-12"},
+    FormatCase{"1,2,3", "0", "123"},
+    FormatCase{"1,234,5", "#,##0", "12,345"},
+    FormatCase{"6,90", "\"n/a\"", "n/a"},
+    FormatCase{"12.11.2004", "yyyy-mm-dd", "2004-12-11"},
+    FormatCase{"12-31-99 8:05", "yyyy-mm-dd hh:nn", "1999-12-31 08:05"},
+    FormatCase{"2004/5/14", "dddd", "Friday"},
+    // Day and month the other way round when the locale's order gives no date.
+    FormatCase{"13/11/2004", "yyyy-mm-dd", "2004-11-13"},
+    // A month and its year: the first of the month.
+    FormatCase{"5-2004", "yyyy-mm-dd", "2004-05-01"},
+    FormatCase{"2004-5", "mmmm yyyy", "May 2004"},
+    // A number first: this is the serial day 2004.05.
+    FormatCase{"2004.05", "yyyy-mm-dd", "1905-06-26"},
+    // What still is neither.
+    FormatCase{",5", "0.00", ",5"},
+    FormatCase{"5,", "0.00", "5,"},
+    FormatCase{"1,,5", "0.00", "1,,5"},
+    FormatCase{"1.5,0", "0.00", "1.5,0"},
+    FormatCase{"12-11", "0.00", "12-11"},
+    FormatCase{"32-13", "dd-mm", "32-13"},
+    FormatCase{"2004-13", "yyyy", "2004-13"},
+    FormatCase{"12-11/2004", "yyyy", "12-11/2004"},
+    FormatCase{"12-11 noon", "yyyy", "12-11 noon"},
+    // Text expressions and literals show the text as it is.
+    FormatCase{"6,90", "@", "6,90"},
+    FormatCase{"12-11", "!@@@@@@", "12-11 "}));
+
+TEST_F(FormatTest, ADateWithoutAYearIsInThisYear) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  EXPECT_EQ(Format("12-11", "yyyy"), std::to_string(local.tm_year + 1900));
+}
+
+// The same under a locale with a decimal comma and the day first.
+class GermanFormatTest : public testing::Test, public testing::WithParamInterface<FormatCase> {
+ protected:
+  void SetUp() override {
+    const char* current = std::setlocale(LC_ALL, nullptr);
+    saved_ = current ? current : "C";
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+      GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed (scripts/setup installs it)";
+    }
+  }
+  void TearDown() override { std::setlocale(LC_ALL, saved_.c_str()); }
+
+ private:
+  std::string saved_;
+};
+
+TEST_P(GermanFormatTest, ReadsTextWithTheLocalesRules) {
+  EXPECT_EQ(FormatFieldValue(GetParam().value, GetParam().format), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(TextThatReadsAsAValue, GermanFormatTest, testing::Values(
+    FormatCase{"6.90", "###,##0.00", "690,00"},
+    FormatCase{"1,5", "0.00", "1,50"},
+    FormatCase{"1.234,5", "#,##0.00", "1.234,50"},
+    FormatCase{"12.345.6", "0", "123456"},
+    FormatCase{"6,90", "###,##0.00", "6,90"},
+    // Dates stay dates, also under a number expression.
+    FormatCase{"14.05.2004", "#,##0", "14.05.2004"},
+    FormatCase{"1.2.3", "yyyy-mm-dd", "2003-02-01"},
+    FormatCase{"12-11", "mm/dd", "11.12"},
+    FormatCase{"12.11.2004", "yyyy-mm-dd", "2004-11-12"},
+    FormatCase{"11/13/2004", "yyyy-mm-dd", "2004-11-13"},
+    FormatCase{"12-11", "@", "12-11"}));
 
 TEST_F(FormatTest, EndOfCellMarkAloneLeavesValueUnchanged) {
   EXPECT_EQ(Format("1234.5", "\r\a"), "1234.5");

@@ -57,6 +57,19 @@ TEST_F(ValueTextTest, ReadsNumbersAsExactDigits) {
   EXPECT_EQ(Decimal("12345678901234567890.123456789"), "12345678901234567890123456789@20");
 }
 
+TEST_F(ValueTextTest, TextWithoutItsYearIsADateOfTheYearGiven) {
+  auto date = [&](std::string_view text) {
+    std::optional<DateTimeValue> value = ParseDateText(text, locale_, 1999);
+    return value ? Show(*value) : "none";
+  };
+  EXPECT_EQ(date("12-11"), "1999-12-11 00:00:00");
+  EXPECT_EQ(date("2/29"), "none");
+  EXPECT_EQ(date("12.11 14:05"), "1999-12-11 14:05:00");
+  EXPECT_EQ(date("2004-05-14"), "2004-05-14 00:00:00");
+  locale_.short_date_order = "dmy";
+  EXPECT_EQ(date("12-11"), "1999-11-12 00:00:00");
+}
+
 TEST_F(ValueTextTest, RejectsWhatIsNotANumber) {
   for (const char* text : {"", "-", ".", "abc", "12abc", "1,5", "1,2345", ",123", "1.2.3",
                            "1E", "1E+", "NaN", "Infinity", "1 2", "--1", "1E+400", "0x10"}) {

@@ -14,20 +14,9 @@
 namespace vantrelle {
 namespace {
 
+using testing::CorpusFolder;
 using testing::Parts;
 using testing::ReadZip;
-
-// The corpus documents come from other projects and live outside the
-// repository: VANTRELLE_CORPUS names their folder, by default the shared
-// folder beside the source tree.
-std::filesystem::path CorpusFolder() {
-  const char* configured = std::getenv("VANTRELLE_CORPUS");
-  std::filesystem::path root = configured && *configured
-                                   ? std::filesystem::path(configured)
-                                   : std::filesystem::path(VANTRELLE_SOURCE_DIR) / ".." /
-                                         "shared" / "corpus";
-  return root / "docx";
-}
 
 // Documents the engine refuses, with the reason it must give.
 const std::map<std::string, std::string> kRefused = {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -78,6 +79,18 @@ inline Parts ReadZip(const std::filesystem::path& path) {
   }
   zip_discard(archive);
   return parts;
+}
+
+/// The folder of the corpus documents. They come from other projects and
+/// live outside the repository: VANTRELLE_CORPUS names their folder, by
+/// default the shared folder beside the source tree.
+inline std::filesystem::path CorpusFolder() {
+  const char* configured = std::getenv("VANTRELLE_CORPUS");
+  std::filesystem::path root =
+      configured && *configured
+          ? std::filesystem::path(configured)
+          : std::filesystem::path(VANTRELLE_SOURCE_DIR) / ".." / "shared" / "corpus";
+  return root / "docx";
 }
 
 /// A test fixture with a fresh scratch folder.

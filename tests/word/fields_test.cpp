@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+
+#include "docx_fixture.h"
+#include "run/text_scan.h"
+#include "sql/value_text.h"
+
 namespace vantrelle {
 namespace {
 
@@ -85,38 +92,181 @@ TEST(FieldCodeTest, NumberFormsCombineWithCaseSwitchesInTheirOrder) {
   EXPECT_EQ(ApplyFormatSwitches("21", {"OrdText", "FirstCap"}, LocaleInfo::Fallback()), "Twenty-first");
 }
 
+// A moment and the locale a date picture is read with.
 struct PictureCase {
   const char* picture;
-  const char* expected;
+  int year, month, day, hour, minute, second;
+  const char* expected;   ///< nullptr: the picture cannot be read
+  bool no_am_pm = false;  ///< a locale whose clock has no AM/PM markers
 };
+
+void PrintTo(const PictureCase& c, std::ostream* os) { *os << "picture \"" << c.picture << "\""; }
+
+std::tm Moment(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  std::tm time{};
+  time.tm_year = year - 1900;
+  time.tm_mon = month - 1;
+  time.tm_mday = day;
+  time.tm_hour = hour;
+  time.tm_min = minute;
+  time.tm_sec = second;
+  time.tm_wday = DayOfWeek(DateTimeValue{year, month, day}) - 1;
+  return time;
+}
+
+LocaleInfo PictureLocale(bool no_am_pm) {
+  LocaleInfo locale = LocaleInfo::Fallback();
+  if (no_am_pm) locale.am = locale.pm = "";
+  return locale;
+}
 
 class DatePictureTest : public ::testing::TestWithParam<PictureCase> {};
 
-TEST_P(DatePictureTest, FormatsTheTime) {
-  std::tm time{};
-  time.tm_year = 2026 - 1900;
-  time.tm_mon = 2;    // March
-  time.tm_mday = 7;
-  time.tm_wday = 6;   // Saturday
-  time.tm_hour = 14;
-  time.tm_min = 5;
-  time.tm_sec = 9;
-  EXPECT_EQ(FormatDatePicture(time, GetParam().picture, LocaleInfo::Fallback()),
-            GetParam().expected);
+TEST_P(DatePictureTest, ReadsThePictureAsTheWordProcessorDoes) {
+  const PictureCase& c = GetParam();
+  std::optional<std::string> shown =
+      FormatDatePicture(Moment(c.year, c.month, c.day, c.hour, c.minute, c.second), c.picture,
+                        PictureLocale(c.no_am_pm));
+  if (c.expected) {
+    EXPECT_EQ(shown, std::string(c.expected));
+  } else {
+    EXPECT_EQ(shown, std::nullopt);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Pictures, DatePictureTest,
-    ::testing::Values(PictureCase{"d dd ddd dddd", "7 07 Sat Saturday"},
-                      PictureCase{"M MM MMM MMMM", "3 03 Mar March"},
-                      PictureCase{"yy yyyy", "26 2026"},
-                      PictureCase{"h hh H HH", "2 02 14 14"},
-                      PictureCase{"m mm s ss", "5 05 9 09"},
-                      PictureCase{"h:mm am/pm", "2:05 pm"},
-                      PictureCase{"h:mm AM/PM", "2:05 PM"},
-                      PictureCase{"'Day' d 'of' MMMM", "Day 7 of March"},
-                      PictureCase{"dd.MM.yyyy", "07.03.2026"},
-                      PictureCase{"yyyy-MM-dd\xC3\xA9", "2026-03-07\xC3\xA9"}));
+    ::testing::Values(
+        PictureCase{"d dd ddd dddd", 2026, 3, 7, 14, 5, 9, "7 07 Sat Saturday"},
+        PictureCase{"M MM MMM MMMM", 2026, 3, 7, 14, 5, 9, "3 03 Mar March"},
+        PictureCase{"yy yyyy", 2026, 3, 7, 14, 5, 9, "26 2026"},
+        PictureCase{"h hh H HH", 2026, 3, 7, 14, 5, 9, "2 02 14 14"},
+        PictureCase{"m mm s ss", 2026, 3, 7, 14, 5, 9, "5 05 9 09"},
+        PictureCase{"h:mm am/pm", 2026, 3, 7, 14, 5, 9, "2:05 pm"},
+        PictureCase{"h:mm AM/PM", 2026, 3, 7, 0, 5, 9, "12:05 AM"},
+        PictureCase{"'Day' d 'of' MMMM", 2026, 3, 7, 14, 5, 9, "Day 7 of March"},
+        PictureCase{"dd.MM.yyyy", 2026, 3, 7, 14, 5, 9, "07.03.2026"},
+        PictureCase{"yyyy-MM-dd\xC3\xA9", 2026, 3, 7, 14, 5, 9, "2026-03-07\xC3\xA9"},
+        // Day and year letters in either case; M is the month, m the minute.
+        PictureCase{"DD.MM.YYYY", 2004, 5, 5, 0, 0, 0, "05.05.2004"},
+        PictureCase{"D/M/YY DDDD", 2004, 5, 5, 0, 0, 0, "5/5/04 Wednesday"},
+        PictureCase{"HH:mm MM", 2004, 5, 5, 9, 7, 0, "09:07 05"},
+        // A letter that is no code: the field keeps its result.
+        PictureCase{"dd.MM.JJJJ", 2004, 5, 5, 0, 0, 0, nullptr},
+        PictureCase{"yyyy-MM-ddTHH:mm", 2004, 5, 5, 0, 0, 0, nullptr},
+        PictureCase{"SS", 2004, 5, 5, 0, 0, 0, nullptr},
+        PictureCase{"h:mm a/p", 2004, 5, 5, 0, 0, 0, nullptr},
+        // The date fields of the corpus documents, with the moment the word
+        // processor used and the result it saved.
+        PictureCase{"MM/DD/YY ", 1995, 9, 29, 0, 0, 0, "09/29/95 "},      // oxsdk-complex_table3
+        PictureCase{"dd/MM/yyyy", 2009, 3, 6, 15, 16, 0, "06/03/2009"},   // poi-60316b
+        PictureCase{"h:mm am/pm", 2009, 3, 6, 15, 16, 0, "3:16 ", true},  // poi-60316b
+        PictureCase{"MMMM", 2014, 1, 1, 0, 0, 0, "January"},              // oxpt-HW010, HC008
+        PictureCase{"yyyy", 2014, 1, 1, 0, 0, 0, "2014"},                 // oxpt-HW010, HC008
+        PictureCase{"dddd", 2014, 1, 1, 0, 0, 0, "Wednesday"},            // oxpt-HC008
+        PictureCase{"d", 2014, 1, 31, 0, 0, 0, "31"},                     // oxpt-HC008
+        PictureCase{"M/d/yyyy", 2020, 2, 7, 0, 0, 0, "2/7/2020"},         // oxpt-008 (DATE)
+        PictureCase{"M/d/yyyy", 2008, 2, 15, 0, 0, 0, "2/15/2008"},       // oxsdk-simple-field
+        PictureCase{"dddd, MMMM d, yyyy", 2015, 11, 18, 0, 0, 0,
+                    "Wednesday, November 18, 2015"},  // oxsdk-Strict01-rich
+        PictureCase{"dddd, MMMM dd, yyyy", 2004, 5, 5, 0, 0, 0, "Wednesday, May 05, 2004"}));
+
+TEST(FieldResultTest, AnUnreadablePictureKeepsTheResult) {
+  FieldContext context;
+  context.variable = [](std::string_view) { return std::optional<std::string>("2004-05-05"); };
+  context.now = Moment(2004, 5, 5);
+  LocaleInfo locale = LocaleInfo::Fallback();
+  context.locale = &locale;
+  EXPECT_EQ(ComputeFieldResult(ParseFieldCode("DOCVARIABLE Day \\@ \"DD.MM.YYYY\""), context),
+            "05.05.2004");
+  EXPECT_EQ(ComputeFieldResult(ParseFieldCode("DOCVARIABLE Day \\@ \"TT.MM.JJJJ\""), context),
+            std::nullopt);
+  EXPECT_EQ(ComputeFieldResult(ParseFieldCode("DATE \\@ \"TT.MM.JJJJ\""), context), std::nullopt);
+  EXPECT_EQ(ComputeFieldResult(ParseFieldCode("date \\@ \"MM/DD/YY "), context), "05/05/04 ");
+}
+
+// The date a word processor used for the date fields of a corpus document,
+// told by the result it saved.
+struct CorpusDate {
+  const char* document;
+  const char* saved;
+  std::tm moment;
+};
+
+// Every date field of the corpus documents shows, for the moment the word
+// processor used, the result it saved; fields this engine does not compute
+// (SAVEDATE, CREATEDATE, MERGEFIELD, IF) keep it.
+TEST(CorpusDateFieldTest, EveryDateFieldShowsTheResultTheWordProcessorSaved) {
+  const std::filesystem::path corpus = testing::CorpusFolder();
+  if (!std::filesystem::is_directory(corpus)) {
+    GTEST_SKIP() << "no document corpus at " << corpus
+                 << " (set VANTRELLE_CORPUS to the folder that holds docx/)";
+  }
+  const std::vector<CorpusDate> moments = {
+      {"oxsdk-complex_table3-date-field.docx", "09/29/95 ", Moment(1995, 9, 29)},
+      {"oxpt-008-InsertedFieldCode.docx", "2/7/2020", Moment(2020, 2, 7)},
+      {"oxpt-008-InsertedFieldCode.docx", "2/8/2020", Moment(2020, 2, 8)},
+      {"oxsdk-simple-field-date.docx", "2/15/2008", Moment(2008, 2, 15)},
+      {"oxsdk-Strict01-rich.docx", "Wednesday, November 18, 2015", Moment(2015, 11, 18)},
+      {"poi-60316b-date-fields.dotx", "06/03/2009", Moment(2009, 3, 6, 15, 16)},
+      {"poi-60316b-date-fields.dotx", "3:16 ", Moment(2009, 3, 6, 15, 16)},
+  };
+  int computed = 0, kept = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    const std::string document = entry.path().filename().string();
+    testing::Parts parts = testing::ReadZip(entry.path());
+    // The document's variables, for its DOCVARIABLE fields.
+    auto variables = std::make_shared<pugi::xml_document>();
+    if (parts.count("word/settings.xml"))
+      variables->load_string(parts["word/settings.xml"].c_str());
+    // The Spanish document's clock has no AM/PM markers.
+    const LocaleInfo locale = PictureLocale(document == "poi-60316b-date-fields.dotx");
+    for (const auto& [name, data] : parts) {
+      if (name.rfind("word/", 0) != 0 || name.size() < 4 || name.substr(name.size() - 4) != ".xml")
+        continue;
+      pugi::xml_document xml;
+      if (!xml.load_buffer(data.data(), data.size())) continue;
+      const WordNames names(WordNames::PrefixOf(xml.document_element()));
+      for (const FieldSpan& field : FindFields(xml.document_element(), names)) {
+        const FieldCode code = ParseFieldCode(field.code);
+        if (!code.date_picture && code.type != "DATE" && code.type != "TIME") continue;
+        const std::string saved = FieldResultText(field, names);
+        SCOPED_TRACE(document + " " + name + ": {" + field.code + "} saved \"" + saved + "\"");
+        FieldContext context;
+        context.locale = &locale;
+        context.variable = [variables](std::string_view wanted) -> std::optional<std::string> {
+          for (pugi::xpath_node v : variables->select_nodes("//*[local-name()='docVar']")) {
+            if (EqualsIgnoreCase(v.node().attribute("w:name").value(), wanted))
+              return std::string(v.node().attribute("w:val").value());
+          }
+          return std::nullopt;
+        };
+        if (code.type == "DATE" || code.type == "TIME") {
+          auto moment = std::find_if(moments.begin(), moments.end(), [&](const CorpusDate& d) {
+            return document == d.document && saved == d.saved;
+          });
+          if (moment == moments.end()) {
+            ADD_FAILURE() << "a date field whose moment the table does not give";
+            continue;
+          }
+          context.now = moment->moment;
+        }
+        std::optional<std::string> result = ComputeFieldResult(code, context);
+        if (result) {
+          ++computed;
+          EXPECT_EQ(*result, saved);
+        } else {
+          ++kept;
+        }
+      }
+    }
+  }
+  // complex_table3 7, oxpt-008 2, simple-field-date 1, Strict01 1,
+  // poi-60316b 2, the two calendars 2 + 18; SAVEDATE, CREATEDATE,
+  // MERGEFIELD and IF keep theirs.
+  EXPECT_EQ(computed, 33);
+  EXPECT_GE(kept, 10);
+}
 
 struct NumberCase {
   const char* picture;
@@ -391,6 +541,95 @@ TEST_F(MultiParagraphResultTest, MarksUnderDifferentParentsOfOneParagraph) {
                       "w:fldCharType='end'/></w:r></w:ins></w:p></w:txbxContent></w:pict></w:r>"
                       "</w:p>"));
   EXPECT_EQ(Texts(xml_.document_element()), "Before old oneold two");
+}
+
+// Complex field runs: begin, code, separate, result text, end.
+std::string Field(const std::string& code, const std::string& result) {
+  return "<w:r><w:fldChar w:fldCharType='begin'/></w:r><w:r><w:instrText>" + code +
+         "</w:instrText></w:r><w:r><w:fldChar w:fldCharType='separate'/></w:r>" + result +
+         "<w:r><w:fldChar w:fldCharType='end'/></w:r>";
+}
+
+std::string TextRun(const std::string& text) {
+  return "<w:r><w:t xml:space='preserve'>" + text + "</w:t></w:r>";
+}
+
+// A story with fields of every shape: simple, nested in the code and in
+// the result, over two paragraphs, with marks sharing a run, without a
+// result, unfinished, in a text box, and page fields.
+const std::string kFieldStory =
+    "<w:body xmlns:w='x'><w:p>" + TextRun("A ") +
+    "<w:fldSimple w:instr='DOCVARIABLE a'><w:fldData>data</w:fldData><w:r><w:rPr><w:b/></w:rPr>"
+    "<w:t>one</w:t></w:r></w:fldSimple>" +
+    "<w:r><w:fldChar w:fldCharType='begin'/></w:r><w:r><w:instrText>IF </w:instrText></w:r>" +
+    Field("DOCVARIABLE b", "<w:r><w:instrText>x</w:instrText></w:r>") +
+    "<w:r><w:instrText> = \"x\" \"yes\" \"no\"</w:instrText></w:r>"
+    "<w:r><w:fldChar w:fldCharType='separate'/></w:r>" +
+    TextRun(" yes") + "<w:r><w:fldChar w:fldCharType='end'/></w:r>" + TextRun(" page ") +
+    Field(" PAGE ", TextRun("1")) +
+    "<w:r><w:fldChar w:fldCharType='begin'/></w:r><w:r><w:instrText>TOC \\o</w:instrText></w:r>"
+    "<w:r><w:fldChar w:fldCharType='separate'/></w:r>" +
+    TextRun(" two ") + Field("PAGEREF _Toc1", TextRun("4")) + "</w:p><w:p>" + TextRun("three") +
+    "<w:r><w:fldChar w:fldCharType='end'/></w:r><w:r><w:t>!</w:t><w:fldChar "
+    "w:fldCharType='begin'/><w:instrText>DATE</w:instrText><w:fldChar w:fldCharType='end'/></w:r>"
+    "<w:r><w:pict><w:txbxContent><w:p>" +
+    Field("DOCVARIABLE c", TextRun("boxed")) + "</w:p></w:txbxContent></w:pict></w:r>" +
+    "<w:r><w:fldChar w:fldCharType='begin'/></w:r><w:r><w:instrText>TIME</w:instrText></w:r>"
+    "</w:p></w:body>";
+
+// The texts of the paragraphs of \a body, "|" between them.
+std::string ParagraphTexts(pugi::xml_node body) {
+  std::string out;
+  for (pugi::xml_node p : body.children("w:p")) {
+    if (!out.empty()) out += "|";
+    for (pugi::xpath_node t : p.select_nodes(".//w:t")) out += t.node().child_value();
+  }
+  return out;
+}
+
+TEST(FieldResultTextTest, ReadsWhatTheFieldShows) {
+  pugi::xml_document xml;
+  ASSERT_TRUE(xml.load_string(kFieldStory.c_str()));
+  WordNames names("w");
+  std::vector<std::pair<std::string, std::string>> shown;
+  for (const FieldSpan& field : FindFields(xml.document_element(), names)) {
+    shown.emplace_back(field.code, FieldResultText(field, names));
+  }
+  EXPECT_EQ(shown, (std::vector<std::pair<std::string, std::string>>{
+                       {"DOCVARIABLE a", "one"},
+                       {"IF  = \"x\" \"yes\" \"no\"", " yes"},
+                       {"DOCVARIABLE b", "x"},  // a result in the code reads as code text
+                       {" PAGE ", "1"},
+                       {"TOC \\o", " two 4\rthree"},
+                       {"PAGEREF _Toc1", "4"},
+                       {"DATE", ""},
+                       {"DOCVARIABLE c", "boxed"}}));
+}
+
+TEST(UnlinkFieldsTest, ResultsStayAsTextAndPageFieldsStayFields) {
+  pugi::xml_document xml;
+  ASSERT_TRUE(xml.load_string(kFieldStory.c_str()));
+  WordNames names("w");
+  ASSERT_TRUE(UnlinkFields(xml.document_element(), names));
+  pugi::xml_node body = xml.document_element();
+  EXPECT_EQ(ParagraphTexts(body), "A one yes page 1 two 4|three!boxed");
+  // The simple field's run keeps its look; its private data goes with it.
+  EXPECT_TRUE(body.select_node("w:p/w:r[w:t='one']/w:rPr/w:b"));
+  EXPECT_FALSE(body.select_node("//w:fldSimple | //w:fldData"));
+  // What is left of fields: PAGE and PAGEREF whole, the unfinished TIME.
+  std::vector<std::string> codes;
+  for (pugi::xpath_node code : body.select_nodes("//w:instrText")) {
+    codes.push_back(code.node().child_value());
+  }
+  EXPECT_EQ(codes, (std::vector<std::string>{" PAGE ", "PAGEREF _Toc1", "TIME"}));
+  EXPECT_EQ(body.select_nodes("//w:fldChar").size(), 7u);
+  std::vector<FieldSpan> left = FindFields(body, names);
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(FieldResultText(left[0], names), "1");
+  EXPECT_EQ(FieldResultText(left[1], names), "4");
+  // No run is left empty, and a second pass finds nothing to do.
+  EXPECT_FALSE(body.select_node("//w:r[not(*[not(self::w:rPr)])]"));
+  EXPECT_FALSE(UnlinkFields(body, names));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+#include <numeric>
 #include <set>
 
 #include "docx_fixture.h"
@@ -112,15 +114,20 @@ TEST_F(GrowthTest, GrownRowsKeepThePatternRowsXmlAndSaveAfterRepeatedEdits) {
   doc.TableItem(1).CellAt(3, 3).SetText("");
   doc.Save();
   std::string xml = MainXml(path);
-  const std::string copied_cell =
-      "<w:tc><w:tcPr><w:tcW w:w=\"1200\" w:type=\"dxa\"/></w:tcPr><w:p><w:pPr><w:jc "
-      "w:val=\"right\"/></w:pPr><w:r><w:rPr><w:b/></w:rPr><w:t>";
-  EXPECT_NE(xml.find("<w:tr xmlns:w14=\"http://schemas.microsoft.com/office/word/2010/wordml\">"
-                     "<w:trPr><w:cantSplit/></w:trPr>" +
-                     copied_cell + "7 &amp; 8</w:t></w:r></w:p></w:tc>"),
+  // Each copy has paragraph ids of its own: the row's, then its paragraph's,
+  // row after row, from the first the document does not use.
+  auto copied_cell = [](const char* row_id, const char* paragraph_id) {
+    return std::string("<w:tr w14:paraId=\"") + row_id +
+           "\" xmlns:w14=\"http://schemas.microsoft.com/office/word/2010/wordml\">"
+           "<w:trPr><w:cantSplit/></w:trPr><w:tc><w:tcPr><w:tcW w:w=\"1200\" w:type=\"dxa\"/>"
+           "</w:tcPr><w:p w14:paraId=\"" +
+           paragraph_id +
+           "\"><w:pPr><w:jc w:val=\"right\"/></w:pPr><w:r><w:rPr><w:b/></w:rPr><w:t>";
+  };
+  EXPECT_NE(xml.find(copied_cell("00000002", "00000003") + "7 &amp; 8</w:t></w:r></w:p></w:tc>"),
             std::string::npos)
       << xml;
-  EXPECT_NE(xml.find(copied_cell + "#,##0</w:t>"), std::string::npos);
+  EXPECT_NE(xml.find(copied_cell("00000004", "00000005") + "#,##0</w:t>"), std::string::npos);
   // Saved twice with more writes in between: the grown rows stay in place.
   doc.TableItem(1).CellAt(3, 1).SetText("9");
   doc.Save();
@@ -254,9 +261,12 @@ TEST_F(GrowthTest, CopiedRowsKeepNestedTablesFieldsAndBookmarksUnderFreshNames) 
 
 TEST_F(GrowthTest, GrownRowsNameTheirBookmarksAsXmlCopiesDo) {
   // The same row grown in compact form and, inside a content control, as
-  // XML rows: the rows come out the same, bookmarks named the same way.
+  // XML rows: the rows come out the same, bookmarks named the same way,
+  // paragraph ids numbered the same way.
   const std::string row =
-      "<w:tr><w:tc><w:p><w:bookmarkStart w:id=\"4\" w:name=\"Mark\"/><w:r><w:t>#,##0</w:t>"
+      "<w:tr xmlns:w14=\"http://schemas.microsoft.com/office/word/2010/wordml\" "
+      "w14:paraId=\"0A000001\"><w:tc><w:p w14:paraId=\"0A000002\"><w:bookmarkStart w:id=\"4\" "
+      "w:name=\"Mark\"/><w:r><w:t>#,##0</w:t>"
       "</w:r><w:bookmarkEnd w:id=\"4\"/></w:p></w:tc><w:tc><w:p><w:bookmarkStart w:id=\"9\" "
       "w:name=\"Span\"/><w:r><w:t>a</w:t></w:r></w:p><w:p><w:r><w:t>b</w:t></w:r><w:bookmarkEnd "
       "w:id=\"9\"/><w:bookmarkEnd w:id=\"3\"/></w:p></w:tc>"
@@ -298,6 +308,13 @@ TEST_F(GrowthTest, GrownRowsNameTheirBookmarksAsXmlCopiesDo) {
               names.count("_GoBack_3") && !names.count("Mark_5"))
       << rows;
   EXPECT_EQ(rows.find("\xEE\x80\x81"), std::string::npos);
+  std::set<std::string> paragraph_ids;
+  for (std::size_t at = rows.find("w14:paraId=\""); at != std::string::npos;
+       at = rows.find("w14:paraId=\"", at + 1)) {
+    EXPECT_TRUE(paragraph_ids.insert(rows.substr(at + 12, 8)).second) << rows.substr(at + 12, 8);
+  }
+  // Four rows of two ids, less the paragraph that writing "1" made anew.
+  EXPECT_EQ(paragraph_ids.size(), 2u * 4u - 1u);
 }
 
 TEST_F(GrowthTest, RowsInsideBoundControlsGrowThereAndWritingReleasesTheControls) {
@@ -375,6 +392,125 @@ TEST_F(GrowthTest, SavedDocumentIsWrittenAsTheXmlLibraryWritesIt) {
   } out;
   expected.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
   EXPECT_EQ(MainXml(path), out.text);
+}
+
+// Tables grown by columns, against the text width of their section.
+class PageFitTest : public GrowthTest {
+ protected:
+  struct Widths {
+    std::vector<long> grid;
+    std::vector<std::string> cells;  // the first row's tcW, as "w type"
+    std::string table;               // tblW, as "w type"
+  };
+  /// A one-row table of \a grid columns (widths in twips, the cells' tcW in
+  /// \a cell_types: "dxa", "pct" or "auto"), its section \a section, grown
+  /// by \a count columns left of column 2.
+  Widths Grow(const std::vector<int>& grid, const std::string& section, int count,
+              const std::string& cell_types = "", const std::string& after_table = "") {
+    std::string xml = "<w:tbl><w:tblPr><w:tblW w:w=\"" +
+                      std::to_string(std::accumulate(grid.begin(), grid.end(), 0)) +
+                      "\" w:type=\"dxa\"/></w:tblPr><w:tblGrid>";
+    for (int width : grid) xml += "<w:gridCol w:w=\"" + std::to_string(width) + "\"/>";
+    xml += "</w:tblGrid><w:tr>";
+    for (std::size_t c = 0; c < grid.size(); ++c) {
+      const char type = c < cell_types.size() ? cell_types[c] : 'd';
+      const std::string tc_w =
+          type == 'p'   ? "<w:tcW w:w=\"1250\" w:type=\"pct\"/>"
+          : type == 'a' ? "<w:tcW w:w=\"0\" w:type=\"auto\"/>"
+                        : "<w:tcW w:w=\"" + std::to_string(grid[c]) + "\" w:type=\"dxa\"/>";
+      xml += testing::Tc("c" + std::to_string(c), tc_w);
+    }
+    xml += "</w:tr></w:tbl>" + after_table;
+    auto path = MakeDocx(xml);
+    {  // the body's own section
+      testing::Parts parts = testing::ReadZip(path);
+      std::string& main = parts["word/document.xml"];
+      main.replace(main.find("<w:sectPr/>"), 11, section);
+      testing::WriteZip(path, parts);
+    }
+    Document& doc = word_.Open(path);
+    doc.TableItem(1).CellAt(1, 2).Select();
+    word_.GetSelection().InsertColumns(count);
+    doc.Save();
+    doc.Close();
+    pugi::xml_document saved;
+    saved.load_string(MainXml(path).c_str());
+    Widths widths;
+    for (pugi::xpath_node col : saved.select_nodes("//w:gridCol")) {
+      widths.grid.push_back(col.node().attribute("w:w").as_int());
+    }
+    for (pugi::xpath_node w : saved.select_nodes("//w:tr[1]/w:tc/w:tcPr/w:tcW")) {
+      widths.cells.push_back(std::string(w.node().attribute("w:w").value()) + " " +
+                             w.node().attribute("w:type").value());
+    }
+    pugi::xml_node table = saved.select_node("//w:tblW").node();
+    widths.table =
+        std::string(table.attribute("w:w").value()) + " " + table.attribute("w:type").value();
+    return widths;
+  }
+  static long Total(const std::vector<long>& widths) {
+    return std::accumulate(widths.begin(), widths.end(), 0L);
+  }
+};
+
+// Letter paper with margins of 1200 twips: a text width of 9840.
+const std::string kSection =
+    "<w:sectPr><w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" w:right=\"1200\" "
+    "w:bottom=\"1440\" w:left=\"1200\"/></w:sectPr>";
+
+TEST_F(PageFitTest, AGrownTableNarrowsToTheTextWidthKeepingItsProportions) {
+  // Four columns of 1440 grown by twelve: 23,040 twips on a text width of
+  // 9,840 become sixteen columns of 615.
+  Widths widths = Grow({1440, 1440, 1440, 1440}, kSection, 12);
+  EXPECT_EQ(widths.grid, std::vector<long>(16, 615));
+  EXPECT_EQ(widths.cells, std::vector<std::string>(16, "615 dxa"));
+  EXPECT_EQ(widths.table, "9840 dxa");
+
+  // A wide first column stays twice as wide as the others, within a twip.
+  widths = Grow({2880, 1440, 1440, 1440}, kSection, 12);
+  ASSERT_EQ(widths.grid.size(), 16u);
+  EXPECT_EQ(Total(widths.grid), 9840);
+  const double factor = 9840.0 / (2880 + 15 * 1440);
+  EXPECT_NEAR(widths.grid[0], 2880 * factor, 1);
+  for (std::size_t c = 1; c < 16; ++c) EXPECT_NEAR(widths.grid[c], 1440 * factor, 1) << c;
+  EXPECT_EQ(widths.cells[0], "1158 dxa");
+  EXPECT_EQ(widths.table, "9840 dxa");
+}
+
+TEST_F(PageFitTest, TheLimitIsTheWiderOfTheOldWidthAndTheTextWidth) {
+  // Already wider than the text: it keeps its old width of 12,000.
+  Widths widths = Grow({4000, 4000, 4000}, kSection, 3);
+  EXPECT_EQ(widths.grid, std::vector<long>(6, 2000));
+  EXPECT_EQ(widths.table, "12000 dxa");
+  // Growth that stays within the text width changes no column.
+  widths = Grow({1440, 1440}, kSection, 2);
+  EXPECT_EQ(widths.grid, std::vector<long>(4, 1440));
+  EXPECT_EQ(widths.table, "5760 dxa") << "the table's width follows its grid";
+}
+
+TEST_F(PageFitTest, SharesAndAutomaticWidthsStayAndTheTablesOwnSectionCounts) {
+  // Cell widths as shares of the table or automatic are left as they are.
+  Widths widths = Grow({1440, 1440, 1440, 1440}, kSection, 12, "padd");
+  EXPECT_EQ(Total(widths.grid), 9840);
+  EXPECT_EQ(widths.cells.front(), "1250 pct");
+  EXPECT_EQ(widths.cells.back(), "615 dxa");
+  EXPECT_EQ(std::count(widths.cells.begin(), widths.cells.end(), "0 auto"), 13);
+  // The section that ends after the table is landscape: 15,840 less two
+  // margins of 1,440.
+  widths = Grow({1440, 1440, 1440, 1440}, kSection, 12, "",
+                "<w:p><w:pPr><w:sectPr><w:pgSz w:w=\"15840\" w:h=\"12240\" w:orient=\"landscape\"/>"
+                "<w:pgMar w:left=\"1440\" w:right=\"1440\" w:top=\"720\" w:bottom=\"720\"/>"
+                "</w:sectPr></w:pPr></w:p>");
+  EXPECT_EQ(widths.grid, std::vector<long>(16, 810));
+  // Sizes with units: 8.5 in less two margins of 1 in is 9,360 twips.
+  widths = Grow({1440, 1440, 1440, 1440},
+                "<w:sectPr><w:pgSz w:w=\"8.5in\"/><w:pgMar w:left=\"1in\" w:right=\"25.4mm\"/>"
+                "</w:sectPr>",
+                12);
+  EXPECT_EQ(widths.grid, std::vector<long>(16, 585));
+  // A section that gives no page size: nothing to fit to.
+  widths = Grow({1440, 1440, 1440, 1440}, "<w:sectPr/>", 12);
+  EXPECT_EQ(widths.grid, std::vector<long>(16, 1440));
 }
 
 }  // namespace
