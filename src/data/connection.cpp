@@ -132,6 +132,16 @@ void Connection::SetCommandTimeout(int seconds) { command_timeout_ = seconds < 0
 
 void Connection::Open(const std::string& data_source, const std::string& user,
                       const std::string& password) {
+  OpenWith(data_source, user, password, false);
+}
+
+void Connection::OpenForCheck(const std::string& data_source, const std::string& user,
+                              const std::string& password) {
+  OpenWith(data_source, user, password, true);
+}
+
+void Connection::OpenWith(const std::string& data_source, const std::string& user,
+                             const std::string& password, bool read_only) {
   if (session_ != nullptr) throw Error("The connection is already open.");
   if (data_source.empty()) throw Error("No data source name was given.");
   secrets_ = {password};
@@ -139,10 +149,11 @@ void Connection::Open(const std::string& data_source, const std::string& user,
                   [this](const std::string& value, size_t, size_t) { secrets_.push_back(value); });
   try {
     if (data_source.compare(0, kSqlitePrefix.size(), kSqlitePrefix) == 0) {
-      session_ = OpenSqliteSession(data_source.substr(kSqlitePrefix.size()), command_timeout_);
+      session_ = OpenSqliteSession(data_source.substr(kSqlitePrefix.size()), command_timeout_,
+                                   read_only);
     } else {
-      session_ =
-          OpenOdbcSession(data_source, user, password, connection_timeout_, command_timeout_);
+      session_ = OpenOdbcSession(data_source, user, password, connection_timeout_,
+                                 command_timeout_, read_only);
     }
   } catch (const std::exception& error) {
     Rethrow(error);
@@ -153,6 +164,15 @@ void Connection::Execute(const std::string& sql) {
   Session& session = OpenSession();
   try {
     session.Execute(sql);
+  } catch (const std::exception& error) {
+    Rethrow(error);
+  }
+}
+
+int Connection::Prepare(const std::string& sql) {
+  Session& session = OpenSession();
+  try {
+    return session.Prepare(sql);
   } catch (const std::exception& error) {
     Rethrow(error);
   }
