@@ -18,6 +18,7 @@
 #include "run/error.h"
 #include "run/ini_file.h"
 #include "run/pdf_export.h"
+#include "run/run_log.h"
 #include "run/text_scan.h"
 #include "run/whole_number.h"
 #include "sql/dispatcher.h"
@@ -110,8 +111,9 @@ class Checker {
   CheckResult Run();
 
  private:
-  void Add(bool error, const std::string& file, long line, std::string message) {
-    result_.findings.push_back({error, file, line, std::move(message)});
+  // Every finding is one line: driver messages often hold line breaks.
+  void Add(bool error, const std::string& file, long line, const std::string& message) {
+    result_.findings.push_back({error, file, line, OneLine(message)});
     ++(error ? result_.errors : result_.warnings);
   }
   void ConfigError(std::string message) { Add(true, pub_.ini_file_name, 0, std::move(message)); }
