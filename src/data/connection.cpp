@@ -141,7 +141,7 @@ void Connection::OpenForCheck(const std::string& data_source, const std::string&
 }
 
 void Connection::OpenWith(const std::string& data_source, const std::string& user,
-                             const std::string& password, bool read_only) {
+                          const std::string& password, bool read_only) {
   if (session_ != nullptr) throw Error("The connection is already open.");
   if (data_source.empty()) throw Error("No data source name was given.");
   secrets_ = {password};
@@ -149,11 +149,11 @@ void Connection::OpenWith(const std::string& data_source, const std::string& use
                   [this](const std::string& value, size_t, size_t) { secrets_.push_back(value); });
   try {
     if (data_source.compare(0, kSqlitePrefix.size(), kSqlitePrefix) == 0) {
-      session_ = OpenSqliteSession(data_source.substr(kSqlitePrefix.size()), command_timeout_,
-                                   read_only);
+      session_ =
+          OpenSqliteSession(data_source.substr(kSqlitePrefix.size()), command_timeout_, read_only);
     } else {
-      session_ = OpenOdbcSession(data_source, user, password, connection_timeout_,
-                                 command_timeout_, read_only);
+      session_ = OpenOdbcSession(data_source, user, password, connection_timeout_, command_timeout_,
+                                 read_only);
     }
   } catch (const std::exception& error) {
     Rethrow(error);

@@ -57,7 +57,7 @@ class Connection {
  private:
   friend class Recordset;
   void OpenWith(const std::string& data_source, const std::string& user,
-                   const std::string& password, bool read_only);
+                const std::string& password, bool read_only);
   /// The open session; throws Error when the connection is closed.
   Session& OpenSession();
   /// \a error's description with the password of the last Open blanked out.

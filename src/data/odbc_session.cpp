@@ -671,9 +671,10 @@ std::unique_ptr<Session> OpenOdbcSession(const std::string& data_source, const s
                                    reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
     // Without transactions nothing could be undone: no statement may reach
     // such a source.
-    std::string text = "The data source cannot run without autocommit, so statements cannot "
-                       "be prepared there without the risk of keeping their effect (" +
-                       Diagnostics(SQL_HANDLE_DBC, dbc, SQL_ERROR) + ").";
+    std::string text =
+        "The data source cannot run without autocommit, so statements cannot "
+        "be prepared there without the risk of keeping their effect (" +
+        Diagnostics(SQL_HANDLE_DBC, dbc, SQL_ERROR) + ").";
     SQLDisconnect(dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     throw Error(text);

@@ -281,10 +281,9 @@ std::unique_ptr<Session> OpenSqliteSession(const std::string& path, int command_
   sqlite3* db = nullptr;
   // Never SQLITE_OPEN_CREATE: a mistyped path must fail, not give an empty database.
   // A connection serves one thread: SQLite's per-call locking would only cost.
-  int rc = sqlite3_open_v2(in_memory ? ":memory:" : path.c_str(), &db,
-                           (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
-                               SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(
+      in_memory ? ":memory:" : path.c_str(), &db,
+      (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string text = "Cannot open the SQLite database \"" + path + "\": " + Describe(db, rc);
     sqlite3_close_v2(db);

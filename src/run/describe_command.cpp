@@ -1,6 +1,7 @@
 #include "run/describe_command.h"
 
 #include <iostream>
+#include <new>
 
 #include "run/error.h"
 #include "word/template_outline.h"
@@ -22,10 +23,14 @@ int DescribeCommand(const std::vector<std::string>& words) {
   }
   try {
     TemplateOutline outline = OutlineTemplate(paths[0]);
-    std::cout << (json ? DescribeOutlineJson(paths[0], outline) : DescribeOutline(paths[0], outline));
+    std::cout << (json ? DescribeOutlineJson(paths[0], outline)
+                       : DescribeOutline(paths[0], outline));
     return 0;
   } catch (const Error& error) {
     std::cerr << "vantrelle: " << error.Description() << "\n";
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "vantrelle: Out of memory\n";
     return 1;
   }
 }

@@ -126,8 +126,7 @@ class Checker {
                 " bytes long or longer; a value that long would be cut, so it is not used.");
     return true;
   }
-  std::optional<std::string> Locate(const std::string& key, const std::string& name,
-                                    bool output) {
+  std::optional<std::string> Locate(const std::string& key, const std::string& name, bool output) {
     try {
       return pub_.file_system.LocateConfiguredFile(name, output);
     } catch (const Error& error) {
@@ -325,7 +324,8 @@ void Checker::CheckPdf() {
           .empty())
     ConfigError(std::string("[FILE] PdfFileName: the program \"") + kPdfConverter +
                 "\" that writes PDF files is not installed (not found on PATH); install the "
-                "Debian package " + kPdfConverterPackage + ".");
+                "Debian package " +
+                kPdfConverterPackage + ".");
 }
 
 void Checker::CheckDataSource() {
@@ -374,8 +374,8 @@ void Checker::CheckJobs() {
     try {
       count = ToWholeNumber(max_text);
     } catch (const Error& error) {
-      ConfigError("[SQLFILE] F_MAXNUM \"" + max_text + "\" is not a valid job count: " +
-                  error.Description() + ".");
+      ConfigError("[SQLFILE] F_MAXNUM \"" + max_text +
+                  "\" is not a valid job count: " + error.Description() + ".");
     }
   }
   for (const std::string& key : pub_.ini.Keys("SQLFILE")) {
@@ -418,8 +418,7 @@ void Checker::CheckScript(const std::string& key, const std::string& path) {
     std::string description = error.Description();
     const std::string prefix = "Line " + std::to_string(reader.LineNumber()) + ": ";
     if (description.starts_with(prefix)) description.erase(0, prefix.size());
-    Add(true, path, reader.LineNumber(),
-        description + " The run stops reading the script here.");
+    Add(true, path, reader.LineNumber(), description + " The run stops reading the script here.");
   }
 }
 
@@ -499,8 +498,8 @@ void Checker::CheckMacros(const std::string& file, const std::string& label,
       size_t end = position + 1;
       while (end < text.size() && IsWordCharacter(text[end])) ++end;
       const std::string macro = text.substr(position, end - position);
-      std::string message =
-          label + "no report parameter is named \"" + macro + "\"; the run leaves it in the SQL text";
+      std::string message = label + "no report parameter is named \"" + macro +
+                            "\"; the run leaves it in the SQL text";
       for (int k = 0; k < pub_.parameter_count; ++k) {
         if (EqualsIgnoreCase(pub_.parameters[k].name, macro)) {
           message += " (names are case-sensitive: [PARAMETER] defines \"" +
@@ -515,8 +514,10 @@ void Checker::CheckMacros(const std::string& file, const std::string& label,
 }
 
 void Checker::CheckFill(const std::string& file, const ScriptStatement& statement,
-                       const std::string& label, const ControlFields& fields) {
-  auto error = [&](const std::string& message) { Add(true, file, statement.line, label + message); };
+                        const std::string& label, const ControlFields& fields) {
+  auto error = [&](const std::string& message) {
+    Add(true, file, statement.line, label + message);
+  };
   auto warning = [&](const std::string& message) {
     Add(false, file, statement.line, label + message);
   };
@@ -568,8 +569,8 @@ void Checker::CheckFill(const std::string& file, const ScriptStatement& statemen
             Count(cells_in(row), "cell", "cells") + ").");
       start_ok = false;
     } else if (col < 1 || col > cells_in(row)) {
-      error("begin col " + std::to_string(col) + " is outside row " + std::to_string(row) +
-            " of " + table_name + " (cells 1 to " + std::to_string(cells_in(row)) + ").");
+      error("begin col " + std::to_string(col) + " is outside row " + std::to_string(row) + " of " +
+            table_name + " (cells 1 to " + std::to_string(cells_in(row)) + ").");
       start_ok = false;
     } else if (table->rows[static_cast<size_t>(row) - 1][static_cast<size_t>(col) - 1].covered) {
       error("cell " + CellName(row, col) + " of " + table_name +
@@ -590,8 +591,7 @@ void Checker::CheckFill(const std::string& file, const ScriptStatement& statemen
   std::optional<int> columns = Prepare(file, statement, label);
   if (!columns) return;
   if (*columns == 0) {
-    warning("the statement returns no records to fill " + table_name +
-            " with: it is not a query.");
+    warning("the statement returns no records to fill " + table_name + " with: it is not a query.");
     return;
   }
   if (!start_ok) return;
@@ -623,8 +623,7 @@ void Checker::CheckFill(const std::string& file, const ScriptStatement& statemen
 void Checker::CheckVariable(const std::string& file, const ScriptStatement& statement,
                             const std::string& label, const ControlFields& fields) {
   if (fields.table.empty()) {
-    Add(true, file, statement.line,
-        label + "no document variable name: control field 2 is empty.");
+    Add(true, file, statement.line, label + "no document variable name: control field 2 is empty.");
   } else {
     set_variables_.insert(Lower(fields.table));
     if (outline_ && !shown_variables_.count(Lower(fields.table)))
@@ -691,8 +690,8 @@ std::vector<std::string> CheckResult::Lines(const std::string& ini_file_name) co
   std::vector<std::string> lines;
   for (const CheckFinding& finding : findings) lines.push_back(finding.Line());
   lines.push_back((ini_file_name.empty() ? std::string("vantrelle") : ini_file_name) + ": " +
-                  Count(errors, "error", "errors") + ", " +
-                  Count(warnings, "warning", "warnings") + ".");
+                  Count(errors, "error", "errors") + ", " + Count(warnings, "warning", "warnings") +
+                  ".");
   return lines;
 }
 
@@ -704,16 +703,30 @@ int CheckResult::ExitStatus() const {
 CheckResult CheckReport(PubDef& pub, bool connect) { return Checker(pub, connect).Run(); }
 
 int CheckCommand(const std::vector<std::string>& words, const std::string& exe_path) {
-  bool connect = !words.empty() && words[0] == "--connect";
+  // "--connect" may stand anywhere among the words; the others follow the
+  // run's grammar.
+  bool connect = false;
+  std::vector<std::string> run_words;
+  for (const std::string& word : words) {
+    if (word == "--connect")
+      connect = true;
+    else
+      run_words.push_back(word);
+  }
   PubDef pub;
   pub.interactive = false;
-  ParseCommandWords(std::vector<std::string>(words.begin() + (connect ? 1 : 0), words.end()), pub);
+  ParseCommandWords(run_words, pub);
   if (pub.ini_file_name.empty())
     pub.ini_file_name = FindDefaultConfiguration(pub.file_system, exe_path, std::getenv("windir"));
-  ReadParameters(pub);
-  CheckResult result = CheckReport(pub, connect);
-  for (const std::string& line : result.Lines(pub.ini_file_name)) std::cout << line << "\n";
-  return result.ExitStatus();
+  try {
+    ReadParameters(pub);
+    CheckResult result = CheckReport(pub, connect);
+    for (const std::string& line : result.Lines(pub.ini_file_name)) std::cout << line << "\n";
+    return result.ExitStatus();
+  } catch (const std::exception& error) {
+    std::cerr << "vantrelle: the check ended abnormally: " << error.what() << "\n";
+    return 1;
+  }
 }
 
 }  // namespace vantrelle

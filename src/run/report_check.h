@@ -56,9 +56,9 @@ struct CheckResult {
 CheckResult CheckReport(PubDef& pub, bool connect);
 
 /// `vantrelle --check [--connect] [-F configuration.ini] [values]`: \a words
-/// are the words after "--check". Without -F the configuration is looked up
-/// beside \a exe_path as for a run. Prints the lines to standard output and
-/// returns the exit status.
+/// are the words after "--check", "--connect" among them anywhere. Without
+/// -F the configuration is looked up beside \a exe_path as for a run. Prints
+/// the lines to standard output and returns the exit status.
 int CheckCommand(const std::vector<std::string>& words, const std::string& exe_path);
 
 }  // namespace vantrelle

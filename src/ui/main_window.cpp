@@ -1,5 +1,12 @@
 #include "ui/main_window.h"
 
+#include <atomic>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+#include <utility>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,12 +23,6 @@
 #include <QTextCursor>
 #include <QThread>
 #include <QToolBar>
-#include <atomic>
-#include <exception>
-#include <filesystem>
-#include <system_error>
-#include <thread>
-#include <utility>
 
 #include "run/report_check.h"
 #include "run/run_log.h"

@@ -121,8 +121,8 @@ void AddFields(const StoryView& story, TemplateOutline& outline) {
     field.locked = span.locked;
     // The fields a run computes (see UpdateField); all others keep the
     // result the template holds.
-    field.computed = !span.locked && (code.type == "DOCVARIABLE" || code.type == "DATE" ||
-                                      code.type == "TIME");
+    field.computed =
+        !span.locked && (code.type == "DOCVARIABLE" || code.type == "DATE" || code.type == "TIME");
     outline.fields.push_back(std::move(field));
   }
 }
@@ -138,11 +138,21 @@ std::string Quote(std::string_view text) {
   std::string out = "\"";
   for (char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char escape[8];
@@ -178,8 +188,10 @@ std::vector<std::string> Merges(const OutlineTable& table) {
     for (std::size_t c = 0; c < table.rows[r].size(); ++c) {
       const OutlineCell& cell = table.rows[r][c];
       const std::string at = Position(static_cast<int>(r) + 1, static_cast<int>(c) + 1);
-      if (cell.covered) merges.push_back(at + " is covered by a vertical merge");
-      else if (cell.span > 1) merges.push_back(at + " spans " + std::to_string(cell.span) + " columns");
+      if (cell.covered)
+        merges.push_back(at + " is covered by a vertical merge");
+      else if (cell.span > 1)
+        merges.push_back(at + " spans " + std::to_string(cell.span) + " columns");
     }
   }
   return merges;
@@ -220,17 +232,16 @@ std::string FieldWhere(const OutlineField& field) {
 
 std::string DescribeOutline(const std::string& template_name, const TemplateOutline& outline) {
   const std::size_t unreachable = outline.tables.size() - outline.numbered_tables;
-  std::string out = "Template \"" + template_name + "\": " +
-                    Plural(outline.numbered_tables, "table", "tables") + " a run can fill, " +
-                    std::to_string(unreachable) + " it cannot reach; " +
+  std::string out = "Template \"" + template_name +
+                    "\": " + Plural(outline.numbered_tables, "table", "tables") +
+                    " a run can fill, " + std::to_string(unreachable) + " it cannot reach; " +
                     Plural(outline.fields.size(), "field", "fields") + ".\n";
   for (const OutlineTable& table : outline.tables) {
     out += "\n";
     out += table.number > 0 ? "Table " + std::to_string(table.number)
                             : std::string("Table without a number (a run cannot fill it)");
-    out += ", " + TableWhere(outline, table) + ": " +
-           Plural(table.rows.size(), "row", "rows") + " x " +
-           Plural(static_cast<std::size_t>(table.columns), "column", "columns") + "\n";
+    out += ", " + TableWhere(outline, table) + ": " + Plural(table.rows.size(), "row", "rows") +
+           " x " + Plural(static_cast<std::size_t>(table.columns), "column", "columns") + "\n";
     std::vector<std::string> merges = Merges(table);
     if (!merges.empty()) {
       out += "  merged cells: ";
@@ -252,14 +263,15 @@ std::string DescribeOutline(const std::string& template_name, const TemplateOutl
       out += "  ... " + Plural(table.rows.size() - kShownRows, "more row", "more rows") + "\n";
   }
   if (!outline.fields.empty()) {
-    out += "\nFields (a run computes DOCVARIABLE, DATE and TIME fields that are not locked, and "
-           "keeps the result of every other field):\n";
+    out +=
+        "\nFields (a run computes DOCVARIABLE, DATE and TIME fields that are not locked, and "
+        "keeps the result of every other field):\n";
     for (const OutlineField& field : outline.fields) {
       out += "  " + FieldWhere(field) + ": " + field.instruction + "  -> ";
       if (field.computed)
-        out += field.type == "DOCVARIABLE" ? "computed from the document variable " +
-                                                 Quote(field.argument)
-                                           : std::string("computed");
+        out += field.type == "DOCVARIABLE"
+                   ? "computed from the document variable " + Quote(field.argument)
+                   : std::string("computed");
       else
         out += field.locked ? "kept (locked)" : "kept";
       out += "\n";
@@ -285,8 +297,8 @@ std::string DescribeOutlineJson(const std::string& template_name, const Template
     out += ", \"nested_in\": ";
     if (table.parent >= 0) {
       const OutlineTable& parent = outline.tables[static_cast<std::size_t>(table.parent)];
-      out += "{\"id\": " + std::to_string(table.parent + 1) + ", \"number\": " +
-             (parent.number > 0 ? std::to_string(parent.number) : "null") +
+      out += "{\"id\": " + std::to_string(table.parent + 1) +
+             ", \"number\": " + (parent.number > 0 ? std::to_string(parent.number) : "null") +
              ", \"row\": " + std::to_string(table.parent_row) +
              ", \"cell\": " + std::to_string(table.parent_cell) + "}";
     } else {
@@ -304,7 +316,8 @@ std::string DescribeOutlineJson(const std::string& template_name, const Template
         out += first ? "" : ", ";
         first = false;
         out += "{\"row\": " + std::to_string(r + 1) + ", \"cell\": " + std::to_string(c + 1);
-        out += cell.covered ? ", \"covered\": true}" : ", \"span\": " + std::to_string(cell.span) + "}";
+        out += cell.covered ? ", \"covered\": true}"
+                            : ", \"span\": " + std::to_string(cell.span) + "}";
       }
     }
     out += "], \"first_rows\": [";
