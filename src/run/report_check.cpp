@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -97,6 +98,14 @@ std::vector<std::string> NamesInMessage(const std::string& message) {
 
 // A statement that runs for its effect only: later statements may need what
 // it creates.
+// How earlier growing fills change a table: whether they add rows or
+// columns, and the first of them, as a message names it.
+struct Growth {
+  bool rows = false;
+  bool columns = false;
+  std::string statement;
+};
+
 struct EffectStatement {
   std::string file;
   long line;
@@ -169,6 +178,7 @@ class Checker {
   bool dsn_ok_ = false;
   std::unique_ptr<Connection> connection_;
   std::vector<EffectStatement> effects_;
+  std::map<int, Growth> growth_;  // by table number
 };
 
 CheckResult Checker::Run() {
@@ -552,31 +562,59 @@ void Checker::CheckFill(const std::string& file, const ScriptStatement& statemen
     return r >= 1 && r <= rows ? static_cast<int>(table->rows[static_cast<size_t>(r) - 1].size())
                                : 0;
   };
+  // An earlier growing fill of this table adds rows (or, transposed,
+  // columns) as many as its result has records: a place past the template's
+  // size may then exist when this statement runs.
+  const Growth* growth = nullptr;
+  if (table) {
+    auto found = growth_.find(*number);
+    if (found != growth_.end()) growth = &found->second;
+  }
+  auto outside = [&](const std::string& message, bool in_rows) {
+    if (growth && (in_rows ? growth->rows : growth->columns)) {
+      warning(message.substr(0, message.size() - 1) + " in the template; the growing fill " +
+              growth->statement + " adds " + (in_rows ? "rows" : "columns") +
+              " to it first, so it is there only when that fill returns enough records.");
+    } else {
+      error(message);
+    }
+  };
   bool start_ok = table != nullptr;
   if (table) {
     if (row > rows && growing && !fields.transpose) {
-      error("the pattern row " + std::to_string(row) + " of the growing fill is missing (" +
-            table_name + " has " + Count(rows, "row", "rows") + ").");
+      outside("the pattern row " + std::to_string(row) + " of the growing fill is missing (" +
+                  table_name + " has " + Count(rows, "row", "rows") + ").",
+              true);
       start_ok = false;
     } else if (row < 1 || row > rows) {
-      error("begin row " + std::to_string(row) + " is outside " + table_name + " (" +
-            (rows == 0 ? std::string("it has no rows") : "rows 1 to " + std::to_string(rows)) +
-            ").");
+      outside(
+          "begin row " + std::to_string(row) + " is outside " + table_name + " (" +
+              (rows == 0 ? std::string("it has no rows") : "rows 1 to " + std::to_string(rows)) +
+              ").",
+          row > rows);
       start_ok = false;
     } else if (col > cells_in(row) && growing && fields.transpose) {
-      error("the pattern column " + std::to_string(col) + " of the growing fill is missing (row " +
-            std::to_string(row) + " of " + table_name + " has " +
-            Count(cells_in(row), "cell", "cells") + ").");
+      outside("the pattern column " + std::to_string(col) +
+                  " of the growing fill is missing (row " + std::to_string(row) + " of " +
+                  table_name + " has " + Count(cells_in(row), "cell", "cells") + ").",
+              false);
       start_ok = false;
     } else if (col < 1 || col > cells_in(row)) {
-      error("begin col " + std::to_string(col) + " is outside row " + std::to_string(row) + " of " +
-            table_name + " (cells 1 to " + std::to_string(cells_in(row)) + ").");
+      outside("begin col " + std::to_string(col) + " is outside row " + std::to_string(row) +
+                  " of " + table_name + " (cells 1 to " + std::to_string(cells_in(row)) + ").",
+              false);
       start_ok = false;
     } else if (table->rows[static_cast<size_t>(row) - 1][static_cast<size_t>(col) - 1].covered) {
       error("cell " + CellName(row, col) + " of " + table_name +
             " is covered by a vertical merge: no fill can write it.");
       start_ok = false;
     }
+  }
+  if (table && growing) {
+    Growth& grown = growth_[*number];
+    if (grown.statement.empty())
+      grown.statement = label + "at " + file + ":" + std::to_string(statement.line);
+    (fields.transpose ? grown.columns : grown.rows) = true;
   }
   if (start_ok && growing) {
     if (!fields.transpose && row + 1 > rows)
@@ -604,6 +642,8 @@ void Checker::CheckFill(const std::string& file, const ScriptStatement& statemen
       const int c = fields.transpose ? first_col : first_col + k;
       const bool exists = r >= 1 && r <= rows && c >= 1 && c <= cells_in(r);
       if (exists && !table->rows[static_cast<size_t>(r) - 1][static_cast<size_t>(c) - 1].covered)
+        continue;
+      if (!exists && growth && ((r > rows && growth->rows) || (c > cells_in(r) && growth->columns)))
         continue;
       const int last_r = fields.transpose ? first_row + *columns - 1 : first_row;
       const int last_c = fields.transpose ? first_col : first_col + *columns - 1;

@@ -315,6 +315,14 @@ const CheckCase kStatementCases[] = {
       "result of more than one record fails.",
       kOneWarning},
      0},
+    {"PlaceThatAnEarlierGrowthMayMake",
+     Script("@Lines=2;1;2;1\nSELECT name, amount, day FROM sales\n@Title=3;Title\nSELECT 1\n"
+            "@Total=1;1;5;2\nSELECT 1\n"),
+     {"scripts/report.sql:5: warning: [Total] begin row 5 is outside table 1 (rows 1 to 3) in the "
+      "template; the growing fill [Lines] at scripts/report.sql:1 adds rows to it first, so it is "
+      "there only when that fill returns enough records.",
+      kOneWarning},
+     0},
     {"NoVariableName",
      [](Folder& f) { f.script = "@Title=3;Title\nSELECT 1\n@Name=3; \nSELECT 2\n"; },
      {"scripts/report.sql:3: error: [Name] no document variable name: control field 2 is empty.",
