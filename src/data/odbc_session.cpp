@@ -576,6 +576,7 @@ class OdbcSession : public Session {
     if (Succeeded(rc)) rc = SQLNumResultCols(stmt, &columns);
     std::string message;
     if (!Succeeded(rc)) message = Diagnostics(SQL_HANDLE_STMT, stmt, rc);
+    SQLFreeStmt(stmt, SQL_CLOSE);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     RollBack();
     if (!message.empty()) throw Error(message);
