@@ -5,8 +5,12 @@ install(TARGETS vantrelle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The manual, the example report and the scheduling examples.
 install(FILES src/ui/help/vantrelle-help.htm DESTINATION ${VANTRELLE_DOC_DIR})
+# The scheduling wrapper is run by cron and systemd as it is installed, so it
+# keeps its execute bit; every other file is documentation (0644).
 install(DIRECTORY examples/ DESTINATION ${VANTRELLE_DOC_DIR}/examples
-  PATTERN "__pycache__" EXCLUDE PATTERN ".gitignore" EXCLUDE)
+  PATTERN "__pycache__" EXCLUDE PATTERN ".gitignore" EXCLUDE
+  PATTERN "run-monthly-report" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+    GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 install(FILES data/copyright DESTINATION ${VANTRELLE_DOC_DIR})
 
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/install)
@@ -72,9 +76,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Vantrelle developers <vantrelle@example
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS
-  "libreoffice-writer-nogui | libreoffice-writer, sqlite3, odbc-postgresql")
+# The installed example report builds its database with the sqlite3 program.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, sqlite3")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libreoffice-writer-nogui | libreoffice-writer, odbc-postgresql")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -38,6 +38,14 @@ class Connection {
   /// as values of their own. Throws Error when it cannot, or when the
   /// connection is open already.
   void Open(const std::string& data_source, const std::string& user, const std::string& password);
+  /// Opens \a data_source like Open, for looking at statements only: a
+  /// SQLite file read only; an ODBC source read only as far as the driver
+  /// honours it, every statement's work rolled back.
+  void OpenForCheck(const std::string& data_source, const std::string& user,
+                    const std::string& password);
+  /// Prepares \a sql without running it (see Session::Prepare) and returns
+  /// the column count of its result, 0 when it returns no rows. Throws Error.
+  int Prepare(const std::string& sql);
   /// Runs \a sql, every statement of it, and releases what it returns unread.
   /// Throws Error; a failed statement leaves the connection usable.
   void Execute(const std::string& sql);
@@ -52,6 +60,8 @@ class Connection {
 
  private:
   friend class Recordset;
+  void OpenWith(const std::string& data_source, const std::string& user,
+                const std::string& password, bool read_only);
   /// The open session; throws Error when the connection is closed.
   Session& OpenSession();
   /// \a error's description with the password of the last Open blanked out.

@@ -477,7 +477,8 @@ std::vector<std::string> SplitStatements(const std::string& sql) {
 
 class OdbcSession : public Session {
  public:
-  OdbcSession(SQLHDBC dbc, int command_timeout) : dbc_(dbc), command_timeout_(command_timeout) {
+  OdbcSession(SQLHDBC dbc, int command_timeout, bool read_only)
+      : dbc_(dbc), command_timeout_(command_timeout), read_only_(read_only) {
     // Drivers without batch support refuse a text of several statements.
     SQLUINTEGER batch = 0;
     if (Succeeded(SQLGetInfoW(dbc_, SQL_BATCH_SUPPORT, &batch, sizeof batch, nullptr)))
@@ -487,6 +488,7 @@ class OdbcSession : public Session {
   ~OdbcSession() override {
     if (dbc_ == SQL_NULL_HDBC) return;
     ReleaseCursors();
+    RollBack();
     SQLDisconnect(dbc_);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
   }
@@ -524,9 +526,19 @@ class OdbcSession : public Session {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
   }
 
+  int Prepare(const std::string& sql) override {
+    if (batches_) return PrepareOne(sql);
+    for (const std::string& statement : SplitStatements(sql)) {
+      int columns = PrepareOne(statement);
+      if (columns > 0) return columns;
+    }
+    return 0;
+  }
+
   void Close() override {
     if (dbc_ == SQL_NULL_HDBC) return;
     ReleaseCursors();
+    RollBack();
     SQLRETURN rc = SQLDisconnect(dbc_);
     std::string text;
     if (!Succeeded(rc)) text = Diagnostics(SQL_HANDLE_DBC, dbc_, rc);
@@ -565,6 +577,39 @@ class OdbcSession : public Session {
       if (rc == SQL_NO_DATA) return cursor;  // no statement returned rows
       if (!Succeeded(rc)) throw Error(Diagnostics(SQL_HANDLE_STMT, stmt, rc));
     }
+  }
+
+  // Prepares \a sql on a statement of its own and reads its column count.
+  // A driver that cannot describe a statement without running it may run
+  // it here; a read-only session rolls that back at once.
+  int PrepareOne(const std::string& sql) {
+    if (dbc_ == SQL_NULL_HDBC) throw Error("The database connection is closed.");
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
+    if (!Succeeded(rc)) throw Error(Diagnostics(SQL_HANDLE_DBC, dbc_, rc));
+    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(command_timeout_)), 0);
+    if (ansi_only_ && Utf8Locale()) {
+      rc = SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
+                      static_cast<SQLINTEGER>(sql.size()));
+    } else {
+      WideString text = Widen(sql);
+      rc = SQLPrepareW(stmt, text.data(), static_cast<SQLINTEGER>(text.size()));
+    }
+    SQLSMALLINT columns = 0;
+    if (Succeeded(rc)) rc = SQLNumResultCols(stmt, &columns);
+    std::string message;
+    if (!Succeeded(rc)) message = Diagnostics(SQL_HANDLE_STMT, stmt, rc);
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    RollBack();
+    if (!message.empty()) throw Error(message);
+    return columns;
+  }
+
+  // Ends the transaction a read-only session is in, undoing its work.
+  void RollBack() {
+    if (read_only_ && dbc_ != SQL_NULL_HDBC) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
   }
 
  private:
@@ -610,6 +655,7 @@ class OdbcSession : public Session {
   std::mutex statements_mutex_;
   std::set<SQLHSTMT> statements_;
   std::atomic<bool> cancelled_{false};
+  bool read_only_;
   bool batches_ = true;
   bool ansi_only_ = false;
 };
@@ -623,13 +669,18 @@ void FreeStatement(OdbcSession* session, SQLHSTMT stmt) { session->Free(stmt); }
 
 std::unique_ptr<Session> OpenOdbcSession(const std::string& data_source, const std::string& user,
                                          const std::string& password, int login_timeout_seconds,
-                                         int command_timeout_seconds) {
+                                         int command_timeout_seconds, bool read_only) {
   SQLHENV env = Environment();
   SQLHDBC dbc = SQL_NULL_HDBC;
   SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
   if (!Succeeded(rc)) throw Error(Diagnostics(SQL_HANDLE_ENV, env, rc));
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout_seconds)), 0);
+  if (read_only) {
+    // A hint the driver may honour; the rollbacks are what keep nothing.
+    SQLSetConnectAttr(dbc, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY),
+                      0);
+  }
   if (data_source.find('=') != std::string::npos) {
     // User and password go in as values of their own, in braces, so nothing
     // in them can add or change a keyword. Keywords the string already holds
@@ -660,7 +711,20 @@ std::unique_ptr<Session> OpenOdbcSession(const std::string& data_source, const s
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     throw Error(text);
   }
-  return std::make_unique<OdbcSession>(dbc, command_timeout_seconds);
+  if (read_only &&
+      !Succeeded(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
+                                   reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
+    // Without transactions nothing could be undone: no statement may reach
+    // such a source.
+    std::string text =
+        "The data source cannot run without autocommit, so statements cannot "
+        "be prepared there without the risk of keeping their effect (" +
+        Diagnostics(SQL_HANDLE_DBC, dbc, SQL_ERROR) + ").";
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    throw Error(text);
+  }
+  return std::make_unique<OdbcSession>(dbc, command_timeout_seconds, read_only);
 }
 
 }  // namespace vantrelle

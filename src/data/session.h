@@ -54,6 +54,11 @@ class Session {
   /// Runs \a sql and returns its first result that has columns (statements
   /// before it run for their effect); a cursor of no columns when there is none.
   virtual std::unique_ptr<Cursor> Query(const std::string& sql) = 0;
+  /// Prepares the statements of \a sql one by one without running any and
+  /// returns the column count of the first that returns rows (0 when none
+  /// does). Throws Error with the driver's diagnostic for the first that
+  /// cannot be prepared.
+  virtual int Prepare(const std::string& sql) = 0;
   /// Releases the cursors still alive, then disconnects. Throws Error when the
   /// driver refuses; the session is then closed all the same.
   virtual void Close() = 0;
@@ -77,13 +82,17 @@ std::string TimeLimitText(int seconds, const char* key);
 
 /// Opens the SQLite database file \a path ("" or ":memory:" for a new
 /// in-memory one). The file must exist. \a command_timeout_seconds 0 waits for
-/// locks without limit.
-std::unique_ptr<Session> OpenSqliteSession(const std::string& path, int command_timeout_seconds);
+/// locks without limit. A \a read_only session never writes the file.
+std::unique_ptr<Session> OpenSqliteSession(const std::string& path, int command_timeout_seconds,
+                                           bool read_only = false);
 
 /// Opens an ODBC data source: a connection string (with "=") through
 /// SQLDriverConnect, else a DSN through SQLConnect. Time-outs of 0 mean no limit.
+/// A \a read_only session asks the driver for read-only access and runs
+/// without autocommit, rolling back after every statement and before it
+/// disconnects, so that nothing it does is kept.
 std::unique_ptr<Session> OpenOdbcSession(const std::string& data_source, const std::string& user,
                                          const std::string& password, int login_timeout_seconds,
-                                         int command_timeout_seconds);
+                                         int command_timeout_seconds, bool read_only = false);
 
 }  // namespace vantrelle

@@ -224,6 +224,20 @@ class SqliteSession : public Session {
     return std::make_unique<SqliteCursor>(this, db_, nullptr, &deadline_);
   }
 
+  int Prepare(const std::string& sql) override {
+    Require();
+    const char* tail = sql.c_str();
+    const char* end = tail + sql.size();
+    while (tail < end) {
+      sqlite3_stmt* stmt = Prepare(tail, end, &tail);
+      if (stmt == nullptr) continue;
+      int columns = sqlite3_column_count(stmt);
+      sqlite3_finalize(stmt);
+      if (columns > 0) return columns;
+    }
+    return 0;
+  }
+
   void Close() override {
     if (db_ == nullptr) return;
     ReleaseCursors();
@@ -288,7 +302,8 @@ class SqliteSession : public Session {
 
 }  // namespace
 
-std::unique_ptr<Session> OpenSqliteSession(const std::string& path, int command_timeout_seconds) {
+std::unique_ptr<Session> OpenSqliteSession(const std::string& path, int command_timeout_seconds,
+                                           bool read_only) {
   bool in_memory = path.empty() || path == ":memory:";
   if (!in_memory) {
     std::error_code ec;
@@ -298,8 +313,9 @@ std::unique_ptr<Session> OpenSqliteSession(const std::string& path, int command_
   sqlite3* db = nullptr;
   // Never SQLITE_OPEN_CREATE: a mistyped path must fail, not give an empty database.
   // A connection serves one thread: SQLite's per-call locking would only cost.
-  int rc = sqlite3_open_v2(in_memory ? ":memory:" : path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = sqlite3_open_v2(
+      in_memory ? ":memory:" : path.c_str(), &db,
+      (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string text = "Cannot open the SQLite database \"" + path + "\": " + Describe(db, rc);
     sqlite3_close_v2(db);

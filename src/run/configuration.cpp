@@ -305,4 +305,26 @@ bool LoadConfiguration(PubDef& pub) {
   return true;
 }
 
+std::string OutputClash(const PubDef& pub, const std::string& key, const std::string& path) {
+  const std::tm now = pub.clock();
+  std::vector<InputFile> taken = RunInputs(pub);
+  auto located = [&](const char* name) {
+    return LocatedOrAsWritten(pub, ExpandDateMacros(ReadTrimmed(pub, "FILE", name), now), true);
+  };
+  const std::string log = located("LogFileName");
+  const std::string report = located("ReportFileName");
+  if (key == "LogFileName") {
+    AddInput(taken, "[FILE] ReportFileName \"" + report + "\"", report);
+    const std::string pdf = located("PdfFileName");
+    AddInput(taken, "[FILE] PdfFileName \"" + pdf + "\"", pdf);
+    return InputAt(taken, path);
+  }
+  AddInput(taken, "[FILE] LogFileName \"" + log + "\"", log);
+  if (key == "ReportFileName") return InputAt(taken, path);
+  AddInput(taken, "[FILE] ReportFileName \"" + report + "\"", report);
+  std::string clash = InputAt(taken, path);
+  if (clash.empty() && SamePath(path, report)) clash = "[FILE] ReportFileName \"" + report + "\"";
+  return clash;
+}
+
 }  // namespace vantrelle

@@ -1,6 +1,8 @@
 // Loading a report's configuration at the start of a run.
 #pragma once
 
+#include <string>
+
 #include "run/pubdef.h"
 
 namespace vantrelle {
@@ -24,5 +26,13 @@ inline constexpr int kMaxSeconds = 2147483;
 /// Throws Error naming the key when it is not a whole number from 0 to
 /// kMaxSeconds.
 int ReadSeconds(const IniFile& ini, const char* key);
+
+/// For a check of the configuration in pub.ini: how LoadConfiguration's
+/// message would name the file of the run that the output of [FILE] \a key
+/// ("LogFileName", "ReportFileName" or "PdfFileName"), found at \a path,
+/// would overwrite; empty when it overwrites none. The log is compared with
+/// the run's inputs, the report and the PDF; the report with the inputs and
+/// the log; the PDF with those and the report.
+std::string OutputClash(const PubDef& pub, const std::string& key, const std::string& path);
 
 }  // namespace vantrelle

@@ -162,6 +162,15 @@ bool IniFile::ReachesLimit(std::string_view section, std::string_view key) const
   return value != nullptr && value->size() >= kMaxIniValue;
 }
 
+std::vector<std::string> IniFile::Keys(std::string_view section) const {
+  const std::string prefix = LowerAscii(section) + '\n';
+  std::vector<std::string> keys;
+  for (auto it = values_.lower_bound(prefix); it != values_.end() && it->first.starts_with(prefix);
+       ++it)
+    keys.push_back(it->first.substr(prefix.size()));
+  return keys;
+}
+
 std::string ReadIniString(std::string_view section, std::string_view key,
                           const std::string& file_name) {
   return IniFile::Load(file_name).Get(section, key);

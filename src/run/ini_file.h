@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrelle {
 
@@ -32,6 +33,8 @@ class IniFile {
   /// True when the value of \a key reaches kMaxIniValue bytes, so that Get
   /// may have cut it.
   bool ReachesLimit(std::string_view section, std::string_view key) const;
+  /// The keys of \a section, lower-cased, in alphabetical order.
+  std::vector<std::string> Keys(std::string_view section) const;
 
  private:
   const std::string* Find(std::string_view section, std::string_view key) const;

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "run/command_line.h"
+#include "run/describe_command.h"
 #include "run/help_page.h"
+#include "run/report_check.h"
 #include "run/report_run.h"
 #include "run/run_log.h"
 #include "sql/parameters.h"
@@ -21,18 +23,27 @@ namespace {
 
 const char kUsage[] =
     "Usage: vantrelle [-C] [-F configuration.ini] [value1 ... value10]\n"
+    "       vantrelle --check [--connect] [-F configuration.ini] [value1 ... value10]\n"
+    "       vantrelle --describe [--json] template.docx\n"
     "\n"
     "Generates a report from a configuration file, SQL scripts and a document template.\n"
     "\n"
-    "  -F PATH   the configuration file (default: <program folder>/vantrelle.ini)\n"
+    "  -F PATH   the configuration file (default: vantrelle.ini beside the program,\n"
+    "            else $windir/vantrelle.ini when windir is set, else /etc/vantrelle.ini)\n"
     "  -C        batch mode: run the report once without a window\n"
     "  VALUES    report parameters, in the order the configuration declares them\n"
+    "  --check   check the report as a run would read it, without running it; one\n"
+    "            line per problem, then a summary (writes nothing, does not connect)\n"
+    "  --connect with --check: also connect and prepare each statement, unexecuted\n"
+    "  --describe  list the tables of a template, numbered as a run numbers them,\n"
+    "            and its fields; --json for the same as JSON\n"
     "  --help    show this text\n"
     "  --version show the program's version\n"
     "\n"
     "Exit status in batch mode: 0 the report was made without errors; 1 errors were\n"
     "logged or the run ended early (see the run log); 2 no configuration file, or the\n"
-    "run log could not be created.\n";
+    "run log could not be created. Of --check: 0 no errors (warnings allowed), 1 errors,\n"
+    "2 as a run would end with 2.\n";
 
 std::string ExecutablePath(const char* argv0) {
   std::vector<char> buffer(4096);
@@ -57,6 +68,11 @@ int Main(int argc, char** argv, WindowEntry window_main) {
   if (argc == 2 && std::string(argv[1]) == "--version") {
     std::cout << kProductName << " " << kVersionText << "\n";
     return kExitOk;
+  }
+  if (argc >= 2 && (std::string(argv[1]) == "--check" || std::string(argv[1]) == "--describe")) {
+    const std::vector<std::string> words(argv + 2, argv + argc);
+    if (std::string(argv[1]) == "--describe") return DescribeCommand(words);
+    return CheckCommand(words, ExecutablePath(argv[0]));
   }
 
   PubDef pub;

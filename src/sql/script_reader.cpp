@@ -15,37 +15,83 @@ namespace {
 
 const char kConfigIncorrect[] = "The information in the configuration file is incorrect.";
 
-// The SQL text of the statement being collected. Pieces arrive trimmed at
-// their end, so keeping the text trimmed costs nothing per line: only the
-// first piece's start and an empty piece's separator need attention.
-class StatementText {
- public:
-  bool Empty() const { return !has_content_; }
-  const std::string& Text() const { return text_; }
-  void Clear() {
-    text_.clear();
-    has_content_ = false;
+}  // namespace
+
+StatementReader::StatementReader(const PubDef& pub, TextReader& script, bool keep_pieces)
+    : pub_(pub), script_(script), keep_pieces_(keep_pieces) {}
+
+void StatementReader::StartStatement(const std::string& marker_line, long number) {
+  sql_.clear();
+  has_content_ = false;
+  pieces_.clear();
+  label_.clear();
+  statement_line_ = number;
+  size_t equals = marker_line.find('=');
+  if (equals == std::string::npos)
+    throw Error("Line " + std::to_string(number) + ": the marker line \"" + marker_line +
+                "\" has no \"=\".");
+  label_ = marker_line.substr(1, equals - 1);
+  control_fields_ = marker_line.substr(equals + 1);
+}
+
+void StatementReader::Emit(ScriptStatement& statement) {
+  statement.label = label_;
+  statement.control_fields = control_fields_;
+  statement.sql = std::move(sql_);
+  statement.line = statement_line_;
+  statement.pieces = std::move(pieces_);
+  sql_.clear();
+  has_content_ = false;
+  pieces_.clear();
+  statement_line_ = 0;
+}
+
+bool StatementReader::Next(ScriptStatement& statement) {
+  if (!pending_marker_.empty()) {
+    std::string marker = std::move(pending_marker_);
+    pending_marker_.clear();
+    StartStatement(marker, pending_line_);
   }
-  void Append(const std::string& piece) {
+  while (!at_end_) {
+    if (script_.AtEndOfStream()) {
+      at_end_ = true;
+      break;
+    }
+    std::string line = StripComment(script_.ReadLine());
+    ++line_number_;
+    if (line.empty()) continue;
+    if (line[0] == '@') {
+      // A marker line ends the statement being collected.
+      if (has_content_) {
+        pending_marker_ = std::move(line);
+        pending_line_ = line_number_;
+        Emit(statement);
+        return true;
+      }
+      StartStatement(line, line_number_);
+      continue;
+    }
+    // Pieces arrive trimmed at their end, so keeping the text trimmed costs
+    // nothing per line: only the first piece's start and an empty piece's
+    // separator need attention.
+    std::string piece = SubstituteParameters(pub_, TrimSpaces(line));
+    if (statement_line_ == 0) statement_line_ = line_number_;
+    if (keep_pieces_) pieces_.emplace_back(line_number_, piece);
     if (!has_content_) {
-      text_ = piece;
+      sql_ = piece;
     } else {
-      if (!trimmed_start_) text_ = TrimSpaces(text_);
-      while (!text_.empty() && text_.back() == ' ') text_.pop_back();
-      text_ += ' ';
-      text_ += piece;
+      if (!trimmed_start_) sql_ = TrimSpaces(sql_);
+      while (!sql_.empty() && sql_.back() == ' ') sql_.pop_back();
+      sql_ += ' ';
+      sql_ += piece;
     }
     trimmed_start_ = has_content_;
     has_content_ = has_content_ || piece.find_first_not_of(' ') != std::string::npos;
   }
-
- private:
-  std::string text_;
-  bool has_content_ = false;
-  bool trimmed_start_ = false;
-};
-
-}  // namespace
+  if (!has_content_) return false;
+  Emit(statement);
+  return true;
+}
 
 void ReadSqlScript(ReportSession& session, int16_t job, const std::string& configured_path) {
   PubDef& pub = session.pub;
@@ -65,31 +111,11 @@ void ReadSqlScript(ReportSession& session, int16_t job, const std::string& confi
 
   try {
     std::unique_ptr<TextReader> script = pub.file_system.OpenTextFile(path);
-    StatementText sql;
-    std::string label;
-    std::string control_fields;
-    long line_number = 0;
-    while (!script->AtEndOfStream()) {
-      std::string line = StripComment(script->ReadLine());
-      ++line_number;
-      if (line.empty()) continue;
-      if (line[0] == '@') {
-        // A marker line ends the statement being collected.
-        if (!sql.Empty()) DispatchStatement(session, job, label, control_fields, sql.Text());
-        sql.Clear();
-        label.clear();
-        size_t equals = line.find('=');
-        if (equals == std::string::npos)
-          throw Error("Line " + std::to_string(line_number) + ": the marker line \"" + line +
-                      "\" has no \"=\".");
-        label = line.substr(1, equals - 1);
-        control_fields = line.substr(equals + 1);
-      } else {
-        sql.Append(SubstituteParameters(pub, TrimSpaces(line)));
-      }
-    }
+    StatementReader reader(pub, *script);
+    ScriptStatement statement;
+    while (reader.Next(statement))
+      DispatchStatement(session, job, statement.label, statement.control_fields, statement.sql);
     script->Close();
-    if (!sql.Empty()) DispatchStatement(session, job, label, control_fields, sql.Text());
   } catch (const Error& error) {
     LogError(pub, "Failed to read " + job_tag + " \"" + path + "\".", error.Description());
   } catch (const std::bad_alloc&) {

@@ -24,6 +24,7 @@
 #include <QThread>
 #include <QToolBar>
 
+#include "run/report_check.h"
 #include "run/run_log.h"
 #include "sql/parameters.h"
 #include "ui/about_box.h"
@@ -156,6 +157,7 @@ void MainWindow::BuildMenus() {
       {file, nullptr, nullptr, {}, nullptr},
       {file, "mnuFExit", "E&xit", {}, nullptr},
       {run, "mnuRStart", "&Start", QKeySequence(Qt::Key_F5), &MainWindow::Start},
+      {run, "mnuRCheck", "&Check", {}, &MainWindow::Check},
       {help, "mnuHContent", "&Help Content", QKeySequence(Qt::Key_F1), &MainWindow::HelpContent},
       {help, nullptr, nullptr, {}, nullptr},
       {help, "mnuHAbout", "&About...", {}, &MainWindow::About},
@@ -324,6 +326,22 @@ void MainWindow::Start() {
     services_.prompter->RunDialog(dialog);
   }
   if (pub_.run_confirmed) RunReportInBackground();
+}
+
+void MainWindow::Check() {
+  if (running_) return;
+  pub_.ini_file_name = TrimSpaces(ini_file_name_->text().toStdString());
+  try {
+    ReadParameters(pub_);
+    const CheckResult result = CheckReport(pub_, false);
+    ClearLog();
+    for (const std::string& line : result.Lines(pub_.ini_file_name))
+      AppendLog(FromUtf8(line) + QLatin1Char('\n'));
+    // The first problems are the ones to see; the summary is the last line.
+    log_info_->moveCursor(QTextCursor::Start);
+  } catch (const std::exception& error) {
+    ShowErrorBox(pub_, error.what());
+  }
 }
 
 void MainWindow::RunReportInBackground() {

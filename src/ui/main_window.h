@@ -60,6 +60,10 @@ class MainWindow : public QMainWindow {
   /// Run > Start: checks the configuration, asks for confirmation or the
   /// parameters, then runs the report with the window disabled.
   void Start();
+  /// Run > Check: checks the configuration named in the box as a run would
+  /// read it, without running anything, and shows the check's lines in the
+  /// log box.
+  void Check();
   /// Help > Help Content: opens the help page, or says it is missing.
   void HelpContent();
   /// Help > About: shows the about box.

@@ -416,6 +416,37 @@ std::optional<std::string> Document::GetVariable(std::string_view name) const {
   return std::nullopt;
 }
 
+std::vector<std::string> Document::VariableNames() const {
+  std::vector<std::string> result;
+  if (!settings_) return result;
+  const WordNames& names = settings_->names;
+  pugi::xml_node variables = settings_->xml.document_element().child(names.docVars.c_str());
+  for (pugi::xml_node child = variables.child(names.docVar.c_str()); child;
+       child = child.next_sibling(names.docVar.c_str()))
+    result.emplace_back(child.attribute(names.a_name.c_str()).value());
+  return result;
+}
+
+std::vector<StoryView> Document::Stories() {
+  std::vector<StoryView> stories;
+  stories.push_back({"body", main_name_, main_->xml.document_element().child(Names().body.c_str()),
+                     &main_->names});
+  for (XmlPart* part : OtherStories()) {
+    // The part's root says what it holds, whatever its name.
+    std::string_view root = LocalName(part->xml.document_element().name());
+    std::string kind = root == "hdr" ? "header" : root == "ftr" ? "footer" : std::string(root);
+    stories.push_back({kind, part->name, part->xml.document_element(), &part->names});
+  }
+  return stories;
+}
+
+int Document::TableNumberOf(pugi::xml_node tbl) const {
+  for (std::size_t i = 0; i < tables_.size(); ++i) {
+    if (tables_[i]->tbl_ == tbl) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
 FieldContext Document::MakeFieldContext() const {
   FieldContext context;
   context.variable = [this](std::string_view name) { return GetVariable(name); };

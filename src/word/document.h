@@ -37,6 +37,15 @@ struct XmlPart {
   bool modified = false;
 };
 
+/// A story of a document (its main text, a header, a footer, the notes or
+/// the comments), for reading.
+struct StoryView {
+  std::string kind;  ///< "body", "header", "footer", "footnotes", "endnotes" or "comments"
+  std::string part;  ///< the part's name in the package
+  pugi::xml_node root;
+  const WordNames* names = nullptr;
+};
+
 class Document {
  public:
   ~Document();
@@ -68,6 +77,16 @@ class Document {
   /// plain text keeping its look; page-layout fields and hyperlinks stay
   /// (see vantrelle::UnlinkFields). Throws Error when a story cannot be read.
   void UnlinkFields();
+  /// The main text and every other story whose fields a save refreshes, in
+  /// that order, loaded for reading. Views live until Close. Throws Error
+  /// when a part cannot be read.
+  std::vector<StoryView> Stories();
+  /// The number Tables.Item gives \a tbl, or 0 when \a tbl is not one of
+  /// the numbered tables (a table nested in a cell, in a text box, in a
+  /// header...).
+  int TableNumberOf(pugi::xml_node tbl) const;
+  /// The names of the document variables the document holds, in order.
+  std::vector<std::string> VariableNames() const;
   /// Writes the document to its file atomically (temporary file in the same
   /// folder, then rename). Throws Error; the file is then unchanged.
   void Save();

@@ -196,6 +196,20 @@ double Sum(const std::vector<double>& values) {
 
 }  // namespace
 
+std::vector<std::vector<CellLayout>> TableLayout(pugi::xml_node tbl, const WordNames& names) {
+  std::vector<std::vector<CellLayout>> rows;
+  ForEachWrapped(tbl, names.tr, names, [&](pugi::xml_node tr) {
+    std::vector<CellLayout>& row = rows.emplace_back();
+    ForEachWrapped(tr, names.tc, names, [&](pugi::xml_node tc) {
+      pugi::xml_node properties = tc.child(names.tcPr.c_str());
+      if (IsContinuation(properties.child(names.hMerge.c_str()), names)) return;
+      int span = IntAttribute(properties.child(names.gridSpan.c_str()), names.a_val, 1);
+      row.push_back({tc, IsCovered(tc, names), span < 1 ? 1 : span});
+    });
+  });
+  return rows;
+}
+
 std::string Cell::Text() const {
   if (grown_) return grown_->Text(grown_row_, column_ - 1);
   return CellText(tc_, table_->document_->Names());

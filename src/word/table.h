@@ -21,6 +21,19 @@ namespace vantrelle {
 class Document;
 class GrownRows;
 class Table;
+struct WordNames;
+
+/// A cell position of a table row, numbered as Cell(r, c) numbers them.
+struct CellLayout {
+  pugi::xml_node tc;
+  bool covered = false;  ///< covered by a vertical merge: Cell(r, c) does not exist
+  int span = 1;          ///< the grid columns the cell spans
+};
+
+/// The rows of \a tbl with their cells, in the order and numbering of
+/// Table::CellAt: rows and cells inside content controls count, a cell joined
+/// to the one before it by an old-style horizontal merge does not.
+std::vector<std::vector<CellLayout>> TableLayout(pugi::xml_node tbl, const WordNames& names);
 
 class Cell {
  public:

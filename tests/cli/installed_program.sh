@@ -1,8 +1,9 @@
 #!/bin/bash
 # Installs the build into a temporary prefix and runs the installed program
-# there: --help finds the installed manual, the example report runs in batch
-# mode from the installed copy, and the menu entry and manual page are in
-# place.
+# there: --help finds the installed manual, the example report checks clean
+# and runs in batch mode from the installed copy as an ordinary user, the
+# scheduling wrapper runs as installed, and the menu entry and manual page
+# are in place.
 set -u
 build="${VANTRELLE_BINARY_DIR:?}"
 prefix="$(mktemp -d)"
@@ -33,18 +34,39 @@ help="$("$prefix/bin/vantrelle" --help)"
 check "--help shows usage" grep -q -- "-C        batch mode" <<<"$help"
 check "--help names the installed manual" grep -qx "Manual: $doc/vantrelle-help.htm" <<<"$help"
 
-# The example report from the installed copy, in a folder of its own.
+check "--help names the last configuration fallback" grep -q "/etc/vantrelle.ini" <<<"$help"
+check "--help shows the check" grep -q -- "--check \[--connect\]" <<<"$help"
+check "manual page names the check" bash -c "zcat '$prefix/share/man/man1/vantrelle.1.gz' | grep -q -- '-check'"
+wrapper="$doc/examples/scheduling/run-monthly-report"
+check "scheduling wrapper is executable" test -x "$wrapper"
+
+# The example report from the installed copy, in a folder of its own, run as
+# an ordinary user as a schedule would run it (when the test runs as root).
+as_user=()
+if [ "$(id -u)" -eq 0 ] && id nobody >/dev/null 2>&1; then
+  as_user=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups)
+fi
+chmod 755 "$prefix" "$work"
 cp -r "$doc/examples/monthly" "$work/monthly"
-cd "$work/monthly"
-mkdir -p out
-sqlite3 out/sales.db < sales.sql
-"$prefix/bin/vantrelle" -C -F report.ini 2004-06 >/dev/null 2>&1; status=$?
+mkdir -p "$work/monthly/out"
+[ ${#as_user[@]} -gt 0 ] && chown -R nobody: "$work/monthly"
+run() { (cd "$work/monthly" && env PATH="$prefix/bin:$PATH" "${as_user[@]}" "$@"); }
+run bash -c "sqlite3 out/sales.db < sales.sql"
+check "example database built" test -s "$work/monthly/out/sales.db"
+output="$(run vantrelle --check -F report.ini 2004-06)"; status=$?
+check "example checks clean" test "$status:$output" = "0:report.ini: 0 errors, 0 warnings."
+output="$(run vantrelle --describe template.docx)"
+check "example template described" grep -q "^Table 2, in the body: " <<<"$output"
+run vantrelle -C -F report.ini 2004-06 >/dev/null 2>&1; status=$?
 check "example report exits 0" test $status -eq 0
-check "example report written" test -s out/sales_report.docx
-log="$(ls out/monthly_*.log 2>/dev/null | head -1)"
+check "example report written" test -s "$work/monthly/out/sales_report.docx"
+log="$(ls "$work"/monthly/out/monthly_*.log 2>/dev/null | head -1)"
 check "example log ends well" bash -c "tail -1 '$log' | grep -q 'Close the log file.'"
 check "example log has no errors" bash -c "! grep -q 'Error:' '$log'"
 check "parameter reached the scripts" grep -q "'2004-06'" "$log"
+# The schedule's wrapper runs the previous month's report as installed.
+run "$wrapper" "$work/monthly" >/dev/null 2>&1; status=$?
+check "scheduling wrapper runs the report (status $status)" test $status -eq 0
 
 [ $failures -eq 0 ] && echo "installed program: all checks passed"
 exit $failures

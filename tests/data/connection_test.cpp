@@ -1,6 +1,7 @@
 #include "data/connection.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -158,7 +159,6 @@ TEST_F(ConnectionTest, PostgresServerThatIsDownFailsAtOnce) {
   EXPECT_NE(description.find("refused"), std::string::npos) << description;
 }
 
-
 // A driver's message longer than the buffer it is read into arrives cut,
 // never with what the buffer held before.
 TEST_F(ConnectionTest, DiagnosticLongerThanItsBufferArrivesCut) {
@@ -180,6 +180,57 @@ TEST_F(ConnectionTest, DiagnosticLongerThanItsBufferArrivesCut) {
       EXPECT_TRUE(c >= 0x20 && c < 0x7F) << static_cast<int>(c) << " in " << description;
   }
 }
+
+// A connection opened for a check prepares statements without running them
+// and keeps nothing any statement does, on every back end.
+class CheckConnectionTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    VANTRELLE_REQUIRE_BACKEND(GetParam(), dir_, target_);
+    table_ = "vantrelle_check_" + std::to_string(::getpid());
+    writer_.Open(target_.data_source, target_.user, target_.password);
+    writer_.Execute("DROP TABLE IF EXISTS " + table_);
+    writer_.Execute("CREATE TABLE " + table_ + " (n INTEGER, label VARCHAR(20))");
+    writer_.Execute("INSERT INTO " + table_ + " VALUES (1, 'one')");
+  }
+  void TearDown() override {
+    if (writer_.IsOpen()) writer_.Execute("DROP TABLE IF EXISTS " + table_);
+  }
+  std::string Rows() {
+    Recordset records;
+    records.SetActiveConnection(&writer_);
+    records.Open("SELECT count(*) FROM " + table_);
+    std::string count = records.FieldValue(0).ToText();
+    records.Close();
+    return count;
+  }
+
+  TempDir dir_;
+  BackendTarget target_;
+  Connection writer_;
+  std::string table_;
+};
+
+TEST_P(CheckConnectionTest, PrepareCountsColumnsAndRunsNothing) {
+  Connection check;
+  check.OpenForCheck(target_.data_source, target_.user, target_.password);
+  EXPECT_EQ(check.Prepare("SELECT n, label, n * 2 FROM " + table_), 3);
+  EXPECT_EQ(check.Prepare("DELETE FROM " + table_), 0);
+  EXPECT_EQ(check.Prepare("INSERT INTO " + table_ + " VALUES (2, 'two')"), 0);
+  EXPECT_THROW(check.Prepare("SELECT no_such_column FROM " + table_), Error);
+  // The connection stays usable after a statement it could not prepare.
+  EXPECT_EQ(check.Prepare("SELECT label FROM " + table_), 1);
+  try {
+    check.Execute("DELETE FROM " + table_);
+  } catch (const Error&) {
+    // A read-only SQLite file refuses the write outright.
+  }
+  check.Close();
+  EXPECT_EQ(Rows(), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, CheckConnectionTest,
+                         ::testing::Values("sqlite", "sqlite_odbc", "postgresql"));
 
 }  // namespace
 }  // namespace vantrelle

@@ -131,9 +131,11 @@ class ReportCase(unittest.TestCase):
             for i, path in enumerate(paths, 1):
                 f.write("F%d=%s\n" % (i, path))
             f.write(params + extra)
+        checks = self.check(ini, args)
         result = subprocess.run([EXE, "-C", "-F", ini, *args], capture_output=True, text=True,
                                 timeout=300)
         self.stderr = result.stderr
+        self.assert_checked_clean(checks, result.returncode)
         lines = []
         if os.path.exists(self.log):
             with open(self.log, "rb") as f:
@@ -145,6 +147,28 @@ class ReportCase(unittest.TestCase):
                 self.assertNotRegex(line, "[\r\n\t]")
                 lines.append(STAMP.sub("", line))
         return result.returncode, lines
+
+    def check(self, ini, args=(), cwd=None):
+        """Checks the report as it is about to run, plain and connected; the
+        check may change no file of the folder."""
+        def files():
+            return {os.path.join(root, name): (os.stat(os.path.join(root, name)).st_size,
+                                               os.stat(os.path.join(root, name)).st_mtime_ns)
+                    for root, _, names in os.walk(self.folder) for name in names}
+        before = files()
+        checks = [subprocess.run([EXE, "--check", *connect, "-F", ini, *args], cwd=cwd,
+                                 capture_output=True, text=True, timeout=300)
+                  for connect in ((), ("--connect",))]
+        self.assertEqual(before, files(), "the check changed the folder")
+        return checks
+
+    def assert_checked_clean(self, checks, run_status):
+        """A report that ran without errors must have checked without errors."""
+        if run_status != 0:
+            return
+        for check in checks:
+            self.assertEqual(0, check.returncode, check.stdout + check.stderr)
+            self.assertNotIn(": error: ", check.stdout)
 
     def connect_line(self):
         user = self.backend.user()
@@ -415,8 +439,10 @@ class ReportCase(unittest.TestCase):
             "[SQLFILE]", "F_MAXNUM=1", "F1=scripts%smonthly.sql" % sep, ""])
         with open(os.path.join(folder, "report.ini"), "wb") as f:
             f.write(ini.encode("utf-16") if windows else ini.encode("utf-8"))
+        checks = self.check("report.ini", cwd=folder)
         result = subprocess.run([EXE, "-C", "-F", "report.ini"], cwd=folder, capture_output=True,
                                 timeout=300)
+        self.assert_checked_clean(checks, result.returncode)
         with open(os.path.join(folder, "out", "run.log"), "rb") as f:
             log = [STAMP.sub("", line) for line in f.read().decode("utf-8").split("\r\n")]
         return result.returncode, log, os.path.join(folder, "out", "report.docx")

@@ -230,6 +230,22 @@ TEST_F(MainWindowTest, ConfirmedRunFillsTheBoxes) {
   EXPECT_FALSE(Window().IsRunning());
 }
 
+TEST_F(MainWindowTest, CheckShowsItsLinesInTheLogBoxAndRunsNothing) {
+  const std::string ini = WriteConfiguration("", /*template_exists=*/false);
+  SetIniBox(QString::fromStdString(" " + ini + " "));
+  Trigger("mnuRCheck");
+  EXPECT_EQ(Text("txtLogInfo").toStdString(),
+            ini + ": error: [FILE] ReportTemplateFileName: the template file \"" +
+                dir_.File("template.docx") + "\" does not exist.\n" + ini +
+                ": 1 error, 0 warnings.\n");
+  testing_util::WriteMinimalDocx(dir_.File("template.docx"));
+  Trigger("mnuRCheck");
+  EXPECT_EQ(Text("txtLogInfo").toStdString(), ini + ": 0 errors, 0 warnings.\n");
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_FALSE(std::filesystem::exists(LogPath()));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("report.docx")));
+}
+
 TEST_F(MainWindowTest, LoggedErrorShowsTheCountWithoutLeadingZero) {
   SetIniBox(QString::fromStdString(WriteConfiguration("", /*template_exists=*/false)));
   prompter_.answers = {true};

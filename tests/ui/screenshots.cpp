@@ -46,7 +46,8 @@ class ShootingPrompter : public Prompter {
   void RunDialog(QDialog& dialog) override {
     dialog.show();
     Settle();
-    const QString name = dialog.objectName() == "frmParameter" ? "parameter" : "about";
+    // The names the pictures have in docs/.
+    const QString name = dialog.objectName() == "frmParameter" ? "parameter-dialog" : "about-box";
     Save(&dialog, name);
     // Confirm as the user would: OK (the parameter dialog then asks once
     // more, and the answer is Yes).
@@ -89,7 +90,7 @@ int Shoot(int argc, char** argv) {
   Settle();
   window.Start();
   Settle();
-  prompter.Save(&window, "main");
+  prompter.Save(&window, "main-window");
   window.About();
   std::cout << "errors counted by the run: " << pub.error_count << "\n";
   return prompter.failures() == 0 && prompter.messages() == 0 ? 0 : 1;
