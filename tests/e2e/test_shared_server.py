@@ -20,6 +20,7 @@ import threading
 import unittest
 import zipfile
 
+from office_templates import png
 from report_folder import SMALL, ReportFolderCase, digest
 
 OTHER = "vantrelle-other"
@@ -182,7 +183,8 @@ class SharedServerCase(ReportFolderCase):
         threading.Thread(target=server.serve_forever, daemon=True).start()
         self.addCleanup(server.server_close)
         self.addCleanup(server.shutdown)
-        picture = tiny_png(os.path.join(self.folder, "secret.png"))
+        picture = os.path.join(self.folder, "secret.png")
+        png(picture)
         linked = os.path.join(self.folder, "linked.docx")
         link_pictures(self.template, linked, ["file://" + picture,
                                               "http://127.0.0.1:%d/logo.png" % server.server_port])
@@ -215,22 +217,6 @@ class SharedServerCase(ReportFolderCase):
         self.assertNotIn(b"\x1b", raw)
         self.assertNotIn(b"\x07", raw)
         self.assertIn(b"\\x1B[2J\\x1B[1A\\x1B]0;title\\x07", raw)
-
-
-def tiny_png(path):
-    """Writes a 2 x 2 red PNG to \a path and returns it."""
-    import struct
-    import zlib
-
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data
-                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-
-    raw = b"".join(b"\0" + b"\xff\0\0" * 2 for _ in range(2))
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 2, 2, 8, 2, 0, 0, 0))
-                + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
-    return path
 
 
 def link_pictures(source, target, urls):
