@@ -1,7 +1,9 @@
 #!/bin/bash
 # Interactive start-up without a usable display: a display that does not
-# answer, or DISPLAY set but empty, is said on standard error with exit
-# status 2, as with no display at all; the window toolkit never aborts.
+# answer (named by DISPLAY or by -display), or DISPLAY set but empty, is said
+# on standard error with exit status 2, as with no display at all; the window
+# toolkit never aborts. The toolkit's own options reach the toolkit, and a
+# SIGTERM closes an idle window.
 set -u
 exe="$1"
 failures=0
@@ -26,6 +28,35 @@ for n in 99 98 97 96; do
   check "unanswering display message" test "$err" = "vantrelle: the display \":$n\" (DISPLAY) does not answer or refuses the connection; use -C for batch mode."
   break
 done
+
+# The display the toolkit would use: the one -display names.
+for n in 99 98 97 96; do
+  [ -e "/tmp/.X11-unix/X$n" ] && continue
+  err="$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u DISPLAY timeout 60 "$exe" -F x.ini -display ":$n" 2>&1 >/dev/null)"; status=$?
+  check "-display naming an unanswering display exits 2" test $status -eq 2
+  check "-display message" test "$err" = "vantrelle: the display \":$n\" (-display) does not answer or refuses the connection; use -C for batch mode."
+  break
+done
+err="$(env -u WAYLAND_DISPLAY -u DISPLAY QT_QPA_PLATFORM=offscreen timeout 60 "$exe" -platform xcb 2>&1 >/dev/null)"; status=$?
+check "-platform xcb without a display exits 2" test $status -eq 2
+check "-platform xcb message" test "$err" = "vantrelle: no display to show the window on; use -C for batch mode."
+
+# The window on the offscreen platform named by -platform: the toolkit takes
+# -style (and says it has no such style), the report's value 2004-06 is no
+# option, and SIGTERM closes the idle window with exit status 0.
+log="$(mktemp)"
+env -u WAYLAND_DISPLAY -u DISPLAY -u QT_QPA_PLATFORM "$exe" -platform offscreen \
+  -style NoSuchStyle -F x.ini 2004-06 >/dev/null 2>"$log" &
+pid=$!
+for _ in $(seq 100); do grep -q "NoSuchStyle" "$log" && break; sleep 0.1; done
+sleep 0.5
+kill -TERM $pid
+for _ in $(seq 200); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+kill -KILL $pid 2>/dev/null
+wait $pid; status=$?
+check "the toolkit took -style" grep -q "invalid style override 'NoSuchStyle'" "$log"
+check "SIGTERM closes the idle window, exit 0 (was $status)" test $status -eq 0
+rm -f "$log"
 
 err="$(start "")"; status=$?
 check "empty DISPLAY exits 2" test $status -eq 2
