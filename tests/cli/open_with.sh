@@ -51,9 +51,6 @@ check "xdg-mime: a .ini file is a configuration file ($ini_type)" \
   test "$ini_type" = "application/x-wine-extension-ini"
 check "xdg-mime: other text stays plain text" \
   test "$(desktop xdg-mime query filetype "$work/notes.txt")" = "text/plain"
-gio_type="$(desktop gio info -a standard::content-type "$work/report.ini")"
-check "gio: a .ini file is a configuration file" \
-  grep -q "content-type: application/x-wine-extension-ini$" <<<"$gio_type"
 
 ini_apps="$(desktop gio mime application/x-wine-extension-ini)"
 text_apps="$(desktop gio mime text/plain)"

@@ -460,12 +460,6 @@ TEST_P(StopCommandTest, StopsTheRunAndTheNextRunStartsAfresh) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, StopCommandTest, testing::Values("Esc", "mnuRStop", "btnStop"));
 
-TEST_F(MainWindowTest, SignalClosesTheIdleWindowAtOnce) {
-  Window().show();
-  std::thread([this] { pub_.stop.Request(SIGTERM); }).join();
-  QTRY_VERIFY_WITH_TIMEOUT(!Window().isVisible(), 5000);
-}
-
 TEST_F(MainWindowTest, SignalDuringTheRunStopsItAndThenClosesTheWindow) {
   services_.run_report = StopAwareRun();
   SetIniBox(QString::fromStdString(WriteConfiguration()));
@@ -621,14 +615,10 @@ TEST_F(MainWindowTest, RoomBeyondTheDesignGoesToThePathBoxesAndTheLogBox) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
   auto size = [this](const char* name) { return Window().findChild<QWidget*>(name)->size(); };
   const QSize path = size("txtReportFileName"), log = size("txtLogInfo");
-  const QSize count = size("txtSQLFileCnt"), ini = size("txtIniFileName");
   Window().resize(Window().size() + QSize(200, 150));
   QCoreApplication::processEvents();
-  EXPECT_NEAR(size("txtReportFileName").width() - path.width(), 200, 2);
-  EXPECT_NEAR(size("txtIniFileName").width() - ini.width(), 200, 2);
-  EXPECT_NEAR(size("txtLogInfo").height() - log.height(), 150, 2);
-  EXPECT_EQ(size("txtReportFileName").height(), path.height());
-  EXPECT_NEAR(size("txtSQLFileCnt").width() - count.width(), 100, 2);
+  EXPECT_EQ(size("txtReportFileName"), path + QSize(200, 0));
+  EXPECT_EQ(size("txtLogInfo"), log + QSize(200, 150));
 }
 
 TEST_F(MainWindowTest, QuitDuringTheRunStillServesTheRunToItsEnd) {
