@@ -24,7 +24,10 @@ if ! "$1" --help >/dev/null || [ -z "$(ldd "$1" | grep -i qt6)" ]; then
   exit 0
 fi
 
-cmake --install "$build" --prefix "$prefix" >/dev/null
+if ! cmake --install "$build" --prefix "$prefix" >/dev/null; then
+  echo "FAILED: cmake --install"
+  exit 1
+fi
 share="$prefix/share"
 check "installs the configuration file type" test -s "$share/mime/packages/vantrelle.xml"
 # Installed into a prefix, the install compiled the MIME database and the
