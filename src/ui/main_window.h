@@ -12,7 +12,7 @@
 // through the window's RunObserver, which hands each call to the window's
 // thread, so the window keeps painting and shows every log line and counter
 // as it changes. While the run lasts only the worker touches the PubDef,
-// except for its stop request, which is made for any thread.
+// except for its stop request, which any thread may make.
 //
 // Around the design's commands the window adds Stop (which stops the run as
 // SIGTERM does), Open Report, Open Log and Open PDF; its layout follows the
