@@ -32,6 +32,25 @@ install(FILES ${VANTRELLE_CHANGELOG_GZ} DESTINATION ${VANTRELLE_DOC_DIR})
 if(VANTRELLE_GUI)
   # The menu entry and the icon, the PNG sizes drawn by the window's own code.
   install(FILES data/vantrelle.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+  # The configuration file type the menu entry opens (.ini, a kind of text).
+  install(FILES data/vantrelle-mime.xml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mime/packages
+    RENAME vantrelle.xml)
+  # Installed straight into a prefix, the desktop's caches learn the type and
+  # the menu entry at once. A package (staged under DESTDIR) leaves that to
+  # the triggers of the desktop's own packages.
+  install(CODE "
+    if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
+      find_program(VANTRELLE_UPDATE_MIME update-mime-database)
+      find_program(VANTRELLE_UPDATE_DESKTOP update-desktop-database)
+      if(VANTRELLE_UPDATE_MIME)
+        execute_process(COMMAND \${VANTRELLE_UPDATE_MIME}
+          \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATAROOTDIR}/mime\" ERROR_QUIET)
+      endif()
+      if(VANTRELLE_UPDATE_DESKTOP)
+        execute_process(COMMAND \${VANTRELLE_UPDATE_DESKTOP}
+          \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATAROOTDIR}/applications\" ERROR_QUIET)
+      endif()
+    endif()")
   install(FILES data/vantrelle.svg
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
   set(VANTRELLE_ICON_SIZES 16 22 24 32 48 64 128 256)

@@ -15,6 +15,15 @@ namespace vantrelle {
 /// (argv without the program's name) into \a pub.
 void ParseCommandWords(const std::vector<std::string>& words, PubDef& pub);
 
+/// Parses the program's arguments (argv without the program's name) into
+/// \a pub, a PubDef as main builds it. The whole list decides the mode. In
+/// interactive mode the window toolkit's own options (-display, -platform,
+/// -style, ...) with their values are the toolkit's alone: they are taken out
+/// and returned, in order, and the report's values and configuration come
+/// from the other words. In batch mode every word is the report's, as the
+/// grammar has it, and nothing is returned.
+std::vector<std::string> ParseProgramWords(const std::vector<std::string>& words, PubDef& pub);
+
 /// Parses one command-line text, split with GetToken, into \a pub. Blanks at
 /// the end of the text give no empty values.
 void ParseCommandText(std::string_view text, PubDef& pub);

@@ -79,7 +79,8 @@ int Main(int argc, char** argv, WindowEntry window_main) {
   pub.interactive = true;
   // Before any thread starts: every thread leaves these signals to one.
   HandleStopSignals(pub.stop, nullptr);
-  ParseCommandWords(std::vector<std::string>(argv + 1, argv + argc), pub);
+  std::vector<std::string> toolkit_options =
+      ParseProgramWords(std::vector<std::string>(argv + 1, argv + argc), pub);
   if (pub.ini_file_name.empty())
     pub.ini_file_name = FindDefaultConfiguration(pub.file_system, ExecutablePath(argv[0]),
                                                  std::getenv("windir"));
@@ -89,7 +90,12 @@ int Main(int argc, char** argv, WindowEntry window_main) {
       std::cerr << "vantrelle: this build has no window; use -C for batch mode.\n";
       return kExitNoRun;
     }
-    return window_main(pub, argc, argv);
+    // The window toolkit gets its own options only: the report's values and
+    // configuration are read here, and no word is read twice.
+    std::vector<char*> toolkit_argv{argv[0]};
+    for (std::string& option : toolkit_options) toolkit_argv.push_back(option.data());
+    toolkit_argv.push_back(nullptr);
+    return window_main(pub, static_cast<int>(toolkit_argv.size()) - 1, toolkit_argv.data());
   }
 
   if (!pub.file_system.FileExists(pub.ini_file_name)) {

@@ -19,9 +19,11 @@ AboutBox::AboutBox(QWidget* parent)
   setObjectName(QStringLiteral("frmAbout"));
   const QString product = QString::fromUtf8(kProductName);
   setWindowTitle(QStringLiteral("About ") + product);
-  const double dpi = ScreenDpi(parent != nullptr ? parent : this);
-  auto place = [dpi](QWidget* widget, int left, int top, int width, int height) {
-    widget->setGeometry(TwipsRect(left, top, width, height, dpi));
+  // The design's places, grown with the desktop's font.
+  const double scale = DesignScale(this);
+  auto px = [scale](int twips) { return DesignPixels(twips, scale); };
+  auto place = [px](QWidget* widget, int left, int top, int width, int height) {
+    widget->setGeometry(px(left), px(top), px(width), px(height));
   };
 
   auto* logo = new QLabel(this);
@@ -54,8 +56,7 @@ AboutBox::AboutBox(QWidget* parent)
   ok->setFocus();
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
-  FitDesignFont(this);
-  setFixedSize(TwipsToPixels(5190, dpi), TwipsToPixels(3750, dpi));
+  setFixedSize(px(5190), px(3750));
 }
 
 }  // namespace vantrelle

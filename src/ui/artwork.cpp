@@ -82,6 +82,67 @@ void DrawHelp(QPainter& p) {
   p.drawText(QRectF(2, 2.5, 20, 20), Qt::AlignCenter, QStringLiteral("?"));
 }
 
+void DrawStop(QPainter& p) {
+  p.setPen(QPen(QColor(0x8c, 0x16, 0x10), 1.2));
+  QRadialGradient fill(9, 8, 14);
+  fill.setColorAt(0, QColor(0xf2, 0x6d, 0x5b));
+  fill.setColorAt(1, QColor(0xc6, 0x28, 0x1c));
+  p.setBrush(fill);
+  p.drawEllipse(QRectF(2, 2, 20, 20));
+  p.setPen(Qt::NoPen);
+  p.setBrush(Qt::white);
+  p.drawRect(QRectF(8, 8, 8, 8));
+}
+
+// A page with a folded corner, the base of the three file icons.
+void DrawPage(QPainter& p) {
+  p.setPen(QPen(QColor(0x4a, 0x55, 0x68), 1.0));
+  p.setBrush(QColor(0xfd, 0xfd, 0xfd));
+  QPainterPath page;
+  page.moveTo(4.5, 1.5);
+  page.lineTo(14.5, 1.5);
+  page.lineTo(19.5, 6.5);
+  page.lineTo(19.5, 22.5);
+  page.lineTo(4.5, 22.5);
+  page.closeSubpath();
+  p.drawPath(page);
+  p.setBrush(QColor(0xd8, 0xdd, 0xe6));
+  QPainterPath corner;
+  corner.moveTo(14.5, 1.5);
+  corner.lineTo(14.5, 6.5);
+  corner.lineTo(19.5, 6.5);
+  corner.closeSubpath();
+  p.drawPath(corner);
+}
+
+void DrawReport(QPainter& p) {
+  DrawPage(p);
+  p.setPen(QPen(QColor(0x2e, 0x6d, 0xc4), 0.9));
+  p.setBrush(QColor(0xdc, 0xe9, 0xfa));
+  p.drawRect(QRectF(6.5, 9.5, 11, 10));
+  for (double y : {12.8, 16.2}) p.drawLine(QPointF(6.5, y), QPointF(17.5, y));
+  p.drawLine(QPointF(11, 9.5), QPointF(11, 19.5));
+}
+
+void DrawLog(QPainter& p) {
+  DrawPage(p);
+  p.setPen(QPen(QColor(0x6b, 0x75, 0x86), 1.1));
+  for (double y : {9.0, 12.0, 15.0, 18.0}) p.drawLine(QPointF(7, y), QPointF(y < 10 ? 13 : 17, y));
+}
+
+void DrawPdf(QPainter& p) {
+  DrawPage(p);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0xc6, 0x28, 0x1c));
+  p.drawRect(QRectF(2.5, 12, 15, 7));
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setBold(true);
+  font.setPixelSize(6);
+  p.setFont(font);
+  p.setPen(Qt::white);
+  p.drawText(QRectF(2.5, 12, 15, 7), Qt::AlignCenter, QStringLiteral("PDF"));
+}
+
 void DrawLogo(QPainter& p) {
   // A report page with a folded corner, holding a small bar chart.
   p.setPen(QPen(QColor(0x2b, 0x3a, 0x55), 0.8));
@@ -120,6 +181,10 @@ void DrawLogo(QPainter& p) {
 QIcon OpenFileIcon() { return IconOf(DrawFolder); }
 QIcon StartIcon() { return IconOf(DrawStart); }
 QIcon HelpIcon() { return IconOf(DrawHelp); }
+QIcon StopIcon() { return IconOf(DrawStop); }
+QIcon ReportIcon() { return IconOf(DrawReport); }
+QIcon LogIcon() { return IconOf(DrawLog); }
+QIcon PdfIcon() { return IconOf(DrawPdf); }
 
 QPixmap LogoPixmap(int size, qreal device_pixel_ratio) {
   return Render(DrawLogo, size, device_pixel_ratio);

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 namespace vantrelle {
@@ -37,20 +38,36 @@ bool XDisplayAnswers(const std::string& name, bool& could_test) {
   return answers;
 }
 
+// The value the toolkit takes for \a option ("-platform"): the last one
+// given, written with one dash or two.
+std::optional<std::string> OptionValue(const std::vector<std::string>& options,
+                                       std::string_view option) {
+  std::optional<std::string> value;
+  for (size_t i = 0; i + 1 < options.size(); ++i) {
+    std::string_view word = options[i];
+    if (word.starts_with("--")) word.remove_prefix(1);
+    if (word == option) value = options[++i];
+  }
+  return value;
+}
+
 }  // namespace
 
-std::string DisplayProblem() {
-  const std::string_view platform = Environment("QT_QPA_PLATFORM");
+std::string DisplayProblem(const std::vector<std::string>& toolkit_options) {
+  const std::optional<std::string> named_platform = OptionValue(toolkit_options, "-platform");
+  const std::string platform(named_platform ? *named_platform
+                                            : std::string(Environment("QT_QPA_PLATFORM")));
   // Another window system chosen by name (offscreen, wayland, vnc) is the
   // toolkit's to judge.
   if (!platform.empty() && !platform.starts_with("xcb")) return "";
   if (platform.empty() && !Environment("WAYLAND_DISPLAY").empty()) return "";
-  const std::string display(Environment("DISPLAY"));
+  const std::optional<std::string> named_display = OptionValue(toolkit_options, "-display");
+  const std::string display(named_display ? *named_display : std::string(Environment("DISPLAY")));
   if (display.empty()) return "no display to show the window on; use -C for batch mode.";
   bool could_test = false;
   if (!XDisplayAnswers(display, could_test) && could_test)
-    return "the display \"" + display +
-           "\" (DISPLAY) does not answer or refuses the connection; use -C for batch mode.";
+    return "the display \"" + display + "\" (" + (named_display ? "-display" : "DISPLAY") +
+           ") does not answer or refuses the connection; use -C for batch mode.";
   return "";
 }
 

@@ -9,8 +9,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +24,7 @@
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 
 #include "run/report_check.h"
@@ -54,22 +57,23 @@ std::string TrimSpaces(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-// The client area below the menu bar: controls keep their design positions
-// whatever the window's size; only the toolbar spans the whole width.
-class ClientArea : public QWidget {
- public:
-  using QWidget::QWidget;
-  void SetToolbar(QToolBar* toolbar) { toolbar_ = toolbar; }
+// How often an idle window looks whether a signal asked it to close.
+constexpr int kSignalPollMs = 200;
 
- protected:
-  void resizeEvent(QResizeEvent* event) override {
-    QWidget::resizeEvent(event);
-    if (toolbar_ != nullptr) toolbar_->setGeometry(0, 0, width(), toolbar_->sizeHint().height());
-  }
+// A file of the last run that may be opened: named and there.
+bool RunFileExists(const std::string& path) {
+  std::error_code ignored;
+  return !path.empty() && std::filesystem::is_regular_file(path, ignored);
+}
 
- private:
-  QToolBar* toolbar_ = nullptr;
-};
+// \a path as the run used it, made absolute against the current folder of
+// the run: choosing another configuration later changes that folder.
+std::string AbsoluteRunPath(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  return error ? path : absolute.lexically_normal().string();
+}
 
 }  // namespace
 
@@ -117,7 +121,9 @@ MainWindow::MainWindow(PubDef& pub, WindowServices services, QWidget* parent)
   setWindowTitle(QString::fromUtf8(kProductName));
   setWindowIcon(LogoIcon());
   BuildMenus();
+  BuildToolbar();
   BuildClientArea();
+  UpdateCommands();
   ini_file_name_->setText(FromUtf8(pub_.ini_file_name));
   pub_.observer = observer_.get();
   // The help page's opener is not waited for; it says later when it failed.
@@ -127,6 +133,10 @@ MainWindow::MainWindow(PubDef& pub, WindowServices services, QWidget* parent)
       if (self != nullptr) ShowErrorBox(self->pub_, ShellFailureFor(code).message);
     };
   }
+  // A signal's stop request is made on another thread; the window looks.
+  signal_poll_ = new QTimer(this);
+  connect(signal_poll_, &QTimer::timeout, this, &MainWindow::CheckSignalStop);
+  signal_poll_->start(kSignalPollMs);
 }
 
 MainWindow::~MainWindow() {
@@ -143,6 +153,8 @@ void MainWindow::BuildMenus() {
     const char* caption;
     QKeySequence shortcut;
     void (MainWindow::*command)();
+    /// The commands enabled and disabled together with this one.
+    QList<QAction*>* group;
   };
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   file->setObjectName(QStringLiteral("mnuFile"));
@@ -150,17 +162,26 @@ void MainWindow::BuildMenus() {
   run->setObjectName(QStringLiteral("mnuRun"));
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->setObjectName(QStringLiteral("mnuHelp"));
+  // The Open commands look again whether their files are still there.
+  connect(run, &QMenu::aboutToShow, this, &MainWindow::UpdateCommands);
 
   const Item items[] = {
       {file, "mnuFConfiguration", "&Open Configuration File...", QKeySequence(Qt::CTRL | Qt::Key_O),
-       &MainWindow::OpenConfigurationFile},
-      {file, nullptr, nullptr, {}, nullptr},
-      {file, "mnuFExit", "E&xit", {}, nullptr},
-      {run, "mnuRStart", "&Start", QKeySequence(Qt::Key_F5), &MainWindow::Start},
-      {run, "mnuRCheck", "&Check", {}, &MainWindow::Check},
-      {help, "mnuHContent", "&Help Content", QKeySequence(Qt::Key_F1), &MainWindow::HelpContent},
-      {help, nullptr, nullptr, {}, nullptr},
-      {help, "mnuHAbout", "&About...", {}, &MainWindow::About},
+       &MainWindow::OpenConfigurationFile, &idle_actions_},
+      {file, nullptr, nullptr, {}, nullptr, nullptr},
+      {file, "mnuFExit", "E&xit", {}, nullptr, &idle_actions_},
+      {run, "mnuRStart", "&Start", QKeySequence(Qt::Key_F5), &MainWindow::Start, &idle_actions_},
+      {run, "mnuRCheck", "&Check", {}, &MainWindow::Check, &idle_actions_},
+      // Added to the design: Stop, and the run's files one click away.
+      {run, "mnuRStop", "S&top", QKeySequence(Qt::Key_Escape), &MainWindow::Stop, &stop_actions_},
+      {run, nullptr, nullptr, {}, nullptr, nullptr},
+      {run, "mnuROpenReport", "Open &Report", {}, &MainWindow::OpenReport, &report_actions_},
+      {run, "mnuROpenLog", "Open &Log", {}, &MainWindow::OpenLog, &log_actions_},
+      {run, "mnuROpenPdf", "Open &PDF", {}, &MainWindow::OpenPdf, &pdf_actions_},
+      {help, "mnuHContent", "&Help Content", QKeySequence(Qt::Key_F1), &MainWindow::HelpContent,
+       &idle_actions_},
+      {help, nullptr, nullptr, {}, nullptr, nullptr},
+      {help, "mnuHAbout", "&About...", {}, &MainWindow::About, &idle_actions_},
   };
   for (const Item& item : items) {
     if (item.name == nullptr) {
@@ -176,97 +197,142 @@ void MainWindow::BuildMenus() {
     } else {
       connect(action, &QAction::triggered, this, &QWidget::close);
     }
+    item.group->append(action);
   }
 }
 
-void MainWindow::BuildClientArea() {
-  const double dpi = ScreenDpi(this);
-  auto place = [dpi](QWidget* widget, int left, int top, int width, int height) {
-    widget->setGeometry(TwipsRect(left, top, width, height, dpi));
-  };
-
-  auto* client = new ClientArea(this);
-  client->setObjectName(QStringLiteral("clientArea"));
-  client->setMinimumSize(TwipsToPixels(kClientWidth, dpi), TwipsToPixels(kClientHeight, dpi));
-  setCentralWidget(client);
-
-  toolbar_ = new QToolBar(client);
+void MainWindow::BuildToolbar() {
+  toolbar_ = new QToolBar(this);
   toolbar_->setObjectName(QStringLiteral("Toolbar1"));
   toolbar_->setIconSize(QSize(24, 24));
   toolbar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
   toolbar_->setMovable(false);
   toolbar_->setFloatable(false);
-  client->SetToolbar(toolbar_);
+  toolbar_->toggleViewAction()->setVisible(false);
+  addToolBar(Qt::TopToolBarArea, toolbar_);
   struct Button {
     const char* key;
     QIcon icon;
     const char* tooltip;
+    QList<QAction*>* group;
   };
+  // The design's three buttons first, in their order; then the added ones.
   const Button buttons[] = {
-      {"CfgFile", OpenFileIcon(), "Select a configuration file"},
-      {"Start", StartIcon(), "Start to generate report"},
-      {"Help", HelpIcon(), "Help content"},
+      {"CfgFile", OpenFileIcon(), "Select a configuration file", &idle_actions_},
+      {"Start", StartIcon(), "Start to generate report", &idle_actions_},
+      {"Help", HelpIcon(), "Help content", &idle_actions_},
+      {nullptr, {}, nullptr, nullptr},
+      {"Stop", StopIcon(), "Stop the report run (Esc)", &stop_actions_},
+      {"OpenReport", ReportIcon(), "Open the report", &report_actions_},
+      {"OpenLog", LogIcon(), "Open the run log", &log_actions_},
+      {"OpenPdf", PdfIcon(), "Open the PDF copy of the report", &pdf_actions_},
   };
   for (const Button& button : buttons) {
+    if (button.key == nullptr) {
+      toolbar_->addSeparator();
+      continue;
+    }
     QAction* action = toolbar_->addAction(button.icon, QString());
     action->setObjectName(QStringLiteral("btn") + QString::fromLatin1(button.key));
     action->setData(QString::fromLatin1(button.key));
     action->setToolTip(QString::fromLatin1(button.tooltip));
+    button.group->append(action);
   }
-  connect(toolbar_, &QToolBar::actionTriggered, this,
-          [this](QAction* action) { ToolbarButtonClick(action->data().toString()); });
+  connect(toolbar_, &QToolBar::actionTriggered, this, [this](QAction* action) {
+    if (!action->data().isNull()) ToolbarButtonClick(action->data().toString());
+  });
+}
 
+QMenu* MainWindow::createPopupMenu() { return nullptr; }
+
+void MainWindow::BuildClientArea() {
+  // The design's layout, drawn for an 8-point font, grows with the desktop's
+  // font; the path boxes and the log box take the width and height the
+  // window has beyond it, and the window may shrink to fit a small screen.
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("clientArea"));
+  setCentralWidget(client);
+  const double scale = DesignScale(client);
+  auto px = [scale](int twips) { return DesignPixels(twips, scale); };
+
+  auto* column = new QVBoxLayout(client);
+  column->setContentsMargins(px(240), px(120), px(240), px(240));
+  column->setSpacing(px(180));
+
+  auto* ini_row = new QHBoxLayout;
   auto* ini_label = new QLabel(QStringLiteral("Configuration File"), client);
   ini_label->setObjectName(QStringLiteral("lblIniFileName"));
-  place(ini_label, 420, 900, 1455, 375);
   ini_file_name_ = new QLineEdit(client);
   ini_file_name_->setObjectName(QStringLiteral("txtIniFileName"));
-  place(ini_file_name_, 1800, 840, 7455, 375);
   ini_label->setBuddy(ini_file_name_);
+  ini_row->addSpacing(px(420 - 240));
+  ini_row->addWidget(ini_label);
+  ini_row->addSpacing(px(1800 - 420 - 1455));
+  ini_row->addWidget(ini_file_name_, 1);
+  column->addLayout(ini_row);
 
   auto* frame = new QGroupBox(QStringLiteral("Run Time Information"), client);
   frame->setObjectName(QStringLiteral("fraRunTimeInfo"));
-  place(frame, 240, 1440, 9255, 5535);
+  column->addWidget(frame, 1);
+  auto* grid = new QGridLayout(frame);
+  grid->setContentsMargins(px(240), px(120), px(240), px(240));
+  grid->setHorizontalSpacing(px(105));
+  grid->setVerticalSpacing(px(85));
+  // Label, count box, label, count box; the path boxes span the last three.
+  grid->setColumnStretch(1, 2295);
+  grid->setColumnStretch(3, 2295);
+  grid->setColumnMinimumWidth(0, px(1455));
   struct Box {
     const char* label;
-    int label_left, label_top, label_width;
     const char* name;
-    int left, top, width;
+    int row, column, span;
     QLineEdit** field;
   };
   const Box boxes[] = {
-      {"Report Template", 240, 480, 1455, "txtTemplateFileName", 1560, 420, 7455,
-       &template_file_name_},
-      {"Report File", 240, 940, 1455, "txtReportFileName", 1560, 880, 7455, &report_file_name_},
-      {"Log File", 240, 1400, 1455, "txtLogFlieName", 1560, 1340, 7455, &log_file_name_},
-      {"SQL Files Count", 240, 1860, 1455, "txtSQLFileCnt", 1560, 1800, 2295, &sql_file_count_},
-      {"SQL Statements Count", 4900, 1860, 1935, "txtSQLStmCnt", 6720, 1800, 2295,
-       &sql_stm_count_},
-      {"Errors Count", 240, 2320, 1455, "txtErrorCnt", 1560, 2260, 2295, &error_count_},
+      {"Report Template", "txtTemplateFileName", 0, 0, 3, &template_file_name_},
+      {"Report File", "txtReportFileName", 1, 0, 3, &report_file_name_},
+      {"Log File", "txtLogFlieName", 2, 0, 3, &log_file_name_},
+      {"SQL Files Count", "txtSQLFileCnt", 3, 0, 1, &sql_file_count_},
+      {"SQL Statements Count", "txtSQLStmCnt", 3, 2, 1, &sql_stm_count_},
+      {"Errors Count", "txtErrorCnt", 4, 0, 1, &error_count_},
   };
   for (const Box& box : boxes) {
     auto* label = new QLabel(QString::fromLatin1(box.label), frame);
-    place(label, box.label_left, box.label_top, box.label_width, 375);
     auto* field = new QLineEdit(frame);
     field->setObjectName(QString::fromLatin1(box.name));
     field->setReadOnly(true);
-    place(field, box.left, box.top, box.width, 375);
+    // A box in the second column stands apart from the first pair, as in
+    // the design.
+    if (box.column == 2) {
+      label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      label->setContentsMargins(px(600), 0, 0, 0);
+    }
+    grid->addWidget(label, box.row, box.column);
+    grid->addWidget(field, box.row, box.column + 1, 1, box.span);
     *box.field = field;
   }
   auto* log_label = new QLabel(QStringLiteral("Log Information"), frame);
-  place(log_label, 240, 2780, 1455, 375);
+  grid->addWidget(log_label, 5, 0, 1, 4);
   log_info_ = new QPlainTextEdit(frame);
   log_info_->setObjectName(QStringLiteral("txtLogInfo"));
   log_info_->setReadOnly(true);
   log_info_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   log_info_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  place(log_info_, 480, 3120, 8295, 2055);
+  // Two lines at least; the box takes the height the window has left.
+  log_info_->setMinimumHeight(2 * log_info_->fontMetrics().lineSpacing() +
+                              2 * log_info_->frameWidth() + 8);
+  log_info_->viewport()->installEventFilter(this);
+  auto* log_row = new QHBoxLayout;
+  log_row->addSpacing(px(480 - 240));
+  log_row->addWidget(log_info_);
+  log_row->addSpacing(px(9015 - 8775));
+  grid->addLayout(log_row, 6, 0, 1, 4);
+  grid->setRowStretch(6, 1);
 
-  for (QLabel* label : client->findChildren<QLabel*>())
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  FitDesignFont(client);
-  resize(TwipsToPixels(kClientWidth, dpi),
-         TwipsToPixels(kClientHeight, dpi) + menuBar()->sizeHint().height());
+  // The design's client area, with the menu bar above it, as far as the
+  // screen has room.
+  const QSize design(px(kClientWidth), px(kClientHeight) + menuBar()->sizeHint().height());
+  resize(FitOnScreen(this, design.expandedTo(sizeHint())));
 }
 
 void MainWindow::ToolbarButtonClick(const QString& key) {
@@ -276,6 +342,14 @@ void MainWindow::ToolbarButtonClick(const QString& key) {
     Start();
   } else if (key == QLatin1String("Help")) {
     HelpContent();
+  } else if (key == QLatin1String("Stop")) {
+    Stop();
+  } else if (key == QLatin1String("OpenReport")) {
+    OpenReport();
+  } else if (key == QLatin1String("OpenLog")) {
+    OpenLog();
+  } else if (key == QLatin1String("OpenPdf")) {
+    OpenPdf();
   }
 }
 
@@ -345,20 +419,29 @@ void MainWindow::Check() {
 }
 
 void MainWindow::RunReportInBackground() {
+  // A signal that came while the user answered the question or the dialog
+  // ends the program rather than start a run.
+  if (SignalStopRequested()) {
+    close();
+    return;
+  }
+  pub_.stop.Reset();
   running_ = true;
+  run_showed_files_ = false;
   // Disabling the widgets takes the keyboard focus away; it comes back to
   // where it was once the run has ended.
   QPointer<QWidget> focused = QApplication::focusWidget();
   centralWidget()->setEnabled(false);
-  menuBar()->setEnabled(false);
+  UpdateCommands();
   QApplication::setOverrideCursor(Qt::WaitCursor);
 
   std::string failure;
+  RunOutcome outcome = RunOutcome::kNoLog;
   std::atomic<bool> finished{false};
   QEventLoop loop;
-  std::thread worker([this, &loop, &failure, &finished] {
+  std::thread worker([this, &loop, &failure, &finished, &outcome] {
     try {
-      services_.run_report(pub_);
+      outcome = services_.run_report(pub_);
     } catch (const std::exception& error) {
       failure = error.what();
     } catch (...) {
@@ -375,17 +458,79 @@ void MainWindow::RunReportInBackground() {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   worker.join();
 
+  // The files this run wrote, named as the run's folder saw them.
+  log_path_ = failure.empty() && outcome != RunOutcome::kNoLog ? AbsoluteRunPath(pub_.log_file_name)
+                                                               : std::string();
+  report_path_ = run_showed_files_ ? AbsoluteRunPath(pub_.report_file_name) : std::string();
+  pdf_path_ = run_showed_files_ ? AbsoluteRunPath(pub_.pdf_file_name) : std::string();
+
   QApplication::restoreOverrideCursor();
-  menuBar()->setEnabled(true);
   centralWidget()->setEnabled(true);
   running_ = false;
+  UpdateCommands();
+  if (auto* bar = findChild<QStatusBar*>()) bar->clearMessage();
+  // The question or the parameter dialog that confirmed the run has closed
+  // meanwhile; the window is the one to take the keyboard again.
+  raise();
+  activateWindow();
   if (focused != nullptr && focused->window() == this) focused->setFocus(Qt::OtherFocusReason);
   // A run that could not even write its log would otherwise end unnoticed.
   if (!failure.empty()) ShowErrorBox(pub_, failure);
-  if (close_requested_) {
+  if (close_requested_ || SignalStopRequested()) {
     close_requested_ = false;
     close();
   }
+}
+
+void MainWindow::Stop() {
+  if (!running_) return;
+  pub_.stop.Request(0);
+  statusBar()->showMessage(QStringLiteral("Stopping the report run..."));
+}
+
+void MainWindow::OpenReport() {
+  if (!running_) OpenRunFile(report_path_);
+}
+
+void MainWindow::OpenLog() {
+  if (!running_) OpenRunFile(log_path_);
+}
+
+void MainWindow::OpenPdf() {
+  if (!running_) OpenRunFile(pdf_path_);
+}
+
+void MainWindow::OpenRunFile(const std::string& path) {
+  UpdateCommands();
+  // A file the last run did not write is not offered; one removed since is
+  // the opener's to report ("File not found").
+  if (!path.empty()) OpenDocument(path);
+}
+
+void MainWindow::UpdateCommands() {
+  for (QAction* action : idle_actions_) action->setEnabled(!running_);
+  for (QAction* action : stop_actions_) action->setEnabled(running_);
+  const std::pair<QList<QAction*>*, const std::string*> files[] = {
+      {&report_actions_, &report_path_}, {&log_actions_, &log_path_}, {&pdf_actions_, &pdf_path_}};
+  for (const auto& [actions, path] : files) {
+    const bool there = !running_ && RunFileExists(*path);
+    for (QAction* action : *actions) action->setEnabled(there);
+  }
+}
+
+bool MainWindow::SignalStopRequested() const {
+  return pub_.stop.Requested() && pub_.stop.Reason() != "the Stop command";
+}
+
+void MainWindow::CheckSignalStop() {
+  if (!SignalStopRequested()) return;
+  // A box or dialog waiting for an answer is closed first (no run follows
+  // it); a run in progress stops by itself, and the window closes after it.
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    modal->close();
+    return;
+  }
+  if (!running_) close();
 }
 
 void MainWindow::HelpContent() {
@@ -411,15 +556,38 @@ void MainWindow::About() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // The run cannot be interrupted; the window closes once it has ended.
+  // A run in progress is asked to stop; the window closes once it has ended.
   if (running_) {
     event->ignore();
     close_requested_ = true;
+    pub_.stop.Request(0);
     statusBar()->showMessage(
-        QStringLiteral("The window closes when the report run has ended."));
+        QStringLiteral("The report run is being stopped; the window closes when it has ended."));
     return;
   }
   QMainWindow::closeEvent(event);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  // Back in the window: the run's files may have been removed meanwhile.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) UpdateCommands();
+  QMainWindow::changeEvent(event);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // The frame is known once the window is up; a small screen keeps all of it.
+  QTimer::singleShot(0, this, [this] { KeepOnScreen(this); });
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // A double-click on the log box opens the run log.
+  if (watched == log_info_->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+      !running_ && RunFileExists(log_path_)) {
+    OpenLog();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::ClearLog() {
@@ -448,6 +616,7 @@ void MainWindow::SetFieldText(RunField field, const QString& text) {
     case RunField::kErrorCount: box = error_count_; break;
   }
   if (box != nullptr) box->setText(text);
+  if (field == RunField::kReportFileName) run_showed_files_ = true;
 }
 
 void MainWindow::ShowErrorPrompt(const QString& prompt) {

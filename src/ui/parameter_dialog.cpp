@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <string>
 
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
 
 #include "run/ini_file.h"
 #include "ui/prompter.h"
@@ -20,9 +24,7 @@ namespace {
 // Design of the dialog, in twips: ten rows 480 apart in a client area that
 // holds them all.
 constexpr int kClientWidth = 6705;
-constexpr int kClientHeight = 6255;
 constexpr int kRowPitch = 480;
-constexpr int kButtonTop = 5520;
 
 QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
@@ -59,10 +61,6 @@ QString FitCaption(const QString& text, const QFontMetrics& metrics, int width, 
   return lines.join(QLatin1Char('\n'));
 }
 
-namespace {
-
-}  // namespace
-
 ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
@@ -70,29 +68,47 @@ ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* paren
       prompter_(prompter) {
   setObjectName(QStringLiteral("frmParameter"));
   setWindowTitle(QStringLiteral("Input Parameters"));
-  const double dpi = ScreenDpi(parent != nullptr ? parent : this);
-  auto place = [dpi](QWidget* widget, int left, int top, int width, int height) {
-    widget->setGeometry(TwipsRect(left, top, width, height, dpi));
-  };
+  // The design's measures, grown with the desktop's font.
+  const double scale = DesignScale(this);
+  auto px = [scale](int twips) { return DesignPixels(twips, scale); };
 
+  // The rows stand in a list that scrolls when the screen cannot hold them
+  // all; the check box and the buttons stay below it, always in view.
+  auto* list = new QScrollArea(this);
+  list->setObjectName(QStringLiteral("lstParameters"));
+  list->setFrameShape(QFrame::NoFrame);
+  list->setWidgetResizable(true);
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list->setFocusPolicy(Qt::NoFocus);
+  auto* rows = new QWidget(list);
+  auto* grid = new QGridLayout(rows);
+  grid->setContentsMargins(px(240), px(480), px(kClientWidth - 6135), 0);
+  grid->setHorizontalSpacing(px(2400 - 240 - 1995));
+  grid->setVerticalSpacing(px(kRowPitch - 375));
+  grid->setColumnStretch(1, 1);
   for (int i = 0; i < kMaxParameters; ++i) {
-    QLabel* label = new QLabel(QStringLiteral("lblName"), this);
+    QLabel* label = new QLabel(QStringLiteral("lblName"), rows);
     label->setObjectName(QStringLiteral("lblPName%1").arg(i));
-    label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     label->setTextFormat(Qt::PlainText);
     // The caption is broken into lines by FitCaption: between words only,
     // so "(YYYY-MM)" stays whole, and with an ellipsis when it is cut.
-    place(label, 240, 600 + kRowPitch * i, 1995, 375);
+    label->setFixedWidth(px(1995));
     label->setVisible(false);
     label->setEnabled(false);
     labels_[i] = label;
-    QLineEdit* value = new QLineEdit(this);
+    QLineEdit* value = new QLineEdit(rows);
     value->setObjectName(QStringLiteral("txtPVaule%1").arg(i));
-    place(value, 2400, 480 + kRowPitch * i, 3735, 375);
+    value->setMinimumWidth(px(3735) / 3);
     value->setVisible(false);
     value->setEnabled(false);
     values_[i] = value;
+    grid->addWidget(label, i, 0);
+    grid->addWidget(value, i, 1);
   }
+  grid->setRowStretch(kMaxParameters, 1);
+  list->setWidget(rows);
+
   save_default_ = new QCheckBox(QStringLiteral("Save default vaule"), this);
   save_default_->setObjectName(QStringLiteral("chkSaveDefault"));
   ok_ = new QPushButton(QStringLiteral("&OK"), this);
@@ -103,23 +119,34 @@ ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* paren
   for (QPushButton* button : {ok_, cancel_}) {
     button->setAutoDefault(false);
     button->setDefault(false);
+    button->setMinimumWidth(px(1335));
   }
-
-  place(save_default_, 840, kButtonTop, 1815, 495);
-  FitDesignFont(this);
+  // The design's places (check box at 840, OK at 2760, Cancel at 4320) as
+  // far as the dialog's width allows; the gaps give way first.
+  auto* buttons = new QHBoxLayout;
+  buttons->setContentsMargins(px(240), 0, px(kClientWidth - 6135), 0);
+  buttons->setSpacing(0);
+  buttons->addStretch(840 - 240);
+  buttons->addWidget(save_default_);
+  buttons->addStretch(2760 - 840 - 1815);
+  buttons->addWidget(ok_);
+  buttons->addSpacing(px(4320 - 2760 - 1335));
+  buttons->addWidget(cancel_);
+  buttons->addStretch(6135 - 5655);
+  auto* column = new QVBoxLayout(this);
+  // Below the last of ten rows (its bottom at 5175) the buttons stand at
+  // 5520, and the client area ends at 6255.
+  column->setContentsMargins(0, 0, 0, px(6255 - 5520 - 375));
+  column->setSpacing(px(5520 - 5175));
+  column->addWidget(list, 1);
+  column->addLayout(buttons);
 
   rows_ = std::clamp<int>(pub_.parameter_count, 0, kMaxParameters);
   for (int i = 0; i < rows_; ++i) {
     const ParameterRecord& record = pub_.parameters[i];
     const QString caption = FromUtf8(record.desc.empty() ? record.name : record.desc);
-    // Two lines of the caption, as far as the row's pitch has room for them.
-    const QFontMetrics metrics = labels_[i]->fontMetrics();
-    const int pitch = TwipsToPixels(kRowPitch, dpi);
-    const int lines = std::clamp(pitch / metrics.lineSpacing(), 1, 2);
-    QRect box = labels_[i]->geometry();
-    box.setHeight(std::max(box.height(), std::min(pitch, lines * metrics.lineSpacing() + 2)));
-    labels_[i]->setGeometry(box);
-    labels_[i]->setText(FitCaption(caption, metrics, labels_[i]->contentsRect().width(), lines));
+    labels_[i]->setText(
+        FitCaption(caption, labels_[i]->fontMetrics(), labels_[i]->contentsRect().width(), 2));
     labels_[i]->setToolTip(caption);
     labels_[i]->setVisible(true);
     labels_[i]->setEnabled(true);
@@ -128,11 +155,16 @@ ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* paren
     values_[i]->setVisible(true);
     values_[i]->setEnabled(true);
   }
-  const int shrink = (kMaxParameters - rows_) * kRowPitch;
-  place(save_default_, 840, kButtonTop - shrink, 1815, 495);
-  place(ok_, 2760, kButtonTop - shrink, 1335, 375);
-  place(cancel_, 4320, kButtonTop - shrink, 1335, 375);
-  setFixedSize(TwipsToPixels(kClientWidth, dpi), TwipsToPixels(kClientHeight - shrink, dpi));
+
+  // Rows that are not needed take no room: the dialog is as high as the
+  // rows shown need, and no higher than the screen has room for.
+  rows->adjustSize();
+  const int list_height = rows->sizeHint().height();
+  list->setMinimumHeight(std::min(list_height, values_[0]->sizeHint().height() * 2));
+  const QSize preferred(std::max(px(kClientWidth), layout()->minimumSize().width()),
+                        list_height + buttons->sizeHint().height() + column->spacing() +
+                            column->contentsMargins().bottom());
+  setFixedSize(FitOnScreen(this, preferred));
 
   QWidget* previous = nullptr;
   for (int i = 0; i < rows_; ++i) {
@@ -148,6 +180,12 @@ ParameterDialog::ParameterDialog(PubDef& pub, Prompter& prompter, QWidget* paren
 
   connect(ok_, &QPushButton::clicked, this, &ParameterDialog::Confirm);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void ParameterDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // The frame is known once the dialog is up; a small screen keeps all of it.
+  QTimer::singleShot(0, this, [this] { KeepOnScreen(this); });
 }
 
 void ParameterDialog::keyPressEvent(QKeyEvent* event) {

@@ -2,7 +2,7 @@
 // before an interactive run and may save them as the configuration's new
 // defaults. It is built afresh for every showing, with one row per
 // parameter; the rows not needed are hidden and the dialog shrinks by their
-// height.
+// height. The rows scroll when the screen cannot hold them all.
 #pragma once
 
 #include <array>
@@ -42,6 +42,7 @@ class ParameterDialog : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void SaveDefaults();

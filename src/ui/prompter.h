@@ -5,10 +5,10 @@
 
 #include <optional>
 
+#include <QDialog>
 #include <QString>
 #include <QStringList>
 
-class QDialog;
 class QWidget;
 
 namespace vantrelle {
@@ -26,11 +26,16 @@ struct OpenFileRequest {
   bool must_exist_and_be_writable = true;
 };
 
-/// \a text with zero-width spaces where a line may break inside a long run
-/// without blanks (a path): after a separator (/ \\ _ . -) once a quarter of
-/// \a longest characters have passed, and after \a longest characters at
-/// the latest. Text with blanks often enough is returned unchanged.
-QString BreakableText(const QString& text, int longest = 40);
+/// The box ShowMessage shows: \a text with the exclamation icon and an OK
+/// button, titled \a title. Long words (paths) break anywhere at the box's
+/// width without a character being added, so the text selected and copied
+/// is the text shown; Ctrl+C with nothing selected copies all of it.
+class MessageDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  MessageDialog(const QString& title, const QString& text, QWidget* parent = nullptr);
+};
 
 class Prompter {
  public:

@@ -1,13 +1,11 @@
 #include "ui/twips.h"
 
+#include <algorithm>
 #include <cmath>
 
-#include <QCheckBox>
+#include <QFontInfo>
 #include <QFontMetrics>
-#include <QGroupBox>
-#include <QLabel>
 #include <QScreen>
-#include <QStyle>
 #include <QWidget>
 
 namespace vantrelle {
@@ -23,50 +21,52 @@ int TwipsToPixels(int twips, double dpi) {
   return static_cast<int>(std::lround(twips * dpi / 1440.0));
 }
 
+double DesignScale(const QWidget* widget) {
+  constexpr double kDesignPoints = 8.0;
+  double points = widget != nullptr ? QFontInfo(widget->font()).pointSizeF() : kDesignPoints;
+  if (points <= 0) points = kDesignPoints;
+  return ScreenDpi(widget) / 1440.0 * points / kDesignPoints;
+}
+
+int DesignPixels(int twips, double scale) { return static_cast<int>(std::lround(twips * scale)); }
+
 namespace {
 
-// True when every caption under \a window fits its widget in \a font.
-bool CaptionsFit(QWidget* window, const QFont& font) {
-  QFontMetrics metrics(font);
-  for (QLabel* label : window->findChildren<QLabel*>()) {
-    if (label->wordWrap() || label->text().isEmpty() || !label->pixmap().isNull()) continue;
-    QString text = label->text();
-    if (label->textFormat() != Qt::PlainText && label->buddy() != nullptr) text.remove('&');
-    if (metrics.horizontalAdvance(text) + 2 > label->width()) return false;
-  }
-  for (QCheckBox* box : window->findChildren<QCheckBox*>()) {
-    int indicator = box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
-                    box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
-    QString text = box->text();
-    text.remove('&');
-    if (indicator + metrics.horizontalAdvance(text) + 4 > box->width()) return false;
-  }
-  for (QGroupBox* frame : window->findChildren<QGroupBox*>()) {
-    if (metrics.horizontalAdvance(frame->title()) + 16 > frame->width()) return false;
-  }
-  return true;
+QRect FreeArea(const QWidget* window) {
+  const QScreen* screen = window->screen();
+  return screen != nullptr ? screen->availableGeometry() : QRect();
 }
 
 }  // namespace
 
-void FitDesignFont(QWidget* window) {
-  QFont font = window->font();
-  for (double points : {8.0, 7.5, 7.0}) {
-    for (int stretch : {QFont::Unstretched, QFont::SemiCondensed, QFont::Condensed}) {
-      font.setPointSizeF(points);
-      font.setStretch(stretch);
-      if (CaptionsFit(window, font)) {
-        window->setFont(font);
-        return;
-      }
-    }
-  }
-  window->setFont(font);
+QSize FitOnScreen(const QWidget* window, QSize preferred) {
+  const QRect free = FreeArea(window);
+  if (free.isEmpty()) return preferred;
+  // Before the window is shown its frame is unknown: leave room for a
+  // title bar of two lines and thin borders.
+  const int line = QFontMetrics(window->font()).lineSpacing();
+  const QSize room = free.size() - QSize(8, 2 * line + 8);
+  return preferred.boundedTo(room).expandedTo(window->minimumSizeHint());
 }
 
-QRect TwipsRect(int left, int top, int width, int height, double dpi) {
-  return QRect(TwipsToPixels(left, dpi), TwipsToPixels(top, dpi), TwipsToPixels(width, dpi),
-               TwipsToPixels(height, dpi));
+void KeepOnScreen(QWidget* window) {
+  const QRect free = FreeArea(window);
+  if (free.isEmpty() || free.contains(window->frameGeometry())) return;
+  const QSize frame = window->frameGeometry().size() - window->size();
+  const QSize fitted =
+      window->size().boundedTo(free.size() - frame).expandedTo(window->minimumSizeHint());
+  if (fitted != window->size()) {
+    if (window->minimumSize() == window->maximumSize())
+      window->setFixedSize(fitted);
+    else
+      window->resize(fitted);
+  }
+  QRect placed = window->frameGeometry();
+  placed.moveRight(std::min(placed.right(), free.right()));
+  placed.moveBottom(std::min(placed.bottom(), free.bottom()));
+  placed.moveLeft(std::max(placed.left(), free.left()));
+  placed.moveTop(std::max(placed.top(), free.top()));
+  if (placed.topLeft() != window->frameGeometry().topLeft()) window->move(placed.topLeft());
 }
 
 }  // namespace vantrelle

@@ -1,9 +1,10 @@
-// Window designs are measured in twips (1/1440 inch). At the standard 96 dots
-// per inch a pixel is 15 twips; on screens with a larger logical resolution
-// the layout grows with it, so the design keeps its proportions.
+// Window designs are measured in twips (1/1440 inch) and were drawn for an
+// 8-point font. At the standard 96 dots per inch a pixel is 15 twips; the
+// window grows with the screen's logical resolution and with the desktop's
+// font, so the design keeps its proportions at any font size.
 #pragma once
 
-#include <QRect>
+#include <QSize>
 
 class QWidget;
 
@@ -15,13 +16,20 @@ double ScreenDpi(const QWidget* widget);
 /// \a twips in pixels at \a dpi, rounded to the nearest pixel.
 int TwipsToPixels(int twips, double dpi);
 
-/// Gives \a window the designs' 8-point font, and narrows it (condensed
-/// faces, then down to 7 points) until the caption of every label, check box
-/// and frame under \a window fits the width its design gives it: the
-/// designs were drawn for a narrower face than most desktops use.
-void FitDesignFont(QWidget* window);
+/// Pixels per twip for \a widget: the screen's resolution times the ratio of
+/// \a widget's font to the designs' 8-point font.
+double DesignScale(const QWidget* widget);
 
-/// The design rectangle \a left, \a top, \a width, \a height (twips) in pixels.
-QRect TwipsRect(int left, int top, int width, int height, double dpi);
+/// \a twips of a design in pixels at \a scale (from DesignScale).
+int DesignPixels(int twips, double scale);
+
+/// \a preferred, made smaller where needed so that the window \a window,
+/// with room for its frame, fits the free area of its screen; never below
+/// \a window's minimum size.
+QSize FitOnScreen(const QWidget* window, QSize preferred);
+
+/// Once \a window is shown and its frame is known: makes it smaller where
+/// it reaches beyond the free area of its screen, and moves it inside.
+void KeepOnScreen(QWidget* window);
 
 }  // namespace vantrelle

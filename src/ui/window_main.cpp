@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include <QApplication>
 
@@ -15,7 +17,8 @@ namespace vantrelle {
 
 int WindowMain(PubDef& pub, int argc, char** argv) {
   // The toolkit aborts the process on a display it cannot open; look first.
-  if (std::string problem = DisplayProblem(); !problem.empty()) {
+  if (std::string problem = DisplayProblem(std::vector<std::string>(argv + 1, argv + argc));
+      !problem.empty()) {
     std::cerr << "vantrelle: " << problem << "\n";
     return 2;
   }

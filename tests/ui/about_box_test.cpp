@@ -5,6 +5,7 @@
 #include <QtTest/QTest>
 
 #include "test_util.h"
+#include "ui/twips.h"
 
 namespace vantrelle {
 namespace {
@@ -19,7 +20,11 @@ TEST(AboutBoxTest, ShowsProductVersionAndCopyright) {
   EXPECT_TRUE(box.findChild<QLabel*>("lblCopyright")->text().startsWith("Copyright"));
   QPixmap logo = box.findChild<QLabel*>("imgLogo")->pixmap();
   EXPECT_FALSE(logo.isNull());
-  EXPECT_EQ(logo.deviceIndependentSize().toSize(), QSize(70, 70) * (box.logicalDpiX() / 96.0));
+  // The design's 70-pixel logo, grown with the desktop's font as the box is.
+  const int side = DesignPixels(1050, DesignScale(&box));
+  EXPECT_EQ(logo.deviceIndependentSize().toSize(), QSize(side, side));
+  EXPECT_EQ(box.size(),
+            QSize(DesignPixels(5190, DesignScale(&box)), DesignPixels(3750, DesignScale(&box))));
 
   QTest::mouseClick(box.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
   EXPECT_FALSE(box.isVisible());

@@ -1,6 +1,7 @@
 // Test doubles for the window: a Prompter that answers from a script and
-// records what it was asked, a launcher that records what it opened, and a
-// minimal Office Open XML document to use as a report template.
+// records what it was asked, a launcher that records what it opened, a
+// minimal Office Open XML document to use as a report template, and the
+// desktop's font and screen for the tests of sizes.
 #pragma once
 
 #include <cstring>
@@ -10,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QFont>
+#include <QScreen>
 #include <QThread>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -19,6 +23,11 @@
 
 #include "ui/prompter.h"
 #include "ui/shell_open.h"
+
+/// Failed checks show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace vantrelle::testing_util {
 
@@ -102,6 +111,33 @@ inline void WriteMinimalDocx(const std::string& path) {
       "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
       "<w:body><w:p><w:r><w:t>Report</w:t></w:r></w:p></w:body></w:document>");
   ASSERT_EQ(zip_close(archive), 0);
+}
+
+/// The desktop's font at \a points for the life of the object (0: as it
+/// is); windows built meanwhile take it.
+class DesktopFont {
+ public:
+  explicit DesktopFont(int points) : saved_(QApplication::font()) {
+    if (points <= 0) return;
+    QFont font = saved_;
+    font.setPointSize(points);
+    QApplication::setFont(font);
+  }
+  ~DesktopFont() { QApplication::setFont(saved_); }
+
+ private:
+  QFont saved_;
+};
+
+/// Checks that the screen is the one the test run asked for in
+/// VANTRELLE_TEST_SCREEN ("640x400", in the toolkit's logical pixels), so
+/// that a screen set-up the toolkit ignored cannot pass unnoticed.
+inline void ExpectConfiguredScreen() {
+  const QByteArray wanted = qgetenv("VANTRELLE_TEST_SCREEN");
+  if (wanted.isEmpty()) return;
+  const QSize size = QGuiApplication::primaryScreen()->geometry().size();
+  EXPECT_EQ(QString::number(size.width()) + "x" + QString::number(size.height()),
+            QString::fromLatin1(wanted));
 }
 
 }  // namespace vantrelle::testing_util

@@ -1,13 +1,20 @@
 #include "ui/main_window.h"
 
+#include <signal.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include <QAction>
 #include <QApplication>
+#include <QFontInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -71,6 +78,26 @@ class MainWindowTest : public ::testing::Test {
     return ini;
   }
   std::string LogPath() const { return dir_.File("run_20040505.log"); }
+  /// A run that waits until it is asked to stop, notes what asked, and ends
+  /// early as the run does.
+  std::function<RunOutcome(PubDef&)> StopAwareRun() {
+    return [this](PubDef& pub) {
+      for (int i = 0; i < 500 && !pub.stop.Requested(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      stopped_by_ = pub.stop.Reason();
+      return pub.stop.Requested() ? RunOutcome::kEndedEarly : RunOutcome::kCompleted;
+    };
+  }
+  /// Object names of the enabled menu items and toolbar buttons, sorted.
+  QStringList EnabledCommands() {
+    QStringList names;
+    for (QAction* action : Window().findChildren<QAction*>())
+      if (action->isEnabled() &&
+          (action->objectName().startsWith("mnu") || action->objectName().startsWith("btn")))
+        names << action->objectName();
+    names.sort();
+    return names;
+  }
   std::vector<QString> Messages() const {
     std::vector<QString> texts;
     for (const auto& message : prompter_.messages) texts.push_back(message.text);
@@ -83,6 +110,7 @@ class MainWindowTest : public ::testing::Test {
   FakeLauncher launcher_;
   WindowServices services_;
   std::unique_ptr<MainWindow> window_;
+  std::string stopped_by_;
 };
 
 TEST_F(MainWindowTest, LoadShowsConfigurationPathAndEmptyBoxes) {
@@ -142,17 +170,21 @@ TEST_F(MainWindowTest, MenuItemsAndToolbarButtonsRunTheirCommands) {
   Window().ToolbarButtonClick("");
   EXPECT_EQ(Messages().size(), 4u);
 
+  // The design's three buttons keep their places; the added ones follow.
   auto* toolbar = Window().findChild<QToolBar*>("Toolbar1");
   ASSERT_NE(toolbar, nullptr);
   QStringList keys, tips;
   for (QAction* action : toolbar->actions()) {
+    if (action->isSeparator()) continue;
     keys << action->data().toString();
     tips << action->toolTip();
     EXPECT_FALSE(action->icon().isNull());
   }
-  EXPECT_EQ(keys, QStringList({"CfgFile", "Start", "Help"}));
+  EXPECT_EQ(keys,
+            QStringList({"CfgFile", "Start", "Help", "Stop", "OpenReport", "OpenLog", "OpenPdf"}));
   EXPECT_EQ(tips, QStringList({"Select a configuration file", "Start to generate report",
-                               "Help content"}));
+                               "Help content", "Stop the report run (Esc)", "Open the report",
+                               "Open the run log", "Open the PDF copy of the report"}));
 }
 
 TEST_F(MainWindowTest, ExitClosesTheWindowAndReleasesTheLog) {
@@ -323,6 +355,7 @@ TEST_F(MainWindowTest, LogBoxKeepsTheNewestMessageInViewWhenLinesWrap) {
   prompter_.answers = {true};
   Window().show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
+  Window().resize(Window().minimumSizeHint());  // the box two lines high
   Window().Start();
   QCoreApplication::processEvents();
   auto* box = Window().findChild<QPlainTextEdit*>("txtLogInfo");
@@ -350,13 +383,8 @@ TEST_F(MainWindowTest, KeyboardFocusComesBackAfterTheRun) {
   EXPECT_EQ(QApplication::focusWidget(), ini_box);
 }
 
-TEST_F(MainWindowTest, CloseDuringTheRunSaysSoAndClosesWhenTheRunEnds) {
-  std::atomic<bool> asked{false};
-  services_.run_report = [&](PubDef&) {
-    for (int i = 0; i < 500 && !asked; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return RunOutcome::kCompleted;
-  };
+TEST_F(MainWindowTest, CloseDuringTheRunStopsItAndClosesWhenItEnds) {
+  services_.run_report = StopAwareRun();
   SetIniBox(QString::fromStdString(WriteConfiguration()));
   prompter_.answers = {true};
   Window().show();
@@ -365,19 +393,19 @@ TEST_F(MainWindowTest, CloseDuringTheRunSaysSoAndClosesWhenTheRunEnds) {
   QTimer::singleShot(50, [&] {
     closed_at_once = Window().close();
     said = Window().statusBar()->currentMessage();
-    asked = true;
   });
   Window().Start();
-  EXPECT_TRUE(asked);
   EXPECT_FALSE(closed_at_once);
-  EXPECT_EQ(said, "The window closes when the report run has ended.");
+  EXPECT_EQ(said, "The report run is being stopped; the window closes when it has ended.");
+  EXPECT_EQ(stopped_by_, "the Stop command");
   EXPECT_FALSE(Window().isVisible());
   EXPECT_FALSE(Window().IsRunning());
 }
 
-TEST_F(MainWindowTest, WindowStaysLiveAndDisabledDuringTheRun) {
+TEST_F(MainWindowTest, WindowStaysLiveAndOnlyStopIsEnabledDuringTheRun) {
   std::atomic<bool> ticked{false};
-  bool enabled_during_run = true, busy_pointer = false;
+  bool client_enabled = true, busy_pointer = false;
+  QStringList enabled_during_run;
   QString field_during_run;
   services_.run_report = [&](PubDef& pub) {
     pub.Window()->SetField(RunField::kSqlStmCount, "1,234");
@@ -390,21 +418,224 @@ TEST_F(MainWindowTest, WindowStaysLiveAndDisabledDuringTheRun) {
   SetIniBox(QString::fromStdString(WriteConfiguration()));
   prompter_.answers = {true};
   QTimer::singleShot(50, [&] {
-    enabled_during_run = Window().centralWidget()->isEnabled() || Window().menuBar()->isEnabled();
+    client_enabled = Window().centralWidget()->isEnabled();
+    enabled_during_run = EnabledCommands();
     busy_pointer = QApplication::overrideCursor() != nullptr &&
                    QApplication::overrideCursor()->shape() == Qt::WaitCursor;
     field_during_run = Text("txtSQLStmCnt");
     Window().Start();  // a second command while running does nothing
     ticked = true;
   });
+  const QStringList idle = {"btnCfgFile", "btnHelp",   "btnStart",    "mnuFConfiguration",
+                            "mnuFExit",   "mnuHAbout", "mnuHContent", "mnuRStart"};
+  EXPECT_EQ(EnabledCommands(), idle);
   Window().Start();
   EXPECT_TRUE(ticked);
-  EXPECT_FALSE(enabled_during_run);
+  EXPECT_FALSE(client_enabled);
+  EXPECT_EQ(enabled_during_run, QStringList({"btnStop", "mnuRStop"}));
   EXPECT_TRUE(busy_pointer);
   EXPECT_EQ(field_during_run, "1,234");
   EXPECT_EQ(prompter_.questions.size(), 1u);
   EXPECT_TRUE(Window().centralWidget()->isEnabled());
+  EXPECT_EQ(EnabledCommands(), idle);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// Run > Stop, Esc and the toolbar's Stop button each stop the run as a
+// signal does; the window stays, and the next run starts afresh.
+class StopCommandTest : public MainWindowTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(StopCommandTest, StopsTheRunAndTheNextRunStartsAfresh) {
+  const std::string how = GetParam();
+  int runs = 0;
+  services_.run_report = [&, stop_aware = StopAwareRun()](PubDef& pub) {
+    if (++runs == 1) return stop_aware(pub);
+    // The next run is not stopped by the request of the last one.
+    stopped_by_ = pub.stop.Requested() ? pub.stop.Reason() : "not stopped";
+    return RunOutcome::kCompleted;
+  };
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true, true};
+  Window().show();
+  Window().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+  QTimer::singleShot(50, [&] {
+    if (how == "Esc") {
+      QTest::keyClick(&Window(), Qt::Key_Escape);
+    } else {
+      Trigger(how.c_str());
+    }
+  });
+  Window().Start();
+  EXPECT_EQ(stopped_by_, "the Stop command");
+  EXPECT_TRUE(Window().isVisible());
+  EXPECT_FALSE(EnabledCommands().contains("mnuRStop"));
+  EXPECT_TRUE(EnabledCommands().contains("mnuRStart"));
+  Window().Start();
+  EXPECT_EQ(stopped_by_, "not stopped");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, StopCommandTest, testing::Values("Esc", "mnuRStop", "btnStop"));
+
+TEST_F(MainWindowTest, SignalDuringTheRunStopsItAndThenClosesTheWindow) {
+  services_.run_report = StopAwareRun();
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  prompter_.answers = {true};
+  Window().show();
+  std::thread signal;
+  QTimer::singleShot(50, [&] { signal = std::thread([this] { pub_.stop.Request(SIGHUP); }); });
+  Window().Start();
+  signal.join();
+  EXPECT_EQ(stopped_by_, "SIGHUP");
+  EXPECT_FALSE(Window().isVisible());
+}
+
+TEST_F(MainWindowTest, SignalWhileTheDialogIsUpClosesItAndRunsNothing) {
+  bool ran = false;
+  services_.run_report = [&](PubDef&) {
+    ran = true;
+    return RunOutcome::kCompleted;
+  };
+  SetIniBox(QString::fromStdString(WriteConfiguration("[PARAMETER]\nName1=&Month\n")));
+  // The parameter dialog waits for the user when the signal comes; it is
+  // closed for the user, and no run follows.
+  prompter_.on_dialog = [this](QDialog& dialog) {
+    std::thread([this] { pub_.stop.Request(SIGTERM); }).join();
+    dialog.exec();
+  };
+  Window().show();
+  Window().Start();
+  EXPECT_FALSE(ran);
+  QTRY_VERIFY_WITH_TIMEOUT(!Window().isVisible(), 5000);
+}
+
+TEST_F(MainWindowTest, OpenCommandsOpenTheFilesOfTheLastRun) {
+  // A run that writes what its configuration names: always the log, the
+  // report and the PDF once the configuration has loaded.
+  struct Files {
+    bool loaded, report, pdf;
+  } files{true, true, false};
+  services_.run_report = [&](PubDef& pub) {
+    pub.log_file_name = dir_.File("run.log");
+    WriteFile(pub.log_file_name, "log");
+    if (!files.loaded) return RunOutcome::kEndedEarly;
+    pub.report_file_name = dir_.File("report.docx");
+    pub.pdf_file_name = files.pdf ? dir_.File("report.pdf") : "";
+    pub.Window()->SetField(RunField::kReportFileName, pub.report_file_name);
+    if (files.report) WriteFile(pub.report_file_name, "report");
+    if (files.pdf) WriteFile(pub.pdf_file_name, "pdf");
+    return RunOutcome::kCompleted;
+  };
+  auto opened = [this] {
+    std::vector<std::string> names = launcher_.opened;
+    launcher_.opened.clear();
+    return names;
+  };
+  SetIniBox(QString::fromStdString(WriteConfiguration()));
+  const QStringList nothing_to_open = EnabledCommands();
+  EXPECT_FALSE(nothing_to_open.contains("mnuROpenLog"));
+
+  prompter_.answers = {true};
+  Window().Start();
+  auto with = [&](QStringList more) {
+    more += nothing_to_open;
+    more.sort();
+    return more;
+  };
+  EXPECT_EQ(EnabledCommands(),
+            with({"btnOpenLog", "btnOpenReport", "mnuROpenLog", "mnuROpenReport"}));
+  Trigger("mnuROpenReport");
+  Trigger("btnOpenLog");
+  Trigger("mnuROpenPdf");  // disabled: no PDF was asked for
+  auto* log_box = Window().findChild<QPlainTextEdit*>("txtLogInfo");
+  QTest::mouseDClick(log_box->viewport(), Qt::LeftButton);
+  EXPECT_EQ(opened(), std::vector<std::string>({"open " + dir_.File("report.docx"),
+                                                "open " + dir_.File("run.log"),
+                                                "open " + dir_.File("run.log")}));
+
+  // A PDF written: Open PDF too. A report removed since: no longer offered.
+  files.pdf = true;
+  prompter_.answers = {true};
+  Window().Start();
+  std::filesystem::remove(dir_.File("report.docx"));
+  emit Window().findChild<QMenu*>("mnuRun")->aboutToShow();
+  EXPECT_FALSE(EnabledCommands().contains("mnuROpenReport"));
+  Window().ToolbarButtonClick("OpenPdf");
+  EXPECT_EQ(opened(), std::vector<std::string>({"open " + dir_.File("report.pdf")}));
+
+  // A run that ended in its configuration made no report or PDF, but a log.
+  files = {false, false, false};
+  WriteFile(dir_.File("report.docx"), "an earlier report");
+  prompter_.answers = {true};
+  Window().Start();
+  EXPECT_EQ(EnabledCommands(), with({"btnOpenLog", "mnuROpenLog"}));
+}
+
+TEST_F(MainWindowTest, WindowIsActiveAgainAfterTheParameterDialog) {
+  services_.run_report = [](PubDef&) { return RunOutcome::kCompleted; };
+  SetIniBox(QString::fromStdString(WriteConfiguration("[PARAMETER]\nName1=&Month\n")));
+  // The user confirms in the dialog, which has the keyboard until it closes.
+  prompter_.on_dialog = [this](QDialog& dialog) {
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    prompter_.answers = {true};
+    dialog.findChild<QPushButton*>("cmdOK")->click();
+  };
+  Window().show();
+  Window().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+  Window().Start();
+  ASSERT_TRUE(pub_.run_confirmed);
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&Window(), 2000));
+  // The keys work without a click: F5 starts again.
+  QTest::keyClick(&Window(), Qt::Key_F5);
+  EXPECT_EQ(prompter_.dialogs.size(), 2u);
+}
+
+// The window at the desktop's font and at a large one: every caption whole,
+// the desktop's font in every box, the whole window on the screen. Run again
+// by CTest on 1280 x 800 at scale 1 and 2.
+class MainWindowScreenTest : public MainWindowTest, public testing::WithParamInterface<int> {};
+
+TEST_P(MainWindowScreenTest, FitsTheScreenWithTheDesktopFont) {
+  testing_util::DesktopFont font(GetParam());
+  testing_util::ExpectConfiguredScreen();
+  Window().show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
+  QCoreApplication::processEvents();
+  const QRect screen = Window().screen()->availableGeometry();
+  EXPECT_TRUE(screen.contains(Window().frameGeometry()))
+      << Window().frameGeometry().width() << "x" << Window().frameGeometry().height();
+  const int points = QFontInfo(QApplication::font()).pointSize();
+  for (QLabel* label : Window().findChildren<QLabel*>()) {
+    EXPECT_EQ(QFontInfo(label->font()).pointSize(), points);
+    EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance(label->text()))
+        << label->text().toStdString();
+  }
+  for (const char* box : {"txtIniFileName", "txtSQLStmCnt", "txtLogInfo"})
+    EXPECT_EQ(QFontInfo(Window().findChild<QWidget*>(box)->font()).pointSize(), points) << box;
+  for (QWidget* widget : Window().centralWidget()->findChildren<QWidget*>())
+    EXPECT_TRUE(
+        Window().rect().contains(QRect(widget->mapTo(&Window(), QPoint(0, 0)), widget->size())))
+        << widget->objectName().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Fonts, MainWindowScreenTest, testing::Values(0, 14),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return info.param == 0 ? std::string("DesktopFont")
+                                                  : "Font" + std::to_string(info.param) + "pt";
+                         });
+
+TEST_F(MainWindowTest, RoomBeyondTheDesignGoesToThePathBoxesAndTheLogBox) {
+  Window().show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
+  auto size = [this](const char* name) { return Window().findChild<QWidget*>(name)->size(); };
+  const QSize path = size("txtReportFileName"), log = size("txtLogInfo");
+  Window().resize(Window().size() + QSize(200, 150));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(size("txtReportFileName"), path + QSize(200, 0));
+  EXPECT_EQ(size("txtLogInfo"), log + QSize(200, 150));
 }
 
 TEST_F(MainWindowTest, QuitDuringTheRunStillServesTheRunToItsEnd) {
@@ -504,6 +735,10 @@ TEST_F(MainWindowTest, ReportFolderFromWindowsRunsAfterTheOpenDialog) {
   Window().Start();
   pub_.log_stream.reset();
   std::filesystem::current_path(start_folder);
+  // The report is opened where the run wrote it, whatever the folder now.
+  Trigger("mnuROpenReport");
+  EXPECT_EQ(launcher_.opened,
+            std::vector<std::string>{"open " + (folder / "out/report.docx").string()});
 
   EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(Text("txtErrorCnt"), "0");

@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QtTest/QTest>
 
 #include "fake_prompter.h"
@@ -44,7 +47,10 @@ class ParameterDialogTest : public ::testing::Test {
   }
   QLineEdit* Value(int i) { return Find<QLineEdit>(QStringLiteral("txtPVaule%1").arg(i)); }
   QLabel* Label(int i) { return Find<QLabel>(QStringLiteral("lblPName%1").arg(i)); }
-  int Px(int twips) { return TwipsToPixels(twips, ScreenDpi(&Dialog())); }
+  /// Where \a widget stands in the dialog.
+  QRect InDialog(QWidget* widget) {
+    return QRect(widget->mapTo(&Dialog(), QPoint(0, 0)), widget->size());
+  }
   void ClickOk() { QTest::mouseClick(Find<QPushButton>("cmdOK"), Qt::LeftButton); }
 
   TempDir dir_;
@@ -61,7 +67,7 @@ TEST_F(ParameterDialogTest, LongCaptionsBreakBetweenWordsAndEndInAnEllipsis) {
                         "", 2};
   const std::string long_value = "/srv/reports/sales/archive/2004/" + std::string(80, 'x');
   pub_.parameters[2] = {"&Folder", "", long_value, 3};
-  Dialog();
+  Dialog().show();
   for (int i = 0; i < 3; ++i) {
     const QStringList lines = Label(i)->text().split('\n');
     EXPECT_LE(lines.size(), 2) << i;
@@ -70,7 +76,9 @@ TEST_F(ParameterDialogTest, LongCaptionsBreakBetweenWordsAndEndInAnEllipsis) {
           << line.toStdString();
     // The label's lines all fit in its height, above the next row.
     EXPECT_LE(lines.size() * Label(i)->fontMetrics().lineSpacing(), Label(i)->height()) << i;
-    EXPECT_LE(Label(i)->geometry().bottom(), Px(600 + 480 * (i + 1)));
+    if (i < 2) {
+      EXPECT_LT(InDialog(Label(i)).bottom(), InDialog(Label(i + 1)).top()) << i;
+    }
   }
   EXPECT_FALSE(Label(0)->text().contains("(YYYY-\n"));
   EXPECT_TRUE(Label(0)->text().endsWith("(YYYY-MM)")) << Label(0)->text().toStdString();
@@ -96,7 +104,11 @@ TEST(FitCaptionTest, WordsWiderThanTheLabelAreSplitAndShortTextIsUnchanged) {
 }
 
 TEST_F(ParameterDialogTest, OneParameterShowsOneRowAndShrinks) {
+  SetParameters(10);
+  ParameterDialog ten(pub_, prompter_);
+  ten.show();
   SetParameters(1);
+  Dialog().show();
   EXPECT_EQ(Dialog().windowTitle(), "Input Parameters");
   EXPECT_TRUE(Label(0)->isVisibleTo(&Dialog()));
   EXPECT_TRUE(Value(0)->isEnabled());
@@ -106,26 +118,72 @@ TEST_F(ParameterDialogTest, OneParameterShowsOneRowAndShrinks) {
     EXPECT_FALSE(Label(i)->isVisibleTo(&Dialog())) << i;
     EXPECT_FALSE(Value(i)->isEnabled()) << i;
   }
-  for (const char* name : {"chkSaveDefault", "cmdOK", "cmdCancel"})
-    EXPECT_EQ(Find<QWidget>(name)->y(), Px(1200)) << name;
-  EXPECT_EQ(Dialog().height(), Px(6255 - 4320));
-  EXPECT_EQ(Dialog().width(), Px(6705));
+  // The check box and the buttons stand in one row right below the row
+  // shown, and the dialog is shorter by the nine rows it does not show.
+  const int pitch =
+      ten.findChild<QWidget*>("txtPVaule1")->y() - ten.findChild<QWidget*>("txtPVaule0")->y();
+  for (const char* name : {"chkSaveDefault", "cmdOK", "cmdCancel"}) {
+    const QRect place = InDialog(Find<QWidget>(name));
+    EXPECT_GT(place.top(), InDialog(Value(0)).bottom()) << name;
+    EXPECT_LT(place.top(), InDialog(Value(0)).bottom() + pitch) << name;
+  }
+  EXPECT_NEAR(Dialog().height(), ten.height() - 9 * pitch, 2);
+  EXPECT_EQ(Dialog().width(), ten.width());
+  EXPECT_GE(Dialog().width(), DesignPixels(6705, DesignScale(&Dialog())));
   EXPECT_EQ(Find<QCheckBox>("chkSaveDefault")->text(), "Save default vaule");
 }
 
-TEST_F(ParameterDialogTest, TenParametersShowEveryRowAndNothingMoves) {
+TEST_F(ParameterDialogTest, TenParametersShowEveryRowAtOnePitch) {
   SetParameters(10);
+  Dialog().show();
+  const int pitch = Value(1)->y() - Value(0)->y();
   for (int i = 0; i < 10; ++i) {
     EXPECT_TRUE(Value(i)->isVisibleTo(&Dialog())) << i;
-    EXPECT_EQ(Value(i)->y(), Px(480 + 480 * i));
+    EXPECT_EQ(Value(i)->y(), Value(0)->y() + i * pitch) << i;
     // Labelled by the description when there is one, else by the name.
     EXPECT_EQ(Label(i)->text().toStdString(),
               i % 2 ? "Parameter " + std::to_string(i + 1) : "&P" + std::to_string(i + 1));
   }
-  EXPECT_EQ(Find<QWidget>("cmdOK")->y(), Px(5520));
-  EXPECT_EQ(Find<QWidget>("cmdCancel")->geometry().topLeft(), QPoint(Px(4320), Px(5520)));
-  EXPECT_EQ(Dialog().height(), Px(6255));
+  EXPECT_GT(InDialog(Find<QWidget>("cmdOK")).top(), InDialog(Value(9)).bottom());
+  EXPECT_EQ(Find<QWidget>("cmdCancel")->y(), Find<QWidget>("cmdOK")->y());
+  EXPECT_GT(Find<QWidget>("cmdCancel")->x(), Find<QWidget>("cmdOK")->x());
 }
+
+// The dialog at the desktop's font and at a large one: on the screen with
+// its buttons in view however small the screen, the rows scrolling when they
+// do not fit. Run again by CTest on 1280 x 800 at scale 1 and 2.
+class ParameterDialogScreenTest : public ParameterDialogTest,
+                                  public testing::WithParamInterface<int> {};
+
+TEST_P(ParameterDialogScreenTest, FitsTheScreenWithTheDesktopFont) {
+  testing_util::DesktopFont font(GetParam());
+  testing_util::ExpectConfiguredScreen();
+  SetParameters(10);
+  for (int i = 0; i < 10; ++i)
+    pub_.parameters[i].desc = "Description of parameter number " + std::to_string(i + 1);
+  Dialog().show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Dialog()));
+  QCoreApplication::processEvents();
+  const QRect screen = Dialog().screen()->availableGeometry();
+  EXPECT_TRUE(screen.contains(Dialog().frameGeometry()))
+      << Dialog().frameGeometry().width() << "x" << Dialog().frameGeometry().height();
+  for (const char* name : {"chkSaveDefault", "cmdOK", "cmdCancel"}) {
+    QWidget* widget = Find<QWidget>(name);
+    EXPECT_TRUE(Dialog().rect().contains(InDialog(widget))) << name;
+    EXPECT_EQ(QFontInfo(widget->font()).pointSize(), QFontInfo(QApplication::font()).pointSize());
+  }
+  EXPECT_EQ(QFontInfo(Value(9)->font()).pointSize(), QFontInfo(QApplication::font()).pointSize());
+  // The last row can be brought into view.
+  auto* list = Find<QScrollArea>("lstParameters");
+  list->ensureWidgetVisible(Value(9));
+  EXPECT_FALSE(Value(9)->visibleRegion().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Fonts, ParameterDialogScreenTest, testing::Values(0, 14),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return info.param == 0 ? std::string("DesktopFont")
+                                                  : "Font" + std::to_string(info.param) + "pt";
+                         });
 
 TEST_F(ParameterDialogTest, OkAnsweredNoKeepsTheDialogAndAsksAgain) {
   SetParameters(2);

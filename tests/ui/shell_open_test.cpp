@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QThread>
 
 #include "fake_prompter.h"
@@ -95,29 +96,34 @@ class XdgLauncherTest : public ::testing::Test {
     return launcher;
   }
   // Opens the page with an opener running \a script_body, then serves the
-  // window's events until the opener has reported (it ends by touching the
-  // marker file, so success is seen too). Returns the late failure or 0.
+  // window's events until the launcher has reported how the opener ended.
+  // Returns the late failure or 0.
   int OpenAndWait(const std::string& script_body) {
     late_.clear();
-    std::filesystem::remove(marker_);
-    XdgLauncher launcher = Opener("trap 'echo > \"" + marker_ + "\"' EXIT\n" + script_body);
+    XdgLauncher launcher = Opener(script_body);
     EXPECT_EQ(launcher.Execute(page_, "open"), kShellAccepted);
-    QElapsedTimer timer;
-    timer.start();
-    while (late_.empty() && timer.elapsed() < 5000) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-      // A success reports nothing: wait a moment after the marker for it.
-      if (std::filesystem::exists(marker_) && timer.elapsed() > 300) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
-        break;
-      }
-    }
+    WaitForReports();
     return late_.empty() ? 0 : late_.front();
   }
+  // The launcher listens for each report with a notifier of the
+  // application's, switched off once the report is in.
+  static bool ReportsPending() {
+    for (QSocketNotifier* notifier :
+         QCoreApplication::instance()->findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly))
+      if (notifier->isEnabled()) return true;
+    return false;
+  }
+  static void WaitForReports() {
+    QElapsedTimer timer;
+    timer.start();
+    while (ReportsPending() && timer.elapsed() < 10000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  // No report may reach this fixture once it is gone.
+  ~XdgLauncherTest() override { WaitForReports(); }
 
   TempDir dir_;
   std::string page_ = dir_.File("page.htm");
-  std::string marker_ = dir_.File("ended");
   XdgLauncher launcher_;
   std::vector<int> late_;
 };
