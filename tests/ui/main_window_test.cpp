@@ -427,7 +427,7 @@ TEST_F(MainWindowTest, WindowStaysLiveAndOnlyStopIsEnabledDuringTheRun) {
     ticked = true;
   });
   const QStringList idle = {"btnCfgFile", "btnHelp",   "btnStart",    "mnuFConfiguration",
-                            "mnuFExit",   "mnuHAbout", "mnuHContent", "mnuRStart"};
+                            "mnuFExit",   "mnuHAbout", "mnuHContent", "mnuRCheck", "mnuRStart"};
   EXPECT_EQ(EnabledCommands(), idle);
   Window().Start();
   EXPECT_TRUE(ticked);
@@ -476,6 +476,33 @@ TEST_P(StopCommandTest, StopsTheRunAndTheNextRunStartsAfresh) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, StopCommandTest, testing::Values("Esc", "mnuRStop", "btnStop"));
+
+// The real run: Stop cancels the statement in flight, the log says why and
+// the earlier report stays.
+TEST_F(MainWindowTest, StopEndsARealRunInItsLongStatement) {
+  WriteFile(dir_.File("slow.sql"),
+            "@Slow=0\nWITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+            "WHERE i < 3000000000) SELECT count(*) FROM n\n");
+  SetIniBox(QString::fromStdString(
+      WriteConfiguration("[SQLFILE]\nF_MAXNUM=1\nF1=" + dir_.File("slow.sql") + "\n")));
+  WriteFile(dir_.File("report.docx"), "earlier report");
+  prompter_.answers = {true};
+  QTimer stopper;
+  QObject::connect(&stopper, &QTimer::timeout, [&] {
+    if (Text("txtLogInfo").contains("[Slow]    WITH")) Trigger("mnuRStop");
+  });
+  stopper.start(20);
+  Window().Start();
+  stopper.stop();
+  const std::string log = ReadFile(LogPath());
+  EXPECT_NE(std::string::npos,
+            log.find("Error: The report run was stopped by the Stop command.\r\n")) << log;
+  EXPECT_EQ("earlier report", ReadFile(dir_.File("report.docx")));
+  EXPECT_EQ(Text("txtErrorCnt"), "1");
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+    EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".vantrelle-"))
+        << entry.path();
+}
 
 TEST_F(MainWindowTest, SignalDuringTheRunStopsItAndThenClosesTheWindow) {
   services_.run_report = StopAwareRun();
