@@ -587,15 +587,7 @@ class OdbcSession : public Session {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
     if (!Succeeded(rc)) throw Error(Diagnostics(SQL_HANDLE_DBC, dbc_, rc));
-    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(command_timeout_)), 0);
-    if (ansi_only_ && Utf8Locale()) {
-      rc = SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
-                      static_cast<SQLINTEGER>(sql.size()));
-    } else {
-      WideString text = Widen(sql);
-      rc = SQLPrepareW(stmt, text.data(), static_cast<SQLINTEGER>(text.size()));
-    }
+    rc = Submit(stmt, sql, /*prepare_only=*/true);
     SQLSMALLINT columns = 0;
     if (Succeeded(rc)) rc = SQLNumResultCols(stmt, &columns);
     std::string message;
@@ -605,6 +597,24 @@ class OdbcSession : public Session {
     RollBack();
     if (!message.empty()) throw Error(message);
     return columns;
+  }
+
+  // Hands \a sql to the driver on \a stmt, prepared only or executed, with the
+  // statement time limit: as UTF-16, or as it is to a driver without wide
+  // entry points.
+  SQLRETURN Submit(SQLHSTMT stmt, const std::string& sql, bool prepare_only) {
+    // 0 is no limit; a driver that knows no time-out keeps its own behaviour.
+    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(command_timeout_)), 0);
+    if (ansi_only_ && Utf8Locale()) {
+      auto* text = reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data()));
+      const auto size = static_cast<SQLINTEGER>(sql.size());
+      return prepare_only ? SQLPrepare(stmt, text, size) : SQLExecDirect(stmt, text, size);
+    }
+    WideString text = Widen(sql);
+    const auto size = static_cast<SQLINTEGER>(text.size());
+    return prepare_only ? SQLPrepareW(stmt, text.data(), size)
+                        : SQLExecDirectW(stmt, text.data(), size);
   }
 
   // Ends the transaction a read-only session is in, undoing its work.
@@ -625,17 +635,7 @@ class OdbcSession : public Session {
       if (!Succeeded(rc)) throw Error(Diagnostics(SQL_HANDLE_DBC, dbc_, rc));
       statements_.insert(stmt);
     }
-    SQLRETURN rc;
-    // 0 is no limit; a driver that knows no time-out keeps its own behaviour.
-    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(command_timeout_)), 0);
-    if (ansi_only_ && Utf8Locale()) {
-      rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
-                         static_cast<SQLINTEGER>(sql.size()));
-    } else {
-      WideString text = Widen(sql);
-      rc = SQLExecDirectW(stmt, text.data(), static_cast<SQLINTEGER>(text.size()));
-    }
+    SQLRETURN rc = Submit(stmt, sql, /*prepare_only=*/false);
     // SQL_NO_DATA: a searched update or delete that touched no row.
     if (!Succeeded(rc) && rc != SQL_NO_DATA) {
       std::string message = Diagnostics(SQL_HANDLE_STMT, stmt, rc);
