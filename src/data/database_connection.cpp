@@ -43,7 +43,7 @@ std::unique_ptr<Connection> OpenConnection(PubDef& pub) {
   pending->connection = std::make_unique<Connection>();
   pending->connection->SetConnectionTimeout(pub.connect_timeout);
   pending->connection->SetCommandTimeout(pub.query_timeout);
-  std::thread([pending, dsn = pub.dsn, user = pub.db_user, password = pub.db_pwd] {
+  std::thread opener([pending, dsn = pub.dsn, user = pub.db_user, password = pub.db_pwd] {
     std::exception_ptr failure;
     try {
       pending->connection->Open(dsn, user, password);
@@ -54,7 +54,15 @@ std::unique_ptr<Connection> OpenConnection(PubDef& pub) {
     pending->failure = failure;
     pending->done = true;
     pending->done_signal.notify_all();
-  }).detach();
+  });
+  // A data source that answered is waited for to the end of its thread,
+  // which releases what the driver keeps for each thread; one that did not
+  // answer is left behind with its thread.
+  struct Opener {
+    std::thread& thread;
+    bool answered = false;
+    ~Opener() { answered ? thread.join() : thread.detach(); }
+  } ending{opener};
 
   using Clock = std::chrono::steady_clock;
   const Clock::time_point started = Clock::now();
@@ -62,13 +70,16 @@ std::unique_ptr<Connection> OpenConnection(PubDef& pub) {
   // say so before the run stops waiting.
   const Clock::time_point deadline = started + std::chrono::seconds(pub.connect_timeout) +
                                      std::chrono::seconds(2);
-  std::unique_lock<std::mutex> lock(pending->mutex);
-  while (!pending->done) {
-    pending->done_signal.wait_for(lock, std::chrono::milliseconds(50));
-    if (pending->done) break;
-    pub.stop.Check();
-    if (pub.connect_timeout > 0 && Clock::now() >= deadline)
-      throw Error(ConnectTimeLimit(pub.connect_timeout, "the data source did not answer."));
+  {
+    std::unique_lock<std::mutex> lock(pending->mutex);
+    while (!pending->done) {
+      pending->done_signal.wait_for(lock, std::chrono::milliseconds(50));
+      if (pending->done) break;
+      pub.stop.Check();
+      if (pub.connect_timeout > 0 && Clock::now() >= deadline)
+        throw Error(ConnectTimeLimit(pub.connect_timeout, "the data source did not answer."));
+    }
+    ending.answered = true;
   }
   if (pending->failure) {
     try {
