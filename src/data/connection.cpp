@@ -94,9 +94,10 @@ bool IsNameCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)
 // Masks "name=value" wherever a password name stands in \a text, whatever
 // separates the pairs: the options a braced value hands on to a driver
 // ("{sslmode=require password=x}") follow rules of their own. A value runs
-// to the next ";" or "}" unless it is quoted; more is masked rather than
-// less. Adds the values to \a secrets.
-std::string MaskNamedValues(std::string_view text, std::vector<std::string>* secrets) {
+// to the next of \a value_ends unless it is quoted; more is masked rather
+// than less. Adds the values to \a secrets.
+std::string MaskNamedValues(std::string_view text, std::vector<std::string>* secrets,
+                            std::string_view value_ends) {
   std::string masked;
   size_t copied = 0;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -117,7 +118,7 @@ std::string MaskNamedValues(std::string_view text, std::vector<std::string>* sec
       end = text.find(text[begin], begin + 1);
       end = end == std::string_view::npos ? text.size() : end + 1;
     } else {
-      end = text.find_first_of(";}", begin);
+      end = text.find_first_of(value_ends, begin);
       if (end == std::string_view::npos) end = text.size();
     }
     if (secrets != nullptr) secrets->emplace_back(text.substr(begin, end - begin));
@@ -136,15 +137,27 @@ std::string MaskAndCollect(std::string_view data_source, std::vector<std::string
   std::string masked;
   size_t copied = 0;
   ForEachAttribute(data_source, [&](std::string_view key, const std::string& value,
-                                    size_t begin, size_t end, bool) {
-    if (!IsPasswordKey(key)) return;
-    if (secrets != nullptr) secrets->push_back(value);
+                                    size_t begin, size_t end, bool braced) {
+    std::string replacement = "***";
+    if (IsPasswordKey(key)) {
+      if (secrets != nullptr) secrets->push_back(value);
+    } else if (braced && value.find('=') != std::string::npos) {
+      // Options handed on whole, blank-separated: a password there runs to
+      // the next blank or to the end of the braces, ";" and "}" included.
+      const std::string inner = MaskNamedValues(value, secrets, " \t");
+      if (inner == value) return;
+      replacement = "{";
+      for (char c : inner) replacement += c == '}' ? std::string("}}") : std::string(1, c);
+      replacement += '}';
+    } else {
+      return;
+    }
     masked.append(data_source.substr(copied, begin - copied));
-    masked += "***";
+    masked += replacement;
     copied = end;
   });
   masked.append(data_source.substr(std::min(copied, data_source.size())));
-  return MaskNamedValues(masked, secrets);
+  return MaskNamedValues(masked, secrets, ";}");
 }
 
 // Drivers may echo parts of a connection string in their messages; a

@@ -129,19 +129,35 @@ bool LockOutputs(PubDef& pub, const std::string& report) {
   for (const Output& output : outputs) {
     if (output.path.empty()) continue;
     long holder = 0;
-    if (output.lock.Acquire(output.path, holder)) continue;
-    pub.report_lock.Release();
-    pub.log_lock.Release();
-    ShowErrorBox(pub, std::string(output.what) + " \"" + output.path +
-                          "\" is in use by another run of the report" +
-                          (holder > 0 ? " (process " + std::to_string(holder) + ")" : "") +
+    std::string problem;
+    if (output.lock.Acquire(output.path, holder, &problem)) {
+      // A second signal ends the process at once: its lock files go too.
+      if (output.lock.Held()) pub.stop.AddScratchFile(output.lock.Path());
+      continue;
+    }
+    ReleaseLocks(pub);
+    const std::string why =
+        !problem.empty() ? " cannot be locked: " + problem
+                         : " is in use by another run of the report" +
+                               (holder > 0 ? " (process " + std::to_string(holder) + ")" : "");
+    ShowErrorBox(pub, std::string(output.what) + " \"" + output.path + "\"" + why +
                           "; this run ended without touching the report or the run log.");
     return false;
   }
+  // Lock files that killed runs left beside the log go (those beside the
+  // report go with their working copies).
+  RemoveUnheldLocks(SplitPath(pub.log_file_name).folder, SplitPath(pub.log_file_name).base);
   return true;
 }
 
 }  // namespace
+
+void ReleaseLocks(PubDef& pub) {
+  for (OutputLock* lock : {&pub.report_lock, &pub.log_lock}) {
+    if (lock->Held()) pub.stop.RemoveScratchFile(lock->Path());
+    lock->Release();
+  }
+}
 
 int ReadSeconds(const IniFile& ini, const char* key) {
   const std::string text = TrimSpaces(ini.Get("ODBC", key));

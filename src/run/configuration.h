@@ -18,6 +18,9 @@ namespace vantrelle {
 /// without creating the log.
 bool LoadConfiguration(PubDef& pub);
 
+/// Lets the locks of the run's report and log names go, when the run ends.
+void ReleaseLocks(PubDef& pub);
+
 /// The largest time limit, in seconds, of [ODBC] ConnectTimeout and
 /// QueryTimeout (what a limit in milliseconds can hold).
 inline constexpr int kMaxSeconds = 2147483;

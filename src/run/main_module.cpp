@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -54,8 +55,27 @@ std::string ExecutablePath(const char* argv0) {
 
 }  // namespace
 
+namespace {
+
+// The status of a command that only prints: a closed or full standard
+// output is a failure that is said, not a success nor a death by SIGPIPE.
+int PrintedStatus(int status) {
+  std::cout.flush();
+  if (std::cout) return status;
+  std::cerr << "vantrelle: the output could not be written (standard output closed or full).\n";
+  return kExitNoRun;
+}
+
+}  // namespace
+
 int Main(int argc, char** argv, WindowEntry window_main) {
   std::setlocale(LC_ALL, "");
+  const bool prints_only =
+      argc >= 2 && (std::string(argv[1]) == "--check" || std::string(argv[1]) == "--describe" ||
+                    (argc == 2 && (std::string(argv[1]) == "--help" ||
+                                   std::string(argv[1]) == "--version")));
+  // These only print: a closed pipe is then a failed write, said as such.
+  if (prints_only) std::signal(SIGPIPE, SIG_IGN);
   if (argc == 2 && std::string(argv[1]) == "--help") {
     std::cout << kUsage;
     // Where F1 in the window finds the manual: beside the program or, once
@@ -63,16 +83,16 @@ int Main(int argc, char** argv, WindowEntry window_main) {
     std::string help =
         FindHelpPage(std::filesystem::path(ExecutablePath(argv[0])).parent_path().string());
     if (std::filesystem::is_regular_file(help)) std::cout << "\nManual: " << help << "\n";
-    return kExitOk;
+    return PrintedStatus(kExitOk);
   }
   if (argc == 2 && std::string(argv[1]) == "--version") {
     std::cout << kProductName << " " << kVersionText << "\n";
-    return kExitOk;
+    return PrintedStatus(kExitOk);
   }
   if (argc >= 2 && (std::string(argv[1]) == "--check" || std::string(argv[1]) == "--describe")) {
     const std::vector<std::string> words(argv + 2, argv + argc);
-    if (std::string(argv[1]) == "--describe") return DescribeCommand(words);
-    return CheckCommand(words, ExecutablePath(argv[0]));
+    if (std::string(argv[1]) == "--describe") return PrintedStatus(DescribeCommand(words));
+    return PrintedStatus(CheckCommand(words, ExecutablePath(argv[0])));
   }
 
   PubDef pub;

@@ -1,5 +1,6 @@
 #include "run/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +8,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "run/error.h"
 
@@ -109,19 +112,32 @@ std::string LockFileName(const std::string& folder, const std::string& base) {
   return folder + "/." + base + ".vantrelle-lock";
 }
 
-bool OutputLock::Acquire(const std::string& path, long& holder) {
+bool OutputLock::Acquire(const std::string& path, long& holder, std::string* problem) {
   Release();
   holder = 0;
   PathParts parts = SplitPath(path);
   if (parts.base.empty()) return true;
   const std::string lock_path = LockFileName(parts.folder, parts.base);
+  // What stands at the lock's name that this run can neither use nor remove
+  // keeps it from running: a lock nobody can take is no lock.
+  auto refuse = [&](const std::string& what) {
+    if (problem != nullptr)
+      *problem = "its lock file \"" + lock_path + "\" is " + what +
+                 " that this run can neither use nor remove";
+    return false;
+  };
   int busy_tries = 0;
   for (int attempt = 0; attempt < 12; ++attempt) {
     int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                     NewFileMode());
-    if (fd < 0 && errno == EACCES) {
-      // Another user's lock file: held, or left by a run that is gone.
-      if (OutputLockHeld(parts.folder, parts.base)) {
+    if (fd < 0) {
+      const int error = errno;
+      struct stat there;
+      // Nothing there and none can be made: the run fails in this folder
+      // anyway, and says why in its log.
+      if (::lstat(lock_path.c_str(), &there) != 0) return true;
+      if (error == EACCES && S_ISREG(there.st_mode) &&
+          OutputLockHeld(parts.folder, parts.base)) {
         fd = ::open(lock_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
           holder = ReadHolder(fd);
@@ -129,19 +145,20 @@ bool OutputLock::Acquire(const std::string& path, long& holder) {
         }
         return false;
       }
-      if (::unlink(lock_path.c_str()) == 0) continue;
-      return true;
-    }
-    if (fd < 0) {
-      // A link or some other planted thing at the lock's name goes.
-      if (errno == ELOOP && ::unlink(lock_path.c_str()) == 0) continue;
-      return true;
+      // A link, a folder or a file of another user's that a gone run left.
+      const bool folder = S_ISDIR(there.st_mode);
+      if ((folder ? ::rmdir(lock_path.c_str()) : ::unlink(lock_path.c_str())) == 0) continue;
+      return refuse(folder                       ? "a folder"
+                    : S_ISLNK(there.st_mode)     ? "a link"
+                    : there.st_uid != ::geteuid() ? "a file of another user"
+                                                  : "a file");
     }
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      const std::string kind = KindOf(st.st_mode);
       ::close(fd);
       if (::unlink(lock_path.c_str()) == 0) continue;
-      return true;
+      return refuse(kind.empty() ? "not a file" : kind);
     }
     flock lock = WholeFile(F_WRLCK);
     if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
@@ -169,7 +186,7 @@ bool OutputLock::Acquire(const std::string& path, long& holder) {
     lock_path_ = lock_path;
     return true;
   }
-  return true;
+  return refuse("a file that keeps changing");
 }
 
 void OutputLock::Release() {
@@ -191,16 +208,29 @@ bool OutputLockHeld(const std::string& folder, const std::string& base) {
   return held;
 }
 
-bool RemoveUnheldLock(const std::string& folder, const std::string& base) {
-  const std::string path = LockFileName(folder, base);
-  int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  flock lock = WholeFile(F_WRLCK);
-  bool removed = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                 ::fcntl(fd, F_OFD_SETLK, &lock) == 0 && SameFile(fd, path) &&
-                 ::unlink(path.c_str()) == 0;
-  ::close(fd);
+int RemoveUnheldLocks(const std::string& folder, const std::string& own_base) {
+  constexpr std::string_view kSuffix = ".vantrelle-lock";
+  std::vector<std::string> paths;
+  if (DIR* entries = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(entries)) {
+      std::string_view name = entry->d_name;
+      if (name.size() > kSuffix.size() + 1 && name.starts_with('.') && name.ends_with(kSuffix) &&
+          name.substr(1, name.size() - 1 - kSuffix.size()) != own_base)
+        paths.push_back(folder + "/" + std::string(name));
+    }
+    ::closedir(entries);
+  }
+  int removed = 0;
+  for (const std::string& path : paths) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    flock lock = WholeFile(F_WRLCK);
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, F_OFD_SETLK, &lock) == 0 &&
+        SameFile(fd, path) && ::unlink(path.c_str()) == 0)
+      ++removed;
+    ::close(fd);
+  }
   return removed;
 }
 
@@ -218,9 +248,37 @@ std::FILE* OpenRunLog(const std::string& path) {
       CannotCreate(path, SystemMessage(EISDIR));
     } else if (std::string kind = KindOf(st.st_mode); !kind.empty()) {
       CannotCreate(path, "it is " + kind + ", not a regular file");
+    } else if (S_ISLNK(st.st_mode) && (st.st_uid == ::geteuid() || st.st_uid == 0)) {
+      // A link of this user's or the system's (/dev/stdout) is the
+      // configuration's own choice: followed, but only to a regular file,
+      // and only if it is still the same link once the file is open.
+      fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_APPEND | O_CLOEXEC);
+      if (fd < 0 && errno == ENOENT) {
+        fd = ReplaceWithNewFile(path);  // it leads nowhere
+      } else {
+        if (fd < 0) CannotCreate(path, SystemMessage(errno));
+        struct stat link, target;
+        if (::lstat(path.c_str(), &link) != 0 || link.st_ino != st.st_ino ||
+            link.st_dev != st.st_dev || ::fstat(fd, &target) != 0) {
+          ::close(fd);
+          continue;
+        }
+        if (!S_ISREG(target.st_mode)) {
+          ::close(fd);
+          const std::string kind = KindOf(target.st_mode);
+          CannotCreate(path, "it is a link to " + (kind.empty() ? "a folder" : kind) +
+                                 ", not to a regular file");
+        }
+        if (::ftruncate(fd, 0) != 0) {
+          int error = errno;
+          ::close(fd);
+          CannotCreate(path, SystemMessage(error));
+        }
+        ::fcntl(fd, F_SETFL, O_APPEND);
+      }
     } else if (S_ISLNK(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {
-      // A link is never written through, nor a file another user may read
-      // or that has other names.
+      // Another user's link is never written through, nor a file another
+      // user may read or that has other names: a new file takes the name.
       fd = ReplaceWithNewFile(path);
     } else {
       fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_APPEND | O_CLOEXEC);

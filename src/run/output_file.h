@@ -64,10 +64,14 @@ class OutputLock {
 
   /// Takes the lock of \a path's name. Returns false when another process
   /// holds it, with \a holder set to the process id its lock file names (0
-  /// when unknown). A folder where no lock file can be made (read-only, not
-  /// there) gives true without a lock: the run will fail there anyway, and
-  /// say why in its log.
-  bool Acquire(const std::string& path, long& holder);
+  /// when unknown), or when something this run can neither use nor remove
+  /// stands at the lock file's name (a folder, another user's file in a
+  /// folder with the sticky bit), with \a problem saying so. A folder where
+  /// no lock file can be made (read-only, not there) gives true without a
+  /// lock: the run will fail there anyway, and say why in its log.
+  bool Acquire(const std::string& path, long& holder, std::string* problem = nullptr);
+  /// The lock file's name while the lock is held.
+  const std::string& Path() const { return lock_path_; }
   /// Removes the lock file and lets the lock go; nothing when none is held.
   void Release();
   bool Held() const { return fd_ >= 0; }
@@ -84,16 +88,18 @@ std::string LockFileName(const std::string& folder, const std::string& base);
 /// (this process included). Takes no lock itself.
 bool OutputLockHeld(const std::string& folder, const std::string& base);
 
-/// Removes the lock file of output \a base in \a folder when no process
-/// holds it (taking it for a moment, so that nobody takes it meanwhile).
-/// True when it was removed.
-bool RemoveUnheldLock(const std::string& folder, const std::string& base);
+/// Removes the lock files in \a folder that killed runs left: those of
+/// other names than \a own_base that no process holds (each taken for a
+/// moment, so that nobody takes it meanwhile). Returns how many went.
+int RemoveUnheldLocks(const std::string& folder, const std::string& own_base);
 
 /// Opens the run log \a path for writing from its start: an existing regular
 /// file of this user with no other name is emptied in place (so a process
-/// that rotates logs by copying and truncating finds no gap); anything else
-/// at the name (a link, a file of another user or with other names) is
-/// replaced by a new file. Refuses a folder, a pipe, a device or a socket.
+/// that rotates logs by copying and truncating finds no gap), and so is the
+/// regular file a link of this user's or of root's leads to; anything else
+/// at the name (another user's link, a file of another user or with other
+/// names) is replaced by a new file. Refuses a folder, a pipe, a device or a
+/// socket, also at the end of a link.
 /// Throws Error "Cannot create "path": reason.".
 std::FILE* OpenRunLog(const std::string& path);
 

@@ -20,7 +20,6 @@ namespace vantrelle {
 namespace {
 
 constexpr std::string_view kMarker = ".vantrelle-";
-constexpr std::string_view kLockSuffix = ".vantrelle-lock";
 
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
 
@@ -97,19 +96,12 @@ int RemoveStaleWorkingCopies(const std::string& report) {
   DIR* folder = ::opendir(parts.folder.c_str());
   if (folder == nullptr) return 0;
   std::vector<std::pair<std::string, std::string>> candidates;  // entry, owner
-  std::vector<std::string> locks;  // names whose lock file is there
   while (const dirent* entry = ::readdir(folder)) {
     std::string owner = WorkingCopyOwner(entry->d_name);
     if (!owner.empty()) candidates.emplace_back(entry->d_name, owner);
-    std::string_view name = entry->d_name;
-    if (name.size() > kLockSuffix.size() + 1 && name.starts_with('.') && name.ends_with(kLockSuffix))
-      locks.emplace_back(name.substr(1, name.size() - 1 - kLockSuffix.size()));
   }
   ::closedir(folder);
-  int removed = 0;
-  // Lock files that killed runs left, when nobody holds them.
-  for (const std::string& name : locks)
-    if (name != parts.base && RemoveUnheldLock(parts.folder, name)) ++removed;
+  int removed = RemoveUnheldLocks(parts.folder, parts.base);
   for (const auto& [entry, owner] : candidates) {
     // The run that made it holds its report's lock for as long as it runs
     // (the save replaces the working copy's file, so a lock on that file
@@ -151,12 +143,14 @@ void ReportWorkingCopy::Create(const std::string& report, const std::string& sou
     ::close(in);
     throw Error(failure + "it is not a file.");
   }
-  // A replaced report keeps its mode, except that a read-only one becomes
-  // writable for its owner as it always has; a new one gets what the umask
-  // allows.
+  // A replaced report of this user's keeps its permissions, except that a
+  // read-only one becomes writable for its owner as it always has; a new
+  // one, or one in the place of another user's file or of a link, gets what
+  // the umask allows. Set-id bits are never carried over.
   struct stat earlier;
-  mode_ = ::stat(report.c_str(), &earlier) == 0 && S_ISREG(earlier.st_mode)
-              ? (earlier.st_mode & 07777) | S_IRUSR | S_IWUSR
+  mode_ = ::lstat(report.c_str(), &earlier) == 0 && S_ISREG(earlier.st_mode) &&
+                  earlier.st_uid == ::geteuid()
+              ? (earlier.st_mode & 0777) | S_IRUSR | S_IWUSR
               : NewFileMode();
   std::string pattern;
   int out = CreateHiddenBeside(report, pattern);

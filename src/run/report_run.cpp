@@ -210,10 +210,7 @@ RunOutcome RunReport(PubDef& pub) {
   // The names stay locked until everything of the run is closed.
   struct Unlock {
     PubDef& pub;
-    ~Unlock() {
-      pub.report_lock.Release();
-      pub.log_lock.Release();
-    }
+    ~Unlock() { ReleaseLocks(pub); }
   } unlock{pub};
   ReportSession session(pub);
   try {

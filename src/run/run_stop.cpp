@@ -95,19 +95,28 @@ std::string StopSignalName(int signal_number) {
 
 namespace {
 
+// Whether SIGPIPE was ignored when the program started, for its children.
+bool pipe_ignored_at_start = false;
+
+// The stop signals the program takes: those it was not started ignoring.
+// A run started with nohup, or in the background of a script (SIGINT
+// ignored), goes on when they come, as before.
 sigset_t StopSignals() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGHUP);
+  for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+    struct sigaction current {};
+    if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+      continue;
+    sigaddset(&set, signal_number);
+  }
   return set;
 }
 
 }  // namespace
 
 void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first) {
-  ::signal(SIGPIPE, SIG_IGN);
+  pipe_ignored_at_start = ::signal(SIGPIPE, SIG_IGN) == SIG_IGN;
   sigset_t set = StopSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   // The thread works on its own handle of the state, which lives as long as
@@ -141,11 +150,9 @@ void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first) {
 }
 
 void ResetSignalsInChild() {
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  for (int signal_number = 1; signal_number < NSIG; ++signal_number)
-    ::sigaction(signal_number, &action, nullptr);
+  // What the program was started ignoring stays ignored (exec keeps it);
+  // SIGPIPE goes back to what it was, and nothing stays blocked.
+  if (!pipe_ignored_at_start) ::signal(SIGPIPE, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);

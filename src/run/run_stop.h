@@ -88,7 +88,8 @@ class ScopedCanceller {
 /// The name of a stop signal ("SIGTERM"); "signal N" for another.
 std::string StopSignalName(int signal_number);
 
-/// Takes SIGTERM, SIGINT and SIGHUP away from the program's threads and
+/// Takes SIGTERM, SIGINT and SIGHUP (those the program was not started
+/// ignoring, as under nohup) away from the program's threads and
 /// hands them to a thread of their own, and ignores SIGPIPE (a closed pipe
 /// is a failed write). Such a signal requests a stop of \a stop and then
 /// calls \a on_first (if any) with its number, from that thread; one that
@@ -99,9 +100,10 @@ std::string StopSignalName(int signal_number);
 /// inherit the blocked signals.
 void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first);
 
-/// In a child process between fork and exec: every signal back to its
-/// default action and none blocked, so that the program it runs can be
-/// stopped and writes to pipes as usual. Async-signal-safe.
+/// In a child process between fork and exec: no signal blocked and SIGPIPE
+/// as the program found it, so that the program the child runs is stopped
+/// and writes to pipes as it would have been started by this one's caller.
+/// Async-signal-safe.
 void ResetSignalsInChild();
 
 }  // namespace vantrelle

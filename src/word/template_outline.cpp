@@ -133,10 +133,20 @@ std::string StoryPhrase(const std::string& story, const std::string& part) {
 }
 
 // \a text in double quotes, with quotes, backslashes and control characters
-// escaped as JSON writes them.
+// (C0, DEL and the C1 range, which a terminal would obey) escaped as JSON
+// writes them.
 std::string Quote(std::string_view text) {
   std::string out = "\"";
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (static_cast<unsigned char>(c) == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", next);
+      out += escape;
+      ++i;
+      continue;
+    }
     switch (c) {
       case '"':
         out += "\\\"";
@@ -154,7 +164,7 @@ std::string Quote(std::string_view text) {
         out += "\\r";
         break;
       default:
-        if (static_cast<unsigned char>(c) < 0x20) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
           char escape[8];
           std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
           out += escape;

@@ -158,8 +158,10 @@ TEST(MaskPasswordsTest, HidesEveryFormOfAPassword) {
       {"Driver=PG;PWD={se;cr}}et};Database=d", "Driver=PG;PWD=***;Database=d"},
       {"Driver=PG;PWD={unclosed;Database=d", "Driver=PG;PWD=***"},
       {"Driver=PG;PWDX=a;XPWD=b;SSLPassword=c", "Driver=PG;PWDX=***;XPWD=***;SSLPassword=***"},
-      {"Driver={PWD=x;};Password=a;PWD=b", "Driver={PWD=***;};Password=***;PWD=***"},
+      {"Driver={PWD=x;};Password=a;PWD=b", "Driver={PWD=***};Password=***;PWD=***"},
       {"Driver=PG;pqopt={password=secret}", "Driver=PG;pqopt={password=***}"},
+      {"Driver=PG;pqopt={password=ab;cdefgh};Port=1", "Driver=PG;pqopt={password=***};Port=1"},
+      {"Driver=PG;pqopt={password=ab}}cdefgh}", "Driver=PG;pqopt={password=***}"},
       {"Driver=PG;pqopt={sslmode=require password = 'se cret'}",
        "Driver=PG;pqopt={sslmode=require password = ***}"},
   };

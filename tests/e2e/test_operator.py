@@ -181,6 +181,21 @@ class OperatorCase(ReportFolderCase):
         self.assertEqual(0, self.run_program(), self.stderr)
         self.assertEqual([], self.leftovers())
 
+    def test_a_signal_ignored_at_start_stays_ignored(self):
+        # As nohup starts a run, or a script its background jobs.
+        self.configure([SMALL, ENDLESS])
+        process = subprocess.Popen(self.command(), stderr=subprocess.PIPE, text=True,
+                                   preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        self.wait_for_log("[Slow]    WITH")
+        process.send_signal(signal.SIGHUP)
+        time.sleep(0.5)
+        self.assertIsNone(process.poll(), "SIGHUP stopped a run started with it ignored")
+        process.send_signal(signal.SIGTERM)
+        _, self.stderr = process.communicate(timeout=60)
+        self.assert_stopped(process.returncode, signal.SIGTERM,
+                            'The report file "%s" was not changed.' % self.report)
+
     # -- the save ------------------------------------------------------------
     def test_a_save_the_kernel_could_not_write_is_a_failed_save(self):
         before = self.earlier_report()
@@ -229,6 +244,15 @@ class OperatorCase(ReportFolderCase):
         self.assertIn('The run log "%s" is in use by another run of the report' % self.log,
                       self.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.folder, "other.docx")))
+        # What stands at a lock's name and can be neither used nor removed
+        # keeps a run from starting, rather than letting it run unlocked.
+        blocked = os.path.join(self.folder, ".other.docx.vantrelle-lock")
+        os.mkdir(blocked)
+        with open(os.path.join(blocked, "x"), "w"):
+            pass
+        self.assertEqual(1, self.run_program(ini=other_ini))
+        self.assertIn('cannot be locked: its lock file "%s" is a folder that this run can '
+                      'neither use nor remove' % blocked, self.stderr)
         self.assertEqual(lines, len(self.log_lines()))
         # A log rotated by copying and truncating goes on without a gap.
         os.truncate(self.log, 0)

@@ -133,7 +133,7 @@ class SharedServerCase(ReportFolderCase):
                 if os.path.lexists(self.log):
                     os.remove(self.log)
                 if planted == "link":
-                    os.symlink(victim, self.log)
+                    subprocess.run(as_other(self.other, "ln", "-s", victim, self.log), check=True)
                 else:
                     subprocess.run(as_other(self.other, "sh", "-c", "umask 0; echo theirs > %s"
                                             % self.log), check=True)
@@ -164,6 +164,13 @@ class SharedServerCase(ReportFolderCase):
         os.chmod(self.report, 0o640)
         self.assertEqual(0, self.run_program(env=env), self.stderr)
         self.assertEqual(0o640, stat.S_IMODE(os.stat(self.report).st_mode))
+        # Another user's file in the report's place lends it nothing.
+        os.remove(self.report)
+        subprocess.run(as_other(self.other, "sh", "-c", "echo x > %s; chmod 6777 %s"
+                                % (self.report, self.report)), check=True)
+        self.assertEqual(0, self.run_program(env=env), self.stderr)
+        st = os.stat(self.report)
+        self.assertEqual((0, 0o666 & ~UMASK), (st.st_uid, stat.S_IMODE(st.st_mode)))
 
     def test_the_converter_fetches_and_reads_nothing_a_template_links_to(self):
         if shutil.which("soffice") is None:

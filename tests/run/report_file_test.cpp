@@ -96,6 +96,7 @@ TEST_F(ReportWorkingCopyTest, ModesFollowTheUmaskOrTheEarlierReport) {
   const Case cases[] = {
       {022, 0444, false, 0, 0644}, {077, 0644, false, 0, 0600}, {002, 0666, false, 0, 0664},
       {077, 0666, true, 0640, 0640}, {022, 0600, true, 0444, 0644},
+      {022, 0600, true, 06775, 0775},  // never set-id
   };
   for (const Case& c : cases) {
     std::filesystem::remove(dir_.File("report.docx"));

@@ -113,6 +113,18 @@ TEST_F(TemplateOutlineTest, FieldsSayWhetherTheRunComputesThem) {
   EXPECT_EQ(outline.fields[0].argument, "Title");
 }
 
+// A pattern that would steer a terminal is shown, in the text and the JSON
+// alike, as escapes.
+TEST_F(TemplateOutlineTest, ControlCharactersOfCellsAreEscaped) {
+  const auto path = MakeDocx(Table(Row(Tc("a\xC2\x9B" "2J b\x7F"))), {});
+  const TemplateOutline outline = OutlineTemplate(path);
+  for (const std::string& shown :
+       {DescribeOutline(path.string(), outline), DescribeOutlineJson(path.string(), outline)}) {
+    EXPECT_NE(std::string::npos, shown.find("a\\u009b2J b\\u007f")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("\xC2\x9B")) << shown;
+  }
+}
+
 TEST_F(TemplateOutlineTest, TemplateTheRunRefusesIsRefusedAlike) {
   std::filesystem::path path = dir_ / "old.doc";
   testing::WriteZip(path, {});
