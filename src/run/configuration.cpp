@@ -1,5 +1,6 @@
 #include "run/configuration.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -114,25 +115,45 @@ std::string NotAFile(const char* key, const std::string& path, const std::string
          ", not a file; the run writes only over a regular file.";
 }
 
+// False, with the configuration error logged, when the output of \a folder
+// (configured by [FILE] \a key) is one the run may not write: a refused link
+// on its folder's path, a pipe, device or socket at its name, or another
+// user's file in a sticky folder, which only its owner may replace.
+bool OutputUsable(PubDef& pub, const char* key, const OutputFolder& folder) {
+  const std::string& path = folder.Path();
+  std::string problem = folder.Refusal();
+  if (problem.empty() && folder.IsOpen()) {
+    struct stat st;
+    if (::fstatat(folder.Fd(), folder.Base().c_str(), &st, 0) == 0 && !S_ISREG(st.st_mode) &&
+        !S_ISDIR(st.st_mode))
+      problem = NotAFile(key, path, NonFileAt(folder.Through(folder.Base())));
+    else if (std::string sticky = StickyRefusal(folder, folder.Base()); !sticky.empty())
+      problem = "[FILE] " + std::string(key) + " \"" + path + "\": " + sticky + ".";
+  }
+  if (problem.empty()) return true;
+  LogError(pub, kConfigIncorrect, problem);
+  return false;
+}
+
 // Takes the locks of the report's and the log's names. False, with the
 // holder said where the user sees it, when another run holds one.
-bool LockOutputs(PubDef& pub, const std::string& report) {
+bool LockOutputs(PubDef& pub) {
   struct Output {
     OutputLock& lock;
-    const std::string& path;
+    const OutputFolder& folder;
     const char* what;
   };
   const Output outputs[] = {
-      {pub.report_lock, report, "The report file"},
-      {pub.log_lock, pub.log_file_name, "The run log"},
+      {pub.report_lock, pub.report_folder, "The report file"},
+      {pub.log_lock, pub.log_folder, "The run log"},
   };
   for (const Output& output : outputs) {
-    if (output.path.empty()) continue;
+    if (output.folder.Path().empty()) continue;
     long holder = 0;
     std::string problem;
-    if (output.lock.Acquire(output.path, holder, &problem)) {
+    if (output.lock.Acquire(output.folder, holder, &problem)) {
       // A second signal ends the process at once: its lock files go too.
-      if (output.lock.Held()) pub.stop.AddScratchFile(output.lock.Path());
+      if (output.lock.Held()) pub.stop.AddScratchFile(output.lock.ScratchPath());
       continue;
     }
     ReleaseLocks(pub);
@@ -140,13 +161,13 @@ bool LockOutputs(PubDef& pub, const std::string& report) {
         !problem.empty() ? " cannot be locked: " + problem
                          : " is in use by another run of the report" +
                                (holder > 0 ? " (process " + std::to_string(holder) + ")" : "");
-    ShowErrorBox(pub, std::string(output.what) + " \"" + output.path + "\"" + why +
+    ShowErrorBox(pub, std::string(output.what) + " \"" + output.folder.Path() + "\"" + why +
                           "; this run ended without touching the report or the run log.");
     return false;
   }
   // Lock files that killed runs left beside the log go (those beside the
   // report go with their working copies).
-  RemoveUnheldLocks(SplitPath(pub.log_file_name).folder, SplitPath(pub.log_file_name).base);
+  RemoveUnheldLocks(pub.log_folder);
   return true;
 }
 
@@ -154,7 +175,7 @@ bool LockOutputs(PubDef& pub, const std::string& report) {
 
 void ReleaseLocks(PubDef& pub) {
   for (OutputLock* lock : {&pub.report_lock, &pub.log_lock}) {
-    if (lock->Held()) pub.stop.RemoveScratchFile(lock->Path());
+    if (lock->Held()) pub.stop.RemoveScratchFile(lock->ScratchPath());
     lock->Release();
   }
 }
@@ -207,11 +228,17 @@ bool LoadConfiguration(PubDef& pub) {
                   input + "; the run log never overwrites another file of the run.");
     // Another run of this report (or with this log) must not be disturbed:
     // neither file is touched before both are this run's.
-    if (!LockOutputs(pub, LocatedOrAsWritten(pub, report, true))) {
+    // The outputs' folders are opened once: every name the run uses there
+    // from now on is looked up in the folder it opened now.
+    pub.log_folder = OutputFolder::Open(pub.log_file_name);
+    if (!pub.log_folder.Refusal().empty()) throw Error(pub.log_folder.Refusal());
+    pub.report_folder = OutputFolder::Open(LocatedOrAsWritten(pub, report, true));
+    pub.pdf_folder = OutputFolder();
+    if (!LockOutputs(pub)) {
       pub.output_busy = true;
       return false;
     }
-    pub.log_stream = pub.file_system.CreateTextFile(pub.log_file_name);
+    pub.log_stream = pub.file_system.CreateTextFile(pub.log_folder);
   } catch (const Error& error) {
     ShowErrorBox(pub, error.Description());
     return false;
@@ -255,10 +282,9 @@ bool LoadConfiguration(PubDef& pub) {
     LogError(pub, kConfigIncorrect, error.Description());
     return false;
   }
-  if (std::string kind = NonFileAt(pub.report_file_name); !kind.empty()) {
-    LogError(pub, kConfigIncorrect, NotAFile("ReportFileName", pub.report_file_name, kind));
-    return false;
-  }
+  if (pub.report_folder.Path() != pub.report_file_name)
+    pub.report_folder = OutputFolder::Open(pub.report_file_name);
+  if (!OutputUsable(pub, "ReportFileName", pub.report_folder)) return false;
   std::vector<InputFile> taken = inputs;
   AddInput(taken, "[FILE] LogFileName \"" + pub.log_file_name + "\"", pub.log_file_name);
   std::string clash = InputAt(taken, pub.report_file_name);
@@ -282,10 +308,8 @@ bool LoadConfiguration(PubDef& pub) {
       LogError(pub, kConfigIncorrect, error.Description());
       return false;
     }
-    if (std::string kind = NonFileAt(pub.pdf_file_name); !kind.empty()) {
-      LogError(pub, kConfigIncorrect, NotAFile("PdfFileName", pub.pdf_file_name, kind));
-      return false;
-    }
+    pub.pdf_folder = OutputFolder::Open(pub.pdf_file_name);
+    if (!OutputUsable(pub, "PdfFileName", pub.pdf_folder)) return false;
     AddInput(taken, "[FILE] ReportFileName \"" + pub.report_file_name + "\"",
              pub.report_file_name);
     clash = InputAt(taken, pub.pdf_file_name);

@@ -147,7 +147,11 @@ std::unique_ptr<TextWriter> FileSystem::CreateTextFile(const std::string& path) 
   if (path.empty()) throw Error("Bad file name: the file name is empty.");
   std::error_code ec;
   if (fs::is_directory(path, ec)) ThrowFileError("Cannot create", path, EISDIR);
-  return std::make_unique<TextWriter>(OpenRunLog(path), path);
+  return CreateTextFile(OutputFolder::Open(path));
+}
+
+std::unique_ptr<TextWriter> FileSystem::CreateTextFile(const OutputFolder& folder) const {
+  return std::make_unique<TextWriter>(OpenRunLog(folder), folder.Path());
 }
 
 std::unique_ptr<TextReader> FileSystem::OpenTextFile(const std::string& path) const {

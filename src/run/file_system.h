@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "run/output_file.h"
 #include "run/text_encoding.h"
 
 namespace vantrelle {
@@ -75,6 +76,8 @@ class FileSystem {
   /// Creates (or empties) \a path for writing text, never through a link
   /// and only over a regular file (see OpenRunLog).
   std::unique_ptr<TextWriter> CreateTextFile(const std::string& path) const;
+  /// The same for the output of \a folder, opened ahead.
+  std::unique_ptr<TextWriter> CreateTextFile(const OutputFolder& folder) const;
   /// Opens an existing \a path for reading text; never creates it.
   std::unique_ptr<TextReader> OpenTextFile(const std::string& path) const;
   /// The folder part of \a path, without a trailing separator; empty when

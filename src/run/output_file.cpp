@@ -1,15 +1,21 @@
 #include "run/output_file.h"
 
 #include <dirent.h>
+#include <limits.h>
+#include <pwd.h>
+#include <sys/random.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
+#include <random>
 #include <fstream>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "run/error.h"
@@ -31,12 +37,13 @@ std::string KindOf(mode_t mode) {
   return "";
 }
 
-// An open file descriptor still names what \a path names.
-bool SameFile(int fd, const std::string& path) {
-  struct stat at_path;
+// An open file descriptor still names what \a name in \a folder names.
+bool SameFileAt(int fd, int folder, const std::string& name) {
+  struct stat at_name;
   struct stat opened;
-  return ::stat(path.c_str(), &at_path) == 0 && ::fstat(fd, &opened) == 0 &&
-         at_path.st_dev == opened.st_dev && at_path.st_ino == opened.st_ino;
+  return ::fstatat(folder, name.c_str(), &at_name, AT_SYMLINK_NOFOLLOW) == 0 &&
+         ::fstat(fd, &opened) == 0 && at_name.st_dev == opened.st_dev &&
+         at_name.st_ino == opened.st_ino;
 }
 
 flock WholeFile(short type) {
@@ -52,17 +59,43 @@ long ReadHolder(int fd) {
   return n > 0 ? std::strtol(text, nullptr, 10) : 0;
 }
 
-// Puts a new, empty file of this process at \a path in place of whatever
-// is there, and returns it open for appending.
-int ReplaceWithNewFile(const std::string& path) {
+bool LockHeldOn(int fd) {
+  flock lock = WholeFile(F_WRLCK);
+  return ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// "user "name" (uid N)" for the messages that name an owner.
+std::string UserText(uid_t uid) {
+  std::vector<char> buffer(16384);
+  passwd entry;
+  passwd* found = nullptr;
+  std::string text;
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+    text = "user \"" + std::string(found->pw_name) + "\" ";
+  else
+    text = "user ";
+  return text + "(uid " + std::to_string(uid) + ")";
+}
+
+// Puts a new, empty file of this process at the log's name in place of
+// whatever is there, and returns it open for appending; -1 when the new file
+// lost the name to another process before it could be opened.
+int ReplaceWithNewFile(const OutputFolder& folder) {
+  const std::string& path = folder.Path();
   std::string temp;
-  int fd = CreateHiddenBeside(path, temp);
+  int fd = CreateHiddenIn(folder.Fd(), folder.Base(), temp);
   if (fd < 0) CannotCreate(path, SystemMessage(errno));
-  if (::fchmod(fd, NewFileMode()) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+  if (::fchmod(fd, NewFileMode()) != 0 ||
+      ::renameat(folder.Fd(), temp.c_str(), folder.Fd(), folder.Base().c_str()) != 0) {
     int error = errno;
-    ::unlink(temp.c_str());
+    std::string sticky = error == EPERM ? StickyRefusal(folder, folder.Base()) : "";
+    ::unlinkat(folder.Fd(), temp.c_str(), 0);
     ::close(fd);
-    CannotCreate(path, SystemMessage(error));
+    CannotCreate(path, sticky.empty() ? SystemMessage(error) : sticky);
+  }
+  if (!SameFileAt(fd, folder.Fd(), folder.Base())) {
+    ::close(fd);
+    return -1;
   }
   ::fcntl(fd, F_SETFL, O_APPEND);
   return fd;
@@ -96,16 +129,187 @@ PathParts SplitPath(const std::string& path) {
   return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-int CreateHiddenBeside(const std::string& path, std::string& temp) {
+OutputFolder::~OutputFolder() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+OutputFolder::OutputFolder(const OutputFolder& other)
+    : path_(other.path_),
+      folder_(other.folder_),
+      base_(other.base_),
+      refusal_(other.refusal_),
+      fd_(other.fd_ >= 0 ? ::fcntl(other.fd_, F_DUPFD_CLOEXEC, 0) : -1),
+      error_(other.fd_ >= 0 && fd_ < 0 ? errno : other.error_) {}
+
+OutputFolder& OutputFolder::operator=(const OutputFolder& other) {
+  if (this != &other) *this = OutputFolder(other);
+  return *this;
+}
+
+OutputFolder::OutputFolder(OutputFolder&& other) noexcept
+    : path_(std::move(other.path_)),
+      folder_(std::move(other.folder_)),
+      base_(std::move(other.base_)),
+      refusal_(std::move(other.refusal_)),
+      fd_(std::exchange(other.fd_, -1)),
+      error_(other.error_) {}
+
+OutputFolder& OutputFolder::operator=(OutputFolder&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    path_ = std::move(other.path_);
+    folder_ = std::move(other.folder_);
+    base_ = std::move(other.base_);
+    refusal_ = std::move(other.refusal_);
+    fd_ = std::exchange(other.fd_, -1);
+    error_ = other.error_;
+  }
+  return *this;
+}
+
+OutputFolder OutputFolder::Open(const std::string& path) {
+  OutputFolder out;
+  out.path_ = path;
   PathParts parts = SplitPath(path);
-  size_t dot = parts.base.find_last_of('.');
-  std::string extension =
-      dot != std::string::npos && dot > 0 ? parts.base.substr(dot) : std::string();
-  temp = parts.folder + "/." + parts.base + ".vantrelle-" + std::to_string(::getpid()) +
-         "-XXXXXX" + extension;
-  int fd = ::mkstemps(temp.data(), static_cast<int>(extension.size()));
-  if (fd >= 0) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-  return fd;
+  out.folder_ = parts.folder;
+  out.base_ = parts.base;
+  // The names still to walk, the next one first.
+  std::deque<std::string> names;
+  auto walk_before = [&names](std::string_view text) {
+    std::vector<std::string> more;
+    for (size_t start = 0; start <= text.size();) {
+      size_t slash = text.find('/', start);
+      if (slash == std::string_view::npos) slash = text.size();
+      if (slash > start) more.emplace_back(text.substr(start, slash - start));
+      start = slash + 1;
+    }
+    names.insert(names.begin(), more.begin(), more.end());
+  };
+  const bool absolute = parts.folder.starts_with('/');
+  int current = ::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (current < 0) {
+    out.error_ = errno;
+    return out;
+  }
+  walk_before(parts.folder);
+  std::string walked = absolute ? "/" : "";
+  int links = 0;
+  while (!names.empty()) {
+    const std::string name = std::move(names.front());
+    names.pop_front();
+    if (name == ".") continue;
+    const std::string here =
+        walked.empty() ? name : walked.back() == '/' ? walked + name : walked + "/" + name;
+    int next = ::openat(current, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (next < 0 || ::fstat(next, &st) != 0) {
+      out.error_ = errno;
+      if (next >= 0) ::close(next);
+      ::close(current);
+      return out;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      char target[PATH_MAX];
+      ssize_t length = -1;
+      // Anyone who may write the folder that holds a link may have put it
+      // there: only the run's own links and the system's are taken.
+      if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+        out.refusal_ = "The folder \"" + here + "\" in the path of \"" + path +
+                       "\" is a link that belongs to " + UserText(st.st_uid) +
+                       "; an output's folder is reached only through links of the run's own "
+                       "user or of root.";
+        out.error_ = EPERM;
+      } else if (++links > 40) {
+        out.error_ = ELOOP;
+      } else if ((length = ::readlinkat(next, "", target, sizeof target)) < 0 ||
+                 length == static_cast<ssize_t>(sizeof target)) {
+        out.error_ = length < 0 ? errno : ENAMETOOLONG;
+        length = -1;
+      }
+      ::close(next);
+      if (length < 0) {
+        ::close(current);
+        return out;
+      }
+      std::string_view text(target, static_cast<size_t>(length));
+      if (text.starts_with('/')) {
+        ::close(current);
+        current = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (current < 0) {
+          out.error_ = errno;
+          return out;
+        }
+        walked = "/";
+      }
+      walk_before(text);
+      continue;
+    }
+    ::close(current);
+    current = next;
+    if (!S_ISDIR(st.st_mode)) {
+      out.error_ = ENOTDIR;
+      ::close(current);
+      return out;
+    }
+    walked = here;
+  }
+  out.fd_ = current;
+  out.error_ = 0;
+  return out;
+}
+
+std::string OutputFolder::Through(const std::string& entry) const {
+  if (fd_ < 0) return (folder_ == "/" ? "" : folder_) + "/" + entry;
+  return "/proc/self/fd/" + std::to_string(fd_) + "/" + entry;
+}
+
+int OutputFolder::OpenForReading() const {
+  if (fd_ < 0) {
+    errno = error_;
+    return -1;
+  }
+  return ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+std::string StickyRefusal(const OutputFolder& folder, const std::string& base) {
+  struct stat there;
+  struct stat holder;
+  if (!folder.IsOpen() || ::geteuid() == 0 ||
+      ::fstatat(folder.Fd(), base.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::fstat(folder.Fd(), &holder) != 0)
+    return "";
+  if (there.st_uid == ::geteuid() || holder.st_uid == ::geteuid() ||
+      (holder.st_mode & S_ISVTX) == 0)
+    return "";
+  return std::string(S_ISLNK(there.st_mode) ? "it is a link" : "it is a file") + " of " +
+         UserText(there.st_uid) +
+         " in a folder with the sticky bit, where only its owner may replace it";
+}
+
+std::string HiddenName(const std::string& name) {
+  static const char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    std::random_device device;
+    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(device());
+  }
+  std::string random;
+  for (unsigned char byte : bytes) random += kLetters[byte % (sizeof kLetters - 1)];
+  size_t dot = name.find_last_of('.');
+  std::string extension = dot != std::string::npos && dot > 0 ? name.substr(dot) : std::string();
+  return "." + name + ".vantrelle-" + std::to_string(::getpid()) + "-" + random + extension;
+}
+
+int CreateHiddenIn(int folder_fd, const std::string& name, std::string& temp) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = HiddenName(name);
+    int fd = ::openat(folder_fd, temp.c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 std::string LockFileName(const std::string& folder, const std::string& base) {
@@ -113,11 +317,19 @@ std::string LockFileName(const std::string& folder, const std::string& base) {
 }
 
 bool OutputLock::Acquire(const std::string& path, long& holder, std::string* problem) {
+  return Acquire(OutputFolder::Open(path), holder, problem);
+}
+
+bool OutputLock::Acquire(const OutputFolder& folder, long& holder, std::string* problem) {
   Release();
   holder = 0;
-  PathParts parts = SplitPath(path);
-  if (parts.base.empty()) return true;
-  const std::string lock_path = LockFileName(parts.folder, parts.base);
+  const std::string& base = folder.Base();
+  // A folder where no lock file can be made: the run fails there anyway,
+  // and says why in its log.
+  if (base.empty() || !folder.IsOpen()) return true;
+  const int dir = folder.Fd();
+  const std::string name = "." + base + ".vantrelle-lock";
+  const std::string lock_path = LockFileName(folder.Folder(), base);
   // What stands at the lock's name that this run can neither use nor remove
   // keeps it from running: a lock nobody can take is no lock.
   auto refuse = [&](const std::string& what) {
@@ -126,39 +338,55 @@ bool OutputLock::Acquire(const std::string& path, long& holder, std::string* pro
                  " that this run can neither use nor remove";
     return false;
   };
+  // What is at the name and is not this run's to use goes, if it can.
+  auto remove = [&](const struct stat& there) {
+    return (S_ISDIR(there.st_mode) ? ::unlinkat(dir, name.c_str(), AT_REMOVEDIR)
+                                   : ::unlinkat(dir, name.c_str(), 0)) == 0;
+  };
+  auto describe = [&](const struct stat& there) -> std::string {
+    if (S_ISDIR(there.st_mode)) return "a folder";
+    if (S_ISLNK(there.st_mode)) return "a link";
+    if (!S_ISREG(there.st_mode)) {
+      const std::string kind = KindOf(there.st_mode);
+      return kind.empty() ? "not a file" : kind;
+    }
+    if (there.st_uid != ::geteuid()) return "a file of " + UserText(there.st_uid);
+    return "a file with other names (hard links)";
+  };
   int busy_tries = 0;
   for (int attempt = 0; attempt < 12; ++attempt) {
-    int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                    NewFileMode());
+    int fd = ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                      NewFileMode());
+    struct stat st;
     if (fd < 0) {
       const int error = errno;
-      struct stat there;
-      // Nothing there and none can be made: the run fails in this folder
-      // anyway, and says why in its log.
-      if (::lstat(lock_path.c_str(), &there) != 0) return true;
-      if (error == EACCES && S_ISREG(there.st_mode) &&
-          OutputLockHeld(parts.folder, parts.base)) {
-        fd = ::open(lock_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
-          holder = ReadHolder(fd);
-          ::close(fd);
-        }
+      if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT && error == ENOENT) continue;  // gone meanwhile
+        return true;  // nothing there and none can be made
+      }
+      // A file this run may not open: another user's lock, held or left.
+      if (S_ISREG(st.st_mode)) {
+        int peek = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const bool held = peek >= 0 && LockHeldOn(peek);
+        if (held) holder = ReadHolder(peek);
+        if (peek >= 0) ::close(peek);
+        if (held) return false;
+      }
+      if (remove(st)) continue;
+      return refuse(describe(st));
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        st.st_nlink != 1) {
+      // Not a file this run made: never written, whoever holds it.
+      if (S_ISREG(st.st_mode) && LockHeldOn(fd)) {
+        holder = ReadHolder(fd);
+        ::close(fd);
         return false;
       }
-      // A link, a folder or a file of another user's that a gone run left.
-      const bool folder = S_ISDIR(there.st_mode);
-      if ((folder ? ::rmdir(lock_path.c_str()) : ::unlink(lock_path.c_str())) == 0) continue;
-      return refuse(folder                       ? "a folder"
-                    : S_ISLNK(there.st_mode)     ? "a link"
-                    : there.st_uid != ::geteuid() ? "a file of another user"
-                                                  : "a file");
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      const std::string kind = KindOf(st.st_mode);
+      const bool same = SameFileAt(fd, dir, name);
       ::close(fd);
-      if (::unlink(lock_path.c_str()) == 0) continue;
-      return refuse(kind.empty() ? "not a file" : kind);
+      if (!same || remove(st)) continue;
+      return refuse(describe(st));
     }
     flock lock = WholeFile(F_WRLCK);
     if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
@@ -174,7 +402,7 @@ bool OutputLock::Acquire(const std::string& path, long& holder, std::string* pro
     }
     // The run that held it before may have removed the file meanwhile: a
     // lock on a file without that name keeps nobody out.
-    if (!SameFile(fd, lock_path)) {
+    if (!SameFileAt(fd, dir, name)) {
       ::close(fd);
       continue;
     }
@@ -183,6 +411,8 @@ bool OutputLock::Acquire(const std::string& path, long& holder, std::string* pro
       [[maybe_unused]] ssize_t written = ::pwrite(fd, pid.data(), pid.size(), 0);
     }
     fd_ = fd;
+    folder_ = folder;
+    lock_name_ = name;
     lock_path_ = lock_path;
     return true;
   }
@@ -193,55 +423,70 @@ void OutputLock::Release() {
   if (fd_ < 0) return;
   // Removed while still held, so that nobody takes a lock on a file that is
   // about to lose its name.
-  if (SameFile(fd_, lock_path_)) ::unlink(lock_path_.c_str());
+  if (SameFileAt(fd_, folder_.Fd(), lock_name_)) ::unlinkat(folder_.Fd(), lock_name_.c_str(), 0);
   ::close(fd_);
   fd_ = -1;
+  folder_ = OutputFolder();
+  lock_name_.clear();
   lock_path_.clear();
 }
 
-bool OutputLockHeld(const std::string& folder, const std::string& base) {
-  int fd = ::open(LockFileName(folder, base).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+bool OutputLockHeld(const OutputFolder& folder, const std::string& base) {
+  if (!folder.IsOpen()) return false;
+  const std::string name = "." + base + ".vantrelle-lock";
+  int fd = ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  flock lock = WholeFile(F_WRLCK);
-  bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  bool held = LockHeldOn(fd);
   ::close(fd);
   return held;
 }
 
-int RemoveUnheldLocks(const std::string& folder, const std::string& own_base) {
+int RemoveUnheldLocks(const OutputFolder& folder) {
   constexpr std::string_view kSuffix = ".vantrelle-lock";
-  std::vector<std::string> paths;
-  if (DIR* entries = ::opendir(folder.c_str())) {
+  std::vector<std::string> names;
+  int listing = folder.OpenForReading();
+  if (listing < 0) return 0;
+  if (DIR* entries = ::fdopendir(listing)) {
     while (const dirent* entry = ::readdir(entries)) {
       std::string_view name = entry->d_name;
       if (name.size() > kSuffix.size() + 1 && name.starts_with('.') && name.ends_with(kSuffix) &&
-          name.substr(1, name.size() - 1 - kSuffix.size()) != own_base)
-        paths.push_back(folder + "/" + std::string(name));
+          name.substr(1, name.size() - 1 - kSuffix.size()) != folder.Base())
+        names.emplace_back(name);
     }
     ::closedir(entries);
+  } else {
+    ::close(listing);
   }
   int removed = 0;
-  for (const std::string& path : paths) {
-    int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  for (const std::string& name : names) {
+    int fd = ::openat(folder.Fd(), name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st;
     flock lock = WholeFile(F_WRLCK);
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, F_OFD_SETLK, &lock) == 0 &&
-        SameFile(fd, path) && ::unlink(path.c_str()) == 0)
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        ::fcntl(fd, F_OFD_SETLK, &lock) == 0 && SameFileAt(fd, folder.Fd(), name) &&
+        ::unlinkat(folder.Fd(), name.c_str(), 0) == 0)
       ++removed;
     ::close(fd);
   }
   return removed;
 }
 
-std::FILE* OpenRunLog(const std::string& path) {
+std::FILE* OpenRunLog(const std::string& path) { return OpenRunLog(OutputFolder::Open(path)); }
+
+std::FILE* OpenRunLog(const OutputFolder& folder) {
+  const std::string& path = folder.Path();
+  if (!folder.Refusal().empty()) throw Error(folder.Refusal());
+  if (!folder.IsOpen()) CannotCreate(path, SystemMessage(folder.OpenError()));
+  const int dir = folder.Fd();
+  const char* name = folder.Base().c_str();
   for (int attempt = 0; attempt < 8; ++attempt) {
     int fd = -1;
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) {
+    if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT) CannotCreate(path, SystemMessage(errno));
-      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_CLOEXEC,
-                  0666);
+      fd = ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_CLOEXEC,
+                    0666);
       if (fd < 0 && errno == EEXIST) continue;
       if (fd < 0) CannotCreate(path, SystemMessage(errno));
     } else if (S_ISDIR(st.st_mode)) {
@@ -252,13 +497,14 @@ std::FILE* OpenRunLog(const std::string& path) {
       // A link of this user's or the system's (/dev/stdout) is the
       // configuration's own choice: followed, but only to a regular file,
       // and only if it is still the same link once the file is open.
-      fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_APPEND | O_CLOEXEC);
+      fd = ::openat(dir, name, O_WRONLY | O_NONBLOCK | O_APPEND | O_CLOEXEC);
       if (fd < 0 && errno == ENOENT) {
-        fd = ReplaceWithNewFile(path);  // it leads nowhere
+        fd = ReplaceWithNewFile(folder);  // it leads nowhere
+        if (fd < 0) continue;
       } else {
         if (fd < 0) CannotCreate(path, SystemMessage(errno));
         struct stat link, target;
-        if (::lstat(path.c_str(), &link) != 0 || link.st_ino != st.st_ino ||
+        if (::fstatat(dir, name, &link, AT_SYMLINK_NOFOLLOW) != 0 || link.st_ino != st.st_ino ||
             link.st_dev != st.st_dev || ::fstat(fd, &target) != 0) {
           ::close(fd);
           continue;
@@ -279,13 +525,15 @@ std::FILE* OpenRunLog(const std::string& path) {
     } else if (S_ISLNK(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {
       // Another user's link is never written through, nor a file another
       // user may read or that has other names: a new file takes the name.
-      fd = ReplaceWithNewFile(path);
+      fd = ReplaceWithNewFile(folder);
+      if (fd < 0) continue;
     } else {
-      fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_APPEND | O_CLOEXEC);
+      fd = ::openat(dir, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_APPEND | O_CLOEXEC);
       if (fd < 0 && (errno == ELOOP || errno == ENOENT)) continue;
       if (fd < 0) CannotCreate(path, SystemMessage(errno));
       struct stat opened;
-      if (::fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+      if (::fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino ||
+          opened.st_nlink != 1) {
         ::close(fd);
         continue;
       }

@@ -233,7 +233,7 @@ std::string FindProgram(const std::string& program, const std::string& path_list
   }
 }
 
-void ExportPdf(const std::string& report, int report_file, const std::string& pdf,
+void ExportPdf(const std::string& report, int report_file, const OutputFolder& pdf,
                std::chrono::seconds timeout, const RunStop* stop) {
   const char* path_env = std::getenv("PATH");
   const std::string converter =

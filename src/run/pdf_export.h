@@ -13,6 +13,8 @@
 #include <chrono>
 #include <string>
 
+#include "run/output_file.h"
+
 #include "run/run_stop.h"
 
 namespace vantrelle {
@@ -35,11 +37,11 @@ std::string FindProgram(const std::string& program, const std::string& path_list
 
 /// Converts the document \a report, read from \a report_file (open for
 /// reading; read from its start, its offset untouched), into the PDF file
-/// \a pdf, replacing an earlier file of that name only once the new one is
+/// \a pdf (its folder opened ahead), replacing an earlier file of that name only once the new one is
 /// complete. Throws Error with the reason (converter missing, failed, timed
 /// out, file not writable), RunStopped when \a stop is requested meanwhile;
 /// nothing is then left behind and an earlier PDF is unchanged.
-void ExportPdf(const std::string& report, int report_file, const std::string& pdf,
+void ExportPdf(const std::string& report, int report_file, const OutputFolder& pdf,
                std::chrono::seconds timeout, const RunStop* stop = nullptr);
 
 }  // namespace vantrelle

@@ -71,6 +71,10 @@ struct PubDef {
   FileSystem file_system;
   /// The open run log; null before the first run and after a failed create.
   std::unique_ptr<TextWriter> log_stream;
+  /// The folders of the run's outputs, opened once at the start of a run.
+  OutputFolder report_folder;
+  OutputFolder log_folder;
+  OutputFolder pdf_folder;
   /// The locks of the run's report and log names, held while a run lasts.
   OutputLock report_lock;
   OutputLock log_lock;

@@ -71,50 +71,90 @@ void CopyInto(int from, int to) {
   }
 }
 
-// Gives the earlier report at \a report a second, hidden name, so that it
-// can be put back if the new one does not reach the disk. Empty when there
-// is none or it cannot be kept (the file system has no hard links).
-std::string KeepEarlier(const std::string& report) {
+// Gives the earlier report in \a dir a second, hidden name, so that it can
+// be put back if the new one does not reach the disk. Empty when there is
+// none or it cannot be kept (the file system has no hard links).
+std::string KeepEarlier(int dir, const std::string& base) {
   struct stat st;
-  if (::lstat(report.c_str(), &st) != 0) return "";
+  if (::fstatat(dir, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return "";
   for (int attempt = 0; attempt < 4; ++attempt) {
-    std::string name;
-    int fd = CreateHiddenBeside(report, name);
-    if (fd < 0) return "";
-    ::close(fd);
-    ::unlink(name.c_str());
-    if (::link(report.c_str(), name.c_str()) == 0) return name;
+    std::string name = HiddenName(base);
+    if (::linkat(dir, base.c_str(), dir, name.c_str(), 0) == 0) return name;
     if (errno != EEXIST) return "";
   }
   return "";
 }
 
+bool SameEntry(int dir, const std::string& name, const struct stat& known) {
+  struct stat now;
+  return ::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+         now.st_dev == known.st_dev && now.st_ino == known.st_ino;
+}
+
+std::string ThroughFd(int fd, const std::string& entry) {
+  return "/proc/self/fd/" + std::to_string(fd) + "/" + entry;
+}
+
 }  // namespace
 
-int RemoveStaleWorkingCopies(const std::string& report) {
-  PathParts parts = SplitPath(report);
-  DIR* folder = ::opendir(parts.folder.c_str());
-  if (folder == nullptr) return 0;
+int EmptyFolder(int folder_fd) {
+  int listing = ::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return 0;
+  DIR* entries = ::fdopendir(listing);
+  if (entries == nullptr) {
+    ::close(listing);
+    return 0;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(entries)) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(entries);
+  int removed = 0;
+  for (const std::string& name : names) {
+    struct stat st;
+    if (::fstatat(folder_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
+        ::unlinkat(folder_fd, name.c_str(), 0) == 0)
+      ++removed;
+  }
+  return removed;
+}
+
+int RemoveStaleWorkingCopies(const OutputFolder& folder) {
+  int listing = folder.OpenForReading();
+  if (listing < 0) return 0;
+  DIR* entries = ::fdopendir(listing);
+  if (entries == nullptr) {
+    ::close(listing);
+    return 0;
+  }
   std::vector<std::pair<std::string, std::string>> candidates;  // entry, owner
-  while (const dirent* entry = ::readdir(folder)) {
+  while (const dirent* entry = ::readdir(entries)) {
     std::string owner = WorkingCopyOwner(entry->d_name);
     if (!owner.empty()) candidates.emplace_back(entry->d_name, owner);
   }
-  ::closedir(folder);
-  int removed = RemoveUnheldLocks(parts.folder, parts.base);
+  ::closedir(entries);
+  const int dir = folder.Fd();
+  int removed = RemoveUnheldLocks(folder);
   for (const auto& [entry, owner] : candidates) {
-    // The run that made it holds its report's lock for as long as it runs
-    // (the save replaces the working copy's file, so a lock on that file
-    // alone would not last), and a lock on the file while it exists. The
-    // lock of this report's own name is the caller's.
-    if (owner != parts.base && OutputLockHeld(parts.folder, owner)) continue;
-    const std::string path = parts.folder + "/" + entry;
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // The run that made it holds its report's lock for as long as it runs,
+    // and a lock on its private folder while that exists. The lock of this
+    // report's own name is the caller's.
+    if (owner != folder.Base() && OutputLockHeld(folder, owner)) continue;
+    int fd = ::openat(dir, entry.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        ::unlink(path.c_str()) == 0)
-      ++removed;
+    // Only this user's own leftovers go, whoever else may write the folder.
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        SameEntry(dir, entry, st)) {
+      if (S_ISDIR(st.st_mode)) {
+        EmptyFolder(fd);
+        if (::unlinkat(dir, entry.c_str(), AT_REMOVEDIR) == 0) ++removed;
+      } else if (S_ISREG(st.st_mode) && ::unlinkat(dir, entry.c_str(), 0) == 0) {
+        ++removed;
+      }
+    }
     ::close(fd);
   }
   return removed;
@@ -124,12 +164,26 @@ ReportWorkingCopy::~ReportWorkingCopy() { Discard(); }
 
 void ReportWorkingCopy::Create(const std::string& report, const std::string& source,
                                RunStop* stop) {
+  Create(OutputFolder::Open(report), source, stop);
+}
+
+void ReportWorkingCopy::Create(const OutputFolder& folder, const std::string& source,
+                               RunStop* stop) {
   Discard();
+  const std::string& report = folder.Path();
+  const std::string& base = folder.Base();
   const std::string failure = "Cannot copy \"" + source + "\" to \"" + report + "\": ";
-  PathParts name = SplitPath(report);
-  if (name.base.empty() || name.base == "." || name.base == "..")
+  if (base.empty() || base == "." || base == "..")
     throw Error(failure + "the report's name is a folder, not a file.");
-  RemoveStaleWorkingCopies(report);
+  if (!folder.Refusal().empty()) throw Error(failure + folder.Refusal());
+  if (!folder.IsOpen()) throw Error(failure + SystemMessage(folder.OpenError()) + ".");
+  // The document engine and its zip library take names only: they get the
+  // private folder's through the process file system.
+  if (::access("/proc/self/fd", X_OK) != 0)
+    throw Error(failure + "the process file system (/proc) is not mounted; the run builds the "
+                "report in a private folder that it reaches through /proc/self/fd.");
+  RemoveStaleWorkingCopies(folder);
+  const int dir = folder.Fd();
 
   int in = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (in < 0) throw Error(failure + SystemMessage(errno) + ".");
@@ -148,46 +202,73 @@ void ReportWorkingCopy::Create(const std::string& report, const std::string& sou
   // one, or one in the place of another user's file or of a link, gets what
   // the umask allows. Set-id bits are never carried over.
   struct stat earlier;
-  mode_ = ::lstat(report.c_str(), &earlier) == 0 && S_ISREG(earlier.st_mode) &&
-                  earlier.st_uid == ::geteuid()
+  mode_ = ::fstatat(dir, base.c_str(), &earlier, AT_SYMLINK_NOFOLLOW) == 0 &&
+                  S_ISREG(earlier.st_mode) && earlier.st_uid == ::geteuid()
               ? (earlier.st_mode & 0777) | S_IRUSR | S_IWUSR
               : NewFileMode();
-  std::string pattern;
-  int out = CreateHiddenBeside(report, pattern);
-  if (out < 0) {
-    int error = errno;
+  folder_ = folder;
+  stop_ = stop;
+  // The private folder: made here, then opened without following a link and
+  // taken only if it is still a folder of this user that nobody else may
+  // enter (another user may have put theirs in its place meanwhile).
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && private_fd_ < 0; ++attempt) {
+    std::string name = HiddenName(base);
+    if (::mkdirat(dir, name.c_str(), 0700) != 0) {
+      error = errno;
+      if (error == EEXIST) continue;
+      break;
+    }
+    int fd = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat made;
+    if (fd < 0 || ::fstat(fd, &made) != 0 || made.st_uid != ::geteuid() ||
+        (made.st_mode & 077) != 0) {
+      error = EEXIST;
+      if (fd >= 0) ::close(fd);
+      continue;
+    }
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    private_fd_ = fd;
+    private_name_ = name;
+    private_st_ = made;
+    if (stop_ != nullptr) stop_->AddScratchFile(folder_.Through(private_name_));
+  }
+  if (private_fd_ < 0) {
     ::close(in);
+    folder_ = OutputFolder();
     throw Error(failure + SystemMessage(error) + ".");
   }
-  ::flock(out, LOCK_EX | LOCK_NB);
+  int out = ::openat(private_fd_, base.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     0600);
   try {
+    if (out < 0) throw std::system_error(errno, std::generic_category());
     CopyInto(in, out);
-  } catch (const std::system_error& error) {
+  } catch (const std::system_error& copy_error) {
     ::close(in);
-    ::unlink(pattern.c_str());
-    ::close(out);
-    throw Error(failure + SystemMessage(error.code().value()) + ".");
+    if (out >= 0) ::close(out);
+    RemovePrivateFolder();
+    folder_ = OutputFolder();
+    throw Error(failure + SystemMessage(copy_error.code().value()) + ".");
   }
   ::close(in);
-  report_ = report;
-  temp_ = pattern;
-  lock_fd_ = out;
-  stop_ = stop;
-  if (stop_ != nullptr) stop_->AddScratchFile(temp_);
+  ::close(out);
+  temp_ = ThroughFd(private_fd_, base);
 }
 
 void ReportWorkingCopy::Commit() {
-  const std::string failure = "Cannot save \"" + report_ + "\": ";
+  const std::string failure = "Cannot save \"" + folder_.Path() + "\": ";
   if (temp_.empty()) throw Error(failure + "there is no working copy.");
-  // The save replaced the working copy's file: what is renamed must be the
-  // file this process wrote, on disk.
-  int fd = ::open(temp_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int dir = folder_.Fd();
+  const std::string& base = folder_.Base();
+  // The save replaced the working copy's file inside the private folder:
+  // what is published is the one file it left there, on disk.
+  int fd = ::openat(private_fd_, base.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw Error(failure + SystemMessage(errno) + ".");
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
       st.st_nlink != 1) {
     ::close(fd);
-    throw Error(failure + "its working copy \"" + temp_ + "\" was replaced by another file.");
+    throw Error(failure + "its working copy was replaced by another file.");
   }
   if (::fchmod(fd, mode_) != 0) {
     int error = errno;
@@ -204,47 +285,50 @@ void ReportWorkingCopy::Commit() {
     ::close(fd);
     stop_->Check();
   }
-  const std::string kept = KeepEarlier(report_);
-  if (::rename(temp_.c_str(), report_.c_str()) != 0) {
+  const std::string kept = KeepEarlier(dir, base);
+  if (::renameat(private_fd_, base.c_str(), dir, base.c_str()) != 0) {
     int error = errno;
-    if (!kept.empty()) ::unlink(kept.c_str());
+    const std::string sticky = error == EPERM ? StickyRefusal(folder_, base) : "";
+    if (!kept.empty()) ::unlinkat(dir, kept.c_str(), 0);
     ::close(fd);
-    throw Error(failure + SystemMessage(error) + ".");
+    throw Error(failure + (sticky.empty() ? SystemMessage(error) : sticky) + ".");
   }
-  int folder = ::open(SplitPath(report_).folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0 && ::fsync(folder) != 0) {
+  int listing = folder_.OpenForReading();
+  if (listing >= 0 && ::fsync(listing) != 0) {
     // The new name may not survive a crash: the earlier report goes back.
     int error = errno;
-    ::rename(report_.c_str(), temp_.c_str());
-    if (!kept.empty()) ::rename(kept.c_str(), report_.c_str());
-    ::fsync(folder);
-    ::close(folder);
+    ::renameat(dir, base.c_str(), private_fd_, base.c_str());
+    if (!kept.empty()) ::renameat(dir, kept.c_str(), dir, base.c_str());
+    ::fsync(listing);
+    ::close(listing);
     ::close(fd);
     throw Error(failure + "the folder could not be written to disk (" + SystemMessage(error) +
                 ").");
   }
-  if (folder >= 0) ::close(folder);
-  if (!kept.empty()) ::unlink(kept.c_str());
-  if (stop_ != nullptr) stop_->RemoveScratchFile(temp_);
+  if (listing >= 0) ::close(listing);
+  if (!kept.empty()) ::unlinkat(dir, kept.c_str(), 0);
+  RemovePrivateFolder();
   temp_.clear();
-  Release();
   committed_fd_ = fd;
 }
 
 void ReportWorkingCopy::Discard() {
-  if (!temp_.empty()) {
-    ::unlink(temp_.c_str());
-    if (stop_ != nullptr) stop_->RemoveScratchFile(temp_);
-  }
+  RemovePrivateFolder();
   temp_.clear();
-  Release();
   if (committed_fd_ >= 0) ::close(committed_fd_);
   committed_fd_ = -1;
+  folder_ = OutputFolder();
 }
 
-void ReportWorkingCopy::Release() {
-  if (lock_fd_ >= 0) ::close(lock_fd_);
-  lock_fd_ = -1;
+void ReportWorkingCopy::RemovePrivateFolder() {
+  if (private_fd_ < 0) return;
+  EmptyFolder(private_fd_);
+  if (SameEntry(folder_.Fd(), private_name_, private_st_))
+    ::unlinkat(folder_.Fd(), private_name_.c_str(), AT_REMOVEDIR);
+  if (stop_ != nullptr) stop_->RemoveScratchFile(folder_.Through(private_name_));
+  ::close(private_fd_);
+  private_fd_ = -1;
+  private_name_.clear();
 }
 
 }  // namespace vantrelle

@@ -76,7 +76,7 @@ void CloseLog(PubDef& pub) {
 bool SavePdfFile(PubDef& pub, int report_file) {
   const std::string& pdf = pub.pdf_file_name;
   try {
-    ExportPdf(pub.report_file_name, report_file, pdf, PdfTimeout(), &pub.stop);
+    ExportPdf(pub.report_file_name, report_file, pub.pdf_folder, PdfTimeout(), &pub.stop);
     WriteLog(pub, "Save the PDF file \"" + pdf + "\" successfully.");
     return true;
   } catch (const Error& error) {
@@ -132,7 +132,7 @@ bool CreateReportFile(ReportSession& session) {
   try {
     // The report is built beside its name and takes it only once saved, so
     // the earlier report stays whole whatever happens to this run.
-    session.working_copy.Create(report, pub.template_file_name, &pub.stop);
+    session.working_copy.Create(pub.report_folder, pub.template_file_name, &pub.stop);
     WriteLog(pub, "Create the blank report file \"" + report + "\".");
     opening = true;
     session.report_doc = &session.word_app->Open(session.working_copy.Path());

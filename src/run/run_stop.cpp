@@ -1,14 +1,19 @@
 #include "run/run_stop.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
+
+#include "run/report_file.h"
 
 namespace vantrelle {
 
@@ -80,7 +85,19 @@ void RunStop::RemoveScratchFile(const std::string& path) {
 
 void RunStop::RemoveScratchFiles() {
   std::lock_guard<std::mutex> lock(state_->mutex);
-  for (const std::string& path : state_->scratch_files) ::unlink(path.c_str());
+  for (const std::string& path : state_->scratch_files) {
+    if (::unlink(path.c_str()) == 0 || errno != EISDIR) continue;
+    // A private folder of the run: emptied, then removed, if it is still
+    // this user's.
+    int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (folder < 0) continue;
+    if (::fstat(folder, &st) == 0 && st.st_uid == ::geteuid()) {
+      EmptyFolder(folder);
+      ::rmdir(path.c_str());
+    }
+    ::close(folder);
+  }
   state_->scratch_files.clear();
 }
 

@@ -57,7 +57,8 @@ class RunStop {
   void RemoveCanceller(int key);
 
   /// Files that a hard stop (a second signal) removes before the process
-  /// ends: the working copies of the run's outputs.
+  /// ends: the lock files of the run's outputs and the private folders
+  /// their working copies are built in (emptied, then removed).
   void AddScratchFile(const std::string& path);
   void RemoveScratchFile(const std::string& path);
   /// Removes every registered scratch file (never fails).

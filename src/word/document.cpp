@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "run/error.h"
 #include "word/application.h"
@@ -112,6 +114,9 @@ Document::Document(Application* application, const std::filesystem::path& path,
     : application_(application),
       package_(std::make_unique<Package>(path, limits)),
       limits_(limits) {
+  std::error_code size_error;
+  const std::uintmax_t package_bytes = std::filesystem::file_size(path, size_error);
+  limits_.max_xml_memory = XmlMemoryBudget(limits, size_error ? 0 : package_bytes);
   FindParts();
   FixTemplateContentType(path);
   IndexTables();

@@ -28,9 +28,24 @@ struct PackageLimits {
   std::uint64_t max_part_bytes = 512ull << 20;
   std::uint64_t max_total_bytes = 1ull << 30;
   /// What the parsed XML parts of a document may take in memory together, as
-  /// estimated from their text before they are parsed.
+  /// estimated from their text before they are parsed: at most this, and
+  /// no more than kXmlMemoryPerByte times the package's size unless that is
+  /// below kMinXmlMemory (see XmlMemoryBudget).
   std::uint64_t max_xml_memory = 1ull << 30;
 };
+
+inline constexpr std::uint64_t kXmlMemoryPerByte = 64;
+inline constexpr std::uint64_t kMinXmlMemory = 256ull << 20;
+
+/// The memory budget of the parsed parts of a package of \a package_bytes:
+/// a small template holding millions of tiny elements must not take a
+/// gigabyte, a large document still opens.
+inline std::uint64_t XmlMemoryBudget(const PackageLimits& limits, std::uint64_t package_bytes) {
+  const std::uint64_t by_size =
+      package_bytes > kMinXmlMemory / kXmlMemoryPerByte ? package_bytes * kXmlMemoryPerByte
+                                                        : kMinXmlMemory;
+  return by_size < limits.max_xml_memory ? by_size : limits.max_xml_memory;
+}
 
 class Package {
  public:

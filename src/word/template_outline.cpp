@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "run/run_log.h"
 #include "word/application.h"
 #include "word/fields.h"
 
@@ -277,7 +278,7 @@ std::string DescribeOutline(const std::string& template_name, const TemplateOutl
         "\nFields (a run computes DOCVARIABLE, DATE and TIME fields that are not locked, and "
         "keeps the result of every other field):\n";
     for (const OutlineField& field : outline.fields) {
-      out += "  " + FieldWhere(field) + ": " + field.instruction + "  -> ";
+      out += "  " + FieldWhere(field) + ": " + OneLine(field.instruction) + "  -> ";
       if (field.computed)
         out += field.type == "DOCVARIABLE"
                    ? "computed from the document variable " + Quote(field.argument)

@@ -101,14 +101,14 @@ TEST_F(OutputFileTest, OneLockPerNameNamesItsHolderAndGoesWithIt) {
   OutputLock second;
   long holder = 0;
   ASSERT_TRUE(first.Acquire(dir_.File("report.docx"), holder));
-  EXPECT_TRUE(OutputLockHeld(dir_.path().string(), "report.docx"));
+  EXPECT_TRUE(OutputLockHeld(OutputFolder::Open(dir_.File("report.docx")), "report.docx"));
   EXPECT_FALSE(second.Acquire(dir_.File("report.docx"), holder));
   EXPECT_EQ(::getpid(), holder);
   OutputLock other_name;
   EXPECT_TRUE(other_name.Acquire(dir_.File("other.docx"), holder));
   first.Release();
   EXPECT_FALSE(std::filesystem::exists(LockFileName(dir_.path().string(), "report.docx")));
-  EXPECT_FALSE(OutputLockHeld(dir_.path().string(), "report.docx"));
+  EXPECT_FALSE(OutputLockHeld(OutputFolder::Open(dir_.File("report.docx")), "report.docx"));
   EXPECT_TRUE(second.Acquire(dir_.File("report.docx"), holder));
   // A folder where no lock can be made keeps nobody out; the run fails there
   // anyway.

@@ -59,7 +59,7 @@ class PdfExportTest : public ::testing::Test {
     int fd = ::open(report.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     try {
-      ExportPdf(report, fd, pdf, std::chrono::seconds(30), stop);
+      ExportPdf(report, fd, OutputFolder::Open(pdf), std::chrono::seconds(30), stop);
     } catch (...) {
       ::close(fd);
       throw;

@@ -143,12 +143,23 @@ TEST_F(ReportWorkingCopyTest, StaleCopiesOfAnyReportAreRemovedWhenNoRunHoldsThem
   int fd = ::open(locked.c_str(), O_RDONLY);
   ASSERT_EQ(0, ::flock(fd, LOCK_EX));
 
+  // A killed run's private folder goes with what it holds; another user's
+  // leftovers stay, whoever may write the folder.
+  const std::string folder = Copy(1, "Fo1der");
+  std::filesystem::create_directory(folder);
+  WriteFile(folder + "/report.docx", "x");
+  WriteFile(folder + "/report.docx.Xy12zQ", "x");
+  const std::string foreign = Copy(1, "0therU");
+  WriteFile(foreign, "x");
+  const bool chowned = ::chown(foreign.c_str(), 65534, 65534) == 0;
   pid_t child = ::fork();  // flock locks belong to the open file: test from another process
-  if (child == 0) ::_exit(RemoveStaleWorkingCopies(dir_.File("report.docx")));
+  if (child == 0) ::_exit(RemoveStaleWorkingCopies(OutputFolder::Open(dir_.File("report.docx"))));
   int status = 0;
   ::waitpid(child, &status, 0);
   ::close(fd);
-  EXPECT_EQ(static_cast<int>(stale.size()), WEXITSTATUS(status));
+  EXPECT_EQ(static_cast<int>(stale.size()) + 1 + (chowned ? 0 : 1), WEXITSTATUS(status));
+  EXPECT_FALSE(std::filesystem::exists(folder));
+  EXPECT_EQ(chowned, std::filesystem::exists(foreign));
   for (const auto& path : stale) EXPECT_FALSE(std::filesystem::exists(path)) << path;
   for (const auto& path : kept) EXPECT_TRUE(std::filesystem::exists(path)) << path;
   EXPECT_TRUE(std::filesystem::exists(locked));

@@ -113,16 +113,21 @@ TEST_F(TemplateOutlineTest, FieldsSayWhetherTheRunComputesThem) {
   EXPECT_EQ(outline.fields[0].argument, "Title");
 }
 
-// A pattern that would steer a terminal is shown, in the text and the JSON
-// alike, as escapes.
-TEST_F(TemplateOutlineTest, ControlCharactersOfCellsAreEscaped) {
-  const auto path = MakeDocx(Table(Row(Tc("a\xC2\x9B" "2J b\x7F"))), {});
+// A pattern or a field code that would steer a terminal is shown, in the
+// text and the JSON alike, as escapes.
+TEST_F(TemplateOutlineTest, ControlCharactersOfCellsAndFieldsAreEscaped) {
+  const auto path = MakeDocx(Table(Row(Tc("a\xC2\x9B" "2J b\x7F"))) + "<w:p>" +
+                                 Field("PAGE \xC2\x9B" "2J") + "</w:p>",
+                             {});
   const TemplateOutline outline = OutlineTemplate(path);
-  for (const std::string& shown :
-       {DescribeOutline(path.string(), outline), DescribeOutlineJson(path.string(), outline)}) {
-    EXPECT_NE(std::string::npos, shown.find("a\\u009b2J b\\u007f")) << shown;
+  const std::string text = DescribeOutline(path.string(), outline);
+  const std::string json = DescribeOutlineJson(path.string(), outline);
+  EXPECT_NE(std::string::npos, text.find("a\\u009b2J b\\u007f")) << text;
+  EXPECT_NE(std::string::npos, text.find("PAGE \\u009B2J")) << text;
+  EXPECT_NE(std::string::npos, json.find("a\\u009b2J b\\u007f")) << json;
+  EXPECT_NE(std::string::npos, json.find("PAGE \\u009b2J")) << json;
+  for (const std::string& shown : {text, json})
     EXPECT_EQ(std::string::npos, shown.find("\xC2\x9B")) << shown;
-  }
 }
 
 TEST_F(TemplateOutlineTest, TemplateTheRunRefusesIsRefusedAlike) {
