@@ -9,6 +9,8 @@ another program a name someone else can swap, creates files with the modes
 the umask allows, keeps passwords and terminal control out of its log, and
 its PDF converter fetches nothing a template links to.
 """
+import collections
+import grp
 import http.server
 import os
 import pwd
@@ -21,9 +23,10 @@ import unittest
 import zipfile
 
 from office_templates import png
-from report_folder import SMALL, ReportFolderCase, digest
+from report_folder import SMALL, ReportFolderCase, digest, sanitized
 
 OTHER = "vantrelle-other"
+SANITIZED = sanitized()
 UMASK = os.umask(0o022)
 os.umask(UMASK)
 
@@ -70,6 +73,9 @@ class SharedServerCase(ReportFolderCase):
         os.chmod(os.path.join(folder, "soffice"), 0o755)
         return dict(os.environ, PATH=folder + ":/usr/bin:/bin")
 
+
+
+class PlantedNamesTest(SharedServerCase):
     def test_pdf_is_made_from_a_private_copy_whatever_the_report_name_becomes(self):
         pdf = os.path.join(self.folder, "report.pdf")
         self.configure([SMALL], pdf=pdf)
@@ -224,6 +230,268 @@ class SharedServerCase(ReportFolderCase):
         self.assertNotIn(b"\x1b", raw)
         self.assertNotIn(b"\x07", raw)
         self.assertIn(b"\\x1B[2J\\x1B[1A\\x1B]0;title\\x07", raw)
+
+
+SERVICE = "vantrelle-svc"
+SLOW = ("@Slow=0\nWITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000) "
+        "SELECT count(*) FROM n\n")
+TEAM = "vantrelle-team"
+
+# The other user's side of the race: for as long as it is let run, every
+# name of the shared folder that a run uses (its outputs, their lock files,
+# the hidden names of working copies and kept reports) is swapped, as fast as
+# it can, for a link to a target, a private folder for a link to a folder,
+# and each lock name gets a hard link to a file the other user may write.
+RACER = r"""
+import os, random, sys
+folder, hard, targets, vault = sys.argv[1], sys.argv[2], sys.argv[3:-1], sys.argv[-1]
+outputs = ("report.docx", "run.log", "report.pdf")
+locks = [".%s.vantrelle-lock" % name for name in outputs]
+n = 0
+while True:
+    if n == 0 or n % 1000 == 1:
+        print(n, flush=True)
+    try:
+        entries = os.listdir(folder)
+    except OSError:
+        continue
+    for entry in set(entries) | set(outputs) | set(locks):
+        if entry not in outputs and not entry.startswith("."):
+            continue
+        path = os.path.join(folder, entry)
+        plant = os.path.join(folder, "plant%d" % n)
+        n += 1
+        try:
+            if entry in locks and random.random() < 0.5:
+                os.link(hard, plant)
+            elif os.path.isdir(path) and not os.path.islink(path):
+                os.rename(path, plant + ".aside")
+                os.symlink(vault, plant)
+            else:
+                os.symlink(random.choice(targets), plant)
+            # What was there is kept aside, for the test to read.
+            if not os.path.islink(path):
+                os.rename(path, plant + ".aside")
+            os.rename(plant, path)
+        except OSError:
+            try:
+                os.unlink(plant)
+            except OSError:
+                pass
+"""
+
+
+def account(name, group=None):
+    """The uid of a system account, made when missing."""
+    try:
+        return pwd.getpwnam(name).pw_uid
+    except KeyError:
+        command = ["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin"]
+        subprocess.run(command + (["-g", group] if group else []) + [name], check=True)
+        return pwd.getpwnam(name).pw_uid
+
+
+def team_group():
+    try:
+        return grp.getgrnam(TEAM).gr_gid
+    except KeyError:
+        subprocess.run(["groupadd", "--system", TEAM], check=True)
+        return grp.getgrnam(TEAM).gr_gid
+
+
+class TeamFolderCase(SharedServerCase):
+    """A team's report folder (root's, group-writable by the team, set-gid,
+    with or without the sticky bit) that the other user of the team attacks
+    while the report runs as root or as a service account."""
+
+    def setUp(self):
+        super().setUp()
+        self.team = team_group()
+        self.service = account(SERVICE)
+        os.chmod(self.folder, 0o755)
+        os.chmod(self.db, 0o644)
+        os.chmod(self.template, 0o644)
+        self.share = os.path.join(self.folder, "share")
+        os.mkdir(self.share)
+        os.chown(self.share, 0, self.team)
+        # Targets: a system file, the run account's secret, a file the other
+        # user may write (and so hard-link), and a folder only root may enter.
+        self.targets = os.path.join(self.folder, "targets")
+        os.mkdir(self.targets)
+        self.vault = os.path.join(self.folder, "vault")
+        os.mkdir(self.vault, 0o700)
+        contents = {"system": ("root's own", 0o644, 0, 0),
+                    "group": ("the team's file", 0o660, 0, self.team),
+                    os.path.join("..", "vault", "kept"): ("in the vault", 0o600, 0, 0)}
+        self.watched = {}
+        for name, (text, mode, uid, gid) in contents.items():
+            path = os.path.normpath(os.path.join(self.targets, name))
+            with open(path, "w") as f:
+                f.write(text)
+            os.chown(path, uid, gid)
+            os.chmod(path, mode)
+            self.watched[path] = (text, mode)
+        self.watched[self.secret] = ("TOP SECRET of the service account", 0o600)
+
+    def as_account(self, uid):
+        if uid == 0:
+            return []
+        return ["setpriv", "--reuid=%d" % uid, "--regid=%d" % self.team, "--clear-groups",
+                "--"]
+
+    def assert_targets_unchanged(self):
+        for path, (text, mode) in self.watched.items():
+            st = os.lstat(path)
+            with open(path) as f:
+                self.assertEqual((text, mode), (f.read(), stat.S_IMODE(st.st_mode)), path)
+        self.assertEqual(["kept"], [name for name in os.listdir(self.vault) if name != "sub"])
+
+    def assert_run_said_why(self, status, owner, what):
+        """A failed run said why: on its standard error, or in its log,
+        wherever the other user moved that."""
+        if status == 0 or self.stderr.strip():
+            return
+        logs = []
+        for name in os.listdir(self.share):
+            path = os.path.join(self.share, name)
+            st = os.lstat(path)
+            if stat.S_ISREG(st.st_mode) and st.st_uid == owner:
+                text = self.log_text(path)
+                if "Open log file successfully." in text:
+                    logs.append(text)
+        self.assertTrue(any("Error Info:" in log for log in logs),
+                        "%s: exit %d without a reason\n%s" % (what, status, logs))
+
+    def test_swapped_names_never_reach_a_target(self):
+        racer = os.path.join(self.folder, "racer.py")
+        with open(racer, "w") as f:
+            f.write(RACER)
+        env = self.fake_converter("")
+        runs = 6 if SANITIZED else 12
+        outcomes = collections.Counter()
+        for owner in (0, self.service):
+            for mode in (0o2775, 0o3775):
+                os.chmod(self.share, mode)
+                if owner:
+                    os.chown(self.secret, owner, self.team)
+                # A statement of some 50 ms gives the other user more to race.
+                self.configure([SMALL + SLOW], report=os.path.join(self.share, "report.docx"),
+                               log=os.path.join(self.share, "run.log"),
+                               pdf=os.path.join(self.share, "report.pdf"))
+                # What the other user planted stays from run to run: the next
+                # run finds it in place before it starts.
+                subprocess.run(["find", self.share, "-mindepth", "1", "-delete"])
+                for run in range(runs):
+                    what = "owner %d, mode %o, run %d" % (owner, mode, run)
+                    attacker = subprocess.Popen(
+                        self.as_account(self.other) + [
+                                 "/usr/bin/python3", racer, self.share,
+                                 os.path.join(self.targets, "group"),
+                                 os.path.join(self.targets, "system"), self.secret,
+                                 self.vault],
+                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                    self.assertTrue(attacker.stdout.readline(), "the other user's racer did not start")
+                    try:
+                        status = self.run_program(env=env, prefix=self.as_account(owner))
+                    finally:
+                        attacker.kill()
+                        attacker.wait()
+                        attacker.stdout.close()
+                    outcomes[status] += 1
+                    self.assert_targets_unchanged()
+                    self.assert_run_said_why(status, owner, what)
+                    for name in ("report.docx", "report.pdf"):
+                        path = os.path.join(self.share, name)
+                        st = os.lstat(path) if os.path.lexists(path) else None
+                        if st is None or not stat.S_ISREG(st.st_mode) or st.st_uid != owner:
+                            continue
+                        with open(path, "rb") as f:
+                            data = f.read()
+                        for text, _ in self.watched.values():
+                            self.assertNotIn(text.encode(), data, what)
+        # The race let some runs through: a suite where every run failed
+        # would prove nothing.
+        self.assertGreater(outcomes[0], 0, dict(outcomes))
+
+    def test_what_a_sticky_folder_keeps_from_the_run_stops_it_with_the_reason(self):
+        os.chmod(self.share, 0o3775)
+        paths = {"report": os.path.join(self.share, "report.docx"),
+                 "log": os.path.join(self.share, "run.log"),
+                 "pdf": os.path.join(self.share, "report.pdf")}
+        env = self.fake_converter("")
+        sticky = ('it is a file of user "%s" (uid %d) in a folder with the sticky bit, where '
+                  'only its owner may replace it' % (OTHER, self.other))
+        cases = [  # planted name, exit status, where the reason is, reason
+            ("report.docx", 1, "log", '[FILE] ReportFileName "%s": %s.' % (paths["report"], sticky)),
+            ("report.pdf", 1, "log", '[FILE] PdfFileName "%s": %s.' % (paths["pdf"], sticky)),
+            ("run.log", 2, "stderr", 'Cannot create "%s": %s.' % (paths["log"], sticky)),
+            (".report.docx.vantrelle-lock", 1, "stderr",
+             'its lock file "%s/.report.docx.vantrelle-lock" is a file of user "%s" (uid %d) '
+             "that this run can neither use nor remove" % (self.share, OTHER, self.other)),
+        ]
+        for name, status, where, reason in cases:
+            with self.subTest(name=name):
+                subprocess.run(["find", self.share, "-mindepth", "1", "-delete"])
+                planted = os.path.join(self.share, name)
+                subprocess.run(self.as_account(self.other) + ["sh", "-c", "echo theirs > " + planted],
+                               check=True)
+                self.configure([SMALL], **paths)
+                self.assertEqual(status, self.run_program(env=env,
+                                                          prefix=self.as_account(self.service)))
+                said = self.stderr if where == "stderr" else self.log_text(paths["log"])
+                self.assertIn(reason, said)
+                with open(planted) as f:
+                    self.assertEqual("theirs\n", f.read())
+
+    def test_links_on_an_output_path_are_followed_only_when_the_run_owns_them(self):
+        plain = os.path.join(self.folder, "plain")
+        os.makedirs(os.path.join(plain, "sub"))
+        os.makedirs(os.path.join(self.vault, "sub"))
+        os.chmod(self.share, 0o2775)
+        keys = {"ReportFileName": "report", "LogFileName": "log", "PdfFileName": "pdf"}
+        env = self.fake_converter("")
+        for key, argument in keys.items():
+            for position in (1, 2):
+                for owner in (self.other, 0):
+                    with self.subTest(key=key, position=position, owner=owner):
+                        subprocess.run(["find", self.share, "-mindepth", "1", "-delete"])
+                        out = os.path.join(self.share, "out")
+                        # The link stands for the first or the second folder
+                        # of out/sub/NAME; the other user's leads to root's
+                        # vault, root's to a plain folder.
+                        target = self.vault if owner else plain
+                        if position == 1:
+                            link = out
+                            os.symlink(target, link)
+                        else:
+                            os.mkdir(out)
+                            link = os.path.join(out, "sub")
+                            os.symlink(os.path.join(target, "sub"), link)
+                        os.lchown(link, owner, self.team)
+                        output = os.path.join(out, "sub", "file.x")
+                        paths = {"report": os.path.join(self.share, "report.docx"),
+                                 "log": os.path.join(self.share, "run.log"),
+                                 "pdf": os.path.join(self.share, "report.pdf")}
+                        paths[argument] = output
+                        self.configure([SMALL], **paths)
+                        status = self.run_program(env=env)
+                        if owner == 0:
+                            self.assertEqual(0, status, self.stderr)
+                            self.assertTrue(os.path.isfile(os.path.join(plain, "sub", "file.x")))
+                            os.remove(os.path.join(plain, "sub", "file.x"))
+                            continue
+                        message = ('The folder "%s" in the path of "%s" is a link that belongs '
+                                   'to user "%s" (uid %d); an output\'s folder is reached only '
+                                   'through links of the run\'s own user or of root.'
+                                   % (link, output, OTHER, self.other))
+                        if key == "LogFileName":
+                            self.assertEqual(2, status)
+                            self.assertIn(message, self.stderr)
+                        else:
+                            self.assertEqual(1, status, self.stderr)
+                            self.assertIn("Error Info: " + message, self.log_lines(paths["log"]))
+                        self.assertEqual(["kept", "sub"], sorted(os.listdir(self.vault)))
+                        self.assertEqual([], os.listdir(os.path.join(self.vault, "sub")))
 
 
 def link_pictures(source, target, urls):
