@@ -367,16 +367,21 @@ bool OutputLock::Acquire(const OutputFolder& folder, long& holder, std::string* 
       // A file this run may not open: another user's lock, held or left.
       if (S_ISREG(st.st_mode)) {
         int peek = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        const bool held = peek >= 0 && LockHeldOn(peek);
+        // One this run cannot even read may be a live run's: never removed.
+        if (peek < 0) return refuse(describe(st));
+        const bool held = LockHeldOn(peek);
         if (held) holder = ReadHolder(peek);
-        if (peek >= 0) ::close(peek);
+        ::close(peek);
         if (held) return false;
       }
       if (remove(st)) continue;
       return refuse(describe(st));
     }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-        st.st_nlink != 1) {
+    if (::fstat(fd, &st) != 0) {
+      ::close(fd);
+      continue;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {
       // Not a file this run made: never written, whoever holds it.
       if (S_ISREG(st.st_mode) && LockHeldOn(fd)) {
         holder = ReadHolder(fd);
@@ -406,6 +411,8 @@ bool OutputLock::Acquire(const OutputFolder& folder, long& holder, std::string* 
       ::close(fd);
       continue;
     }
+    // Readable by everyone, so that another user's run can tell it is held.
+    ::fchmod(fd, 0644);
     std::string pid = std::to_string(::getpid()) + "\n";
     if (::ftruncate(fd, 0) == 0) {
       [[maybe_unused]] ssize_t written = ::pwrite(fd, pid.data(), pid.size(), 0);
@@ -477,9 +484,11 @@ std::FILE* OpenRunLog(const std::string& path) { return OpenRunLog(OutputFolder:
 std::FILE* OpenRunLog(const OutputFolder& folder) {
   const std::string& path = folder.Path();
   if (!folder.Refusal().empty()) throw Error(folder.Refusal());
+  const std::string& base = folder.Base();
+  if (base.empty() || base == "." || base == "..") CannotCreate(path, SystemMessage(EISDIR));
   if (!folder.IsOpen()) CannotCreate(path, SystemMessage(folder.OpenError()));
   const int dir = folder.Fd();
-  const char* name = folder.Base().c_str();
+  const char* name = base.c_str();
   for (int attempt = 0; attempt < 8; ++attempt) {
     int fd = -1;
     struct stat st;

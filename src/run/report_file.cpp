@@ -183,19 +183,22 @@ void ReportWorkingCopy::Create(const OutputFolder& folder, const std::string& so
     throw Error(failure + "the process file system (/proc) is not mounted; the run builds the "
                 "report in a private folder that it reaches through /proc/self/fd.");
   RemoveStaleWorkingCopies(folder);
-  const int dir = folder.Fd();
-
-  int in = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (in < 0) throw Error(failure + SystemMessage(errno) + ".");
-  struct stat st;
-  if (::fstat(in, &st) != 0) {
-    int error = errno;
-    ::close(in);
+  folder_ = folder;
+  if (!folder_.IsOpen()) {
+    const int error = folder_.OpenError();
+    folder_ = OutputFolder();
     throw Error(failure + SystemMessage(error) + ".");
   }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(in);
-    throw Error(failure + "it is not a file.");
+  const int dir = folder_.Fd();
+
+  int in = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st{};
+  const int source_error = in < 0 ? errno : ::fstat(in, &st) != 0 ? errno : 0;
+  if (source_error != 0 || !S_ISREG(st.st_mode)) {
+    if (in >= 0) ::close(in);
+    folder_ = OutputFolder();
+    throw Error(failure +
+                (source_error != 0 ? SystemMessage(source_error) + "." : "it is not a file."));
   }
   // A replaced report of this user's keeps its permissions, except that a
   // read-only one becomes writable for its owner as it always has; a new
@@ -206,7 +209,6 @@ void ReportWorkingCopy::Create(const OutputFolder& folder, const std::string& so
                   S_ISREG(earlier.st_mode) && earlier.st_uid == ::geteuid()
               ? (earlier.st_mode & 0777) | S_IRUSR | S_IWUSR
               : NewFileMode();
-  folder_ = folder;
   stop_ = stop;
   // The private folder: made here, then opened without following a link and
   // taken only if it is still a folder of this user that nobody else may
