@@ -37,15 +37,6 @@ std::string KindOf(mode_t mode) {
   return "";
 }
 
-// An open file descriptor still names what \a name in \a folder names.
-bool SameFileAt(int fd, int folder, const std::string& name) {
-  struct stat at_name;
-  struct stat opened;
-  return ::fstatat(folder, name.c_str(), &at_name, AT_SYMLINK_NOFOLLOW) == 0 &&
-         ::fstat(fd, &opened) == 0 && at_name.st_dev == opened.st_dev &&
-         at_name.st_ino == opened.st_ino;
-}
-
 flock WholeFile(short type) {
   flock lock{};
   lock.l_type = type;
@@ -260,7 +251,36 @@ OutputFolder OutputFolder::Open(const std::string& path) {
 
 std::string OutputFolder::Through(const std::string& entry) const {
   if (fd_ < 0) return (folder_ == "/" ? "" : folder_) + "/" + entry;
-  return "/proc/self/fd/" + std::to_string(fd_) + "/" + entry;
+  return ThroughDescriptor(fd_, entry);
+}
+
+std::string ThroughDescriptor(int folder_fd, const std::string& entry) {
+  return "/proc/self/fd/" + std::to_string(folder_fd) + "/" + entry;
+}
+
+std::vector<std::string> FolderEntries(int folder_fd) {
+  std::vector<std::string> names;
+  int listing = ::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return names;
+  DIR* entries = ::fdopendir(listing);
+  if (entries == nullptr) {
+    ::close(listing);
+    return names;
+  }
+  while (const dirent* entry = ::readdir(entries)) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(entries);
+  return names;
+}
+
+bool SameFileAt(int fd, int folder_fd, const std::string& name) {
+  struct stat at_name;
+  struct stat opened;
+  return ::fstatat(folder_fd, name.c_str(), &at_name, AT_SYMLINK_NOFOLLOW) == 0 &&
+         ::fstat(fd, &opened) == 0 && at_name.st_dev == opened.st_dev &&
+         at_name.st_ino == opened.st_ino;
 }
 
 int OutputFolder::OpenForReading() const {
@@ -451,18 +471,12 @@ bool OutputLockHeld(const OutputFolder& folder, const std::string& base) {
 int RemoveUnheldLocks(const OutputFolder& folder) {
   constexpr std::string_view kSuffix = ".vantrelle-lock";
   std::vector<std::string> names;
-  int listing = folder.OpenForReading();
-  if (listing < 0) return 0;
-  if (DIR* entries = ::fdopendir(listing)) {
-    while (const dirent* entry = ::readdir(entries)) {
-      std::string_view name = entry->d_name;
-      if (name.size() > kSuffix.size() + 1 && name.starts_with('.') && name.ends_with(kSuffix) &&
-          name.substr(1, name.size() - 1 - kSuffix.size()) != folder.Base())
-        names.emplace_back(name);
-    }
-    ::closedir(entries);
-  } else {
-    ::close(listing);
+  if (!folder.IsOpen()) return 0;
+  for (std::string& name : FolderEntries(folder.Fd())) {
+    std::string_view view = name;
+    if (view.size() > kSuffix.size() + 1 && view.starts_with('.') && view.ends_with(kSuffix) &&
+        view.substr(1, view.size() - 1 - kSuffix.size()) != folder.Base())
+      names.push_back(std::move(name));
   }
   int removed = 0;
   for (const std::string& name : names) {

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace vantrelle {
 
@@ -90,6 +91,18 @@ class OutputFolder {
   int fd_ = -1;
   int error_ = ENOENT;
 };
+
+/// \a entry of the open folder \a folder_fd as a name that reaches it
+/// through the descriptor ("/proc/self/fd/N/entry").
+std::string ThroughDescriptor(int folder_fd, const std::string& entry);
+
+/// The names in the open folder \a folder_fd, without "." and ".."; none
+/// when it cannot be listed.
+std::vector<std::string> FolderEntries(int folder_fd);
+
+/// True when \a fd is the file that \a name in \a folder_fd names now (the
+/// name not followed when it is a link).
+bool SameFileAt(int fd, int folder_fd, const std::string& name);
 
 /// The message for an output \a base in \a folder that this run may not
 /// replace because it belongs to another user and the folder has the sticky

@@ -85,34 +85,11 @@ std::string KeepEarlier(int dir, const std::string& base) {
   return "";
 }
 
-bool SameEntry(int dir, const std::string& name, const struct stat& known) {
-  struct stat now;
-  return ::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-         now.st_dev == known.st_dev && now.st_ino == known.st_ino;
-}
-
-std::string ThroughFd(int fd, const std::string& entry) {
-  return "/proc/self/fd/" + std::to_string(fd) + "/" + entry;
-}
-
 }  // namespace
 
 int EmptyFolder(int folder_fd) {
-  int listing = ::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing < 0) return 0;
-  DIR* entries = ::fdopendir(listing);
-  if (entries == nullptr) {
-    ::close(listing);
-    return 0;
-  }
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(entries)) {
-    std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
-  }
-  ::closedir(entries);
   int removed = 0;
-  for (const std::string& name : names) {
+  for (const std::string& name : FolderEntries(folder_fd)) {
     struct stat st;
     if (::fstatat(folder_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
         ::unlinkat(folder_fd, name.c_str(), 0) == 0)
@@ -122,19 +99,12 @@ int EmptyFolder(int folder_fd) {
 }
 
 int RemoveStaleWorkingCopies(const OutputFolder& folder) {
-  int listing = folder.OpenForReading();
-  if (listing < 0) return 0;
-  DIR* entries = ::fdopendir(listing);
-  if (entries == nullptr) {
-    ::close(listing);
-    return 0;
-  }
+  if (!folder.IsOpen()) return 0;
   std::vector<std::pair<std::string, std::string>> candidates;  // entry, owner
-  while (const dirent* entry = ::readdir(entries)) {
-    std::string owner = WorkingCopyOwner(entry->d_name);
-    if (!owner.empty()) candidates.emplace_back(entry->d_name, owner);
+  for (std::string& entry : FolderEntries(folder.Fd())) {
+    std::string owner = WorkingCopyOwner(entry);
+    if (!owner.empty()) candidates.emplace_back(std::move(entry), std::move(owner));
   }
-  ::closedir(entries);
   const int dir = folder.Fd();
   int removed = RemoveUnheldLocks(folder);
   for (const auto& [entry, owner] : candidates) {
@@ -147,7 +117,7 @@ int RemoveStaleWorkingCopies(const OutputFolder& folder) {
     struct stat st;
     // Only this user's own leftovers go, whoever else may write the folder.
     if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        SameEntry(dir, entry, st)) {
+        SameFileAt(fd, dir, entry)) {
       if (S_ISDIR(st.st_mode)) {
         EmptyFolder(fd);
         if (::unlinkat(dir, entry.c_str(), AT_REMOVEDIR) == 0) ++removed;
@@ -232,7 +202,6 @@ void ReportWorkingCopy::Create(const OutputFolder& folder, const std::string& so
     ::flock(fd, LOCK_EX | LOCK_NB);
     private_fd_ = fd;
     private_name_ = name;
-    private_st_ = made;
     if (stop_ != nullptr) stop_->AddScratchFile(folder_.Through(private_name_));
   }
   if (private_fd_ < 0) {
@@ -254,7 +223,7 @@ void ReportWorkingCopy::Create(const OutputFolder& folder, const std::string& so
   }
   ::close(in);
   ::close(out);
-  temp_ = ThroughFd(private_fd_, base);
+  temp_ = ThroughDescriptor(private_fd_, base);
 }
 
 void ReportWorkingCopy::Commit() {
@@ -325,7 +294,7 @@ void ReportWorkingCopy::Discard() {
 void ReportWorkingCopy::RemovePrivateFolder() {
   if (private_fd_ < 0) return;
   EmptyFolder(private_fd_);
-  if (SameEntry(folder_.Fd(), private_name_, private_st_))
+  if (SameFileAt(private_fd_, folder_.Fd(), private_name_))
     ::unlinkat(folder_.Fd(), private_name_.c_str(), AT_REMOVEDIR);
   if (stop_ != nullptr) stop_->RemoveScratchFile(folder_.Through(private_name_));
   ::close(private_fd_);

@@ -66,7 +66,6 @@ class ReportWorkingCopy {
   OutputFolder folder_;
   std::string temp_;
   std::string private_name_;
-  struct stat private_st_ {};
   int private_fd_ = -1;
   mode_t mode_ = 0;
   int committed_fd_ = -1;
