@@ -22,7 +22,7 @@
 
 #include "data/connection.h"
 #include "data/recordset.h"
-#include "run/error.h"
+#include "base/error.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sql/format_field_value.h"
+#include "format/format_field_value.h"
 
 namespace {
 

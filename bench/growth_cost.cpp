@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <string>
 
-#include "run/error.h"
+#include "base/error.h"
 #include "word/application.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 
 namespace {
@@ -106,7 +107,12 @@ int main(int argc, char** argv) {
   std::printf("peak memory: %.1f MB (target <= 120 MB)\n", usage.ru_maxrss / 1024.0);
   std::printf("report size: %.1f MB\n",
               fs::exists(dir / "report.docx") ? fs::file_size(dir / "report.docx") / 1e6 : 0.0);
-  if (exit_code != 0) std::system(("cat " + (dir / "run.log").string()).c_str());
+  if (exit_code != 0) {
+    // The log says why the run failed.
+    std::ifstream log(dir / "run.log");
+    std::fflush(stdout);
+    std::cout << log.rdbuf();
+  }
   fs::remove_all(dir);
   return exit_code == 0 ? 0 : 1;
 }

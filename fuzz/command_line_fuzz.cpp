@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "run/command_line.h"
-#include "run/pubdef.h"
+#include "base/pubdef.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -10,7 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "run/locale_info.h"
+#include "base/locale_info.h"
+#include "format/field_picture.h"
 #include "word/fields.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "run/locale_info.h"
-#include "sql/format_field_value.h"
+#include "base/locale_info.h"
+#include "format/format_field_value.h"
 
 namespace {
 

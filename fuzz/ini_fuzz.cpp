@@ -11,8 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "run/ini_file.h"
-#include "run/pubdef.h"
+#include "base/ini_file.h"
+#include "base/pubdef.h"
 #include "sql/parameters.h"
 
 namespace {

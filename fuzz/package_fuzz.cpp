@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "run/error.h"
+#include "base/error.h"
 #include "word/application.h"
 #include "word/document.h"
 #include "word/table.h"

@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "run/error.h"
-#include "run/pubdef.h"
+#include "base/error.h"
+#include "base/pubdef.h"
 #include "sql/report_session.h"
 #include "sql/script_reader.h"
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "run/locale_info.h"
-#include "sql/value_text.h"
+#include "base/locale_info.h"
+#include "format/value_text.h"
 
 namespace {
 

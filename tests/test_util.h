@@ -3,12 +3,16 @@
 
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "base/locale_info.h"
+#include "format/value_text.h"
 
 namespace vantrelle::testing_util {
 
@@ -49,6 +53,26 @@ inline std::string ReadFile(const std::string& path) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
+}
+
+/// The moment of a date and time as a std::tm, its weekday filled in.
+inline std::tm Moment(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  std::tm time{};
+  time.tm_year = year - 1900;
+  time.tm_mon = month - 1;
+  time.tm_mday = day;
+  time.tm_hour = hour;
+  time.tm_min = minute;
+  time.tm_sec = second;
+  time.tm_wday = DayOfWeek(DateTimeValue{year, month, day}) - 1;
+  return time;
+}
+
+/// The fallback locale, without AM/PM markers when \a no_am_pm.
+inline LocaleInfo PictureLocale(bool no_am_pm) {
+  LocaleInfo locale = LocaleInfo::Fallback();
+  if (no_am_pm) locale.am = locale.pm = "";
+  return locale;
 }
 
 /// A fixed moment: 5 May 2004, 14:07:09.

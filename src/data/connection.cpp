@@ -6,7 +6,7 @@
 #include <new>
 
 #include "data/session.h"
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 

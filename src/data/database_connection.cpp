@@ -8,8 +8,8 @@
 
 #include "data/connection.h"
 #include "data/session.h"
-#include "run/error.h"
-#include "run/run_log.h"
+#include "base/error.h"
+#include "base/run_log.h"
 
 namespace vantrelle {
 

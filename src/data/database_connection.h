@@ -10,8 +10,8 @@
 
 #include "data/connection.h"
 #include "data/recordset.h"
-#include "run/pubdef.h"
-#include "run/run_stop.h"
+#include "base/pubdef.h"
+#include "base/run_stop.h"
 
 namespace vantrelle {
 

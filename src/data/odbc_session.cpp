@@ -19,7 +19,7 @@
 #include <set>
 
 #include "data/session.h"
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 

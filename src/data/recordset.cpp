@@ -10,7 +10,7 @@
 
 #include "data/connection.h"
 #include "data/session.h"
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 

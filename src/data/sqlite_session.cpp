@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "data/session.h"
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 

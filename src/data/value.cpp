@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 

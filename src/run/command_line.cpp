@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "run/text_scan.h"
+#include "base/text_scan.h"
 
 namespace vantrelle {
 namespace {

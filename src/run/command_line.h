@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run/pubdef.h"
+#include "base/pubdef.h"
 
 namespace vantrelle {
 

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "data/connection.h"
-#include "run/error.h"
-#include "run/ini_file.h"
-#include "run/output_file.h"
-#include "run/run_log.h"
-#include "run/text_scan.h"
-#include "run/whole_number.h"
+#include "base/error.h"
+#include "base/ini_file.h"
+#include "base/output_file.h"
+#include "base/run_log.h"
+#include "base/text_scan.h"
+#include "base/whole_number.h"
 #include "sql/parameters.h"
 #include "version.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "run/pubdef.h"
+#include "base/pubdef.h"
 
 namespace vantrelle {
 

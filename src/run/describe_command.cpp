@@ -3,7 +3,7 @@
 #include <iostream>
 #include <new>
 
-#include "run/error.h"
+#include "base/error.h"
 #include "word/template_outline.h"
 
 namespace vantrelle {

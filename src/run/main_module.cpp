@@ -15,7 +15,7 @@
 #include "run/help_page.h"
 #include "run/report_check.h"
 #include "run/report_run.h"
-#include "run/run_log.h"
+#include "base/run_log.h"
 #include "sql/parameters.h"
 #include "version.h"
 

@@ -1,7 +1,7 @@
 // Start-up: the program's entry point.
 #pragma once
 
-#include "run/pubdef.h"
+#include "base/pubdef.h"
 
 namespace vantrelle {
 

@@ -17,9 +17,9 @@
 #include <system_error>
 #include <vector>
 
-#include "run/error.h"
+#include "base/error.h"
 #include "run/report_file.h"
-#include "run/run_stop.h"
+#include "base/run_stop.h"
 #include "word/application.h"
 
 namespace vantrelle {

@@ -13,9 +13,9 @@
 #include <chrono>
 #include <string>
 
-#include "run/output_file.h"
+#include "base/output_file.h"
 
-#include "run/run_stop.h"
+#include "base/run_stop.h"
 
 namespace vantrelle {
 

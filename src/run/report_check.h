@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "run/pubdef.h"
+#include "base/pubdef.h"
 
 namespace vantrelle {
 

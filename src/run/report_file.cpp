@@ -12,9 +12,9 @@
 #include <system_error>
 #include <vector>
 
-#include "run/error.h"
-#include "run/output_file.h"
-#include "run/run_stop.h"
+#include "base/error.h"
+#include "base/output_file.h"
+#include "base/run_stop.h"
 
 namespace vantrelle {
 namespace {
@@ -86,17 +86,6 @@ std::string KeepEarlier(int dir, const std::string& base) {
 }
 
 }  // namespace
-
-int EmptyFolder(int folder_fd) {
-  int removed = 0;
-  for (const std::string& name : FolderEntries(folder_fd)) {
-    struct stat st;
-    if (::fstatat(folder_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
-        ::unlinkat(folder_fd, name.c_str(), 0) == 0)
-      ++removed;
-  }
-  return removed;
-}
 
 int RemoveStaleWorkingCopies(const OutputFolder& folder) {
   if (!folder.IsOpen()) return 0;

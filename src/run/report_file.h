@@ -22,7 +22,7 @@
 
 #include <string>
 
-#include "run/output_file.h"
+#include "base/output_file.h"
 
 namespace vantrelle {
 
@@ -76,9 +76,5 @@ class ReportWorkingCopy {
 /// many files and folders were removed. The caller is the one run of
 /// \a folder's output: its own name's lock does not keep that name's copies.
 int RemoveStaleWorkingCopies(const OutputFolder& folder);
-
-/// Removes the regular files in the open folder \a folder_fd and returns how
-/// many went.
-int EmptyFolder(int folder_fd);
 
 }  // namespace vantrelle

@@ -4,9 +4,9 @@
 #include <new>
 
 #include "run/configuration.h"
-#include "run/error.h"
+#include "base/error.h"
 #include "run/pdf_export.h"
-#include "run/run_log.h"
+#include "base/run_log.h"
 #include "sql/report_session.h"
 #include "sql/script_reader.h"
 
@@ -26,7 +26,7 @@ void ShowRunFields(PubDef& pub) {
 
 // Releases what an early end leaves behind: the document is discarded
 // unsaved, the connection closed and the log closed with every line in it.
-void ReleaseAfterEarlyEnd(ReportSession& session) {
+void ReleaseAfterEarlyEnd(RunSession& session) {
   session.db.canceller.reset();
   try {
     if (session.word_app) session.word_app->Quit();
@@ -49,7 +49,7 @@ void ReleaseAfterEarlyEnd(ReportSession& session) {
 // Error descriptions name the file the engine worked on; the user knows
 // the report by its configured name (or, for what the copy of the template
 // holds, \a name: the template's).
-std::string AsReport(const ReportSession& session, std::string text,
+std::string AsReport(const RunSession& session, std::string text,
                      const std::string* name = nullptr) {
   const std::string& temp = session.working_copy.Path();
   if (temp.empty()) return text;
@@ -88,7 +88,7 @@ bool SavePdfFile(PubDef& pub, int report_file) {
   }
 }
 
-RunOutcome RunSteps(ReportSession& session) {
+RunOutcome RunSteps(RunSession& session) {
   PubDef& pub = session.pub;
   if (!LoadConfiguration(pub)) {
     if (pub.output_busy) return RunOutcome::kBusy;
@@ -124,7 +124,7 @@ RunOutcome RunSteps(ReportSession& session) {
 
 }  // namespace
 
-bool CreateReportFile(ReportSession& session) {
+bool CreateReportFile(RunSession& session) {
   PubDef& pub = session.pub;
   const std::string& report = pub.report_file_name;
   session.report_begun = true;
@@ -151,7 +151,7 @@ bool CreateReportFile(ReportSession& session) {
   }
 }
 
-bool FinishReport(ReportSession& session) {
+bool FinishReport(RunSession& session) {
   PubDef& pub = session.pub;
   Document& doc = *session.report_doc;
   try {
@@ -189,7 +189,7 @@ bool FinishReport(ReportSession& session) {
 namespace {
 
 // What a stop left of the report, for the log.
-std::string ReportAfterStop(const ReportSession& session) {
+std::string ReportAfterStop(const RunSession& session) {
   const std::string& report = session.pub.report_file_name;
   if (!session.report_begun) return "No report file was changed.";
   if (!session.report_replaced) return "The report file \"" + report + "\" was not changed.";
@@ -212,7 +212,7 @@ RunOutcome RunReport(PubDef& pub) {
     PubDef& pub;
     ~Unlock() { ReleaseLocks(pub); }
   } unlock{pub};
-  ReportSession session(pub);
+  RunSession session(pub);
   try {
     return RunSteps(session);
   } catch (const RunStopped& stop) {

@@ -2,10 +2,10 @@
 
 #include <new>
 
-#include "run/error.h"
-#include "run/run_log.h"
-#include "run/text_scan.h"
-#include "run/whole_number.h"
+#include "base/error.h"
+#include "base/run_log.h"
+#include "base/text_scan.h"
+#include "base/whole_number.h"
 #include "sql/statement_functions.h"
 #include "word/table_fill.h"
 
@@ -78,9 +78,11 @@ void DispatchStatement(ReportSession& session, int16_t job, const std::string& l
         // The table field becomes a number only now, after both lines.
         int16_t table = ToWholeNumber(fields.table);
         result = RunFunction(session, fields.function, [&] {
-          return fields.function == 1 ? FillTable(session, table, fields.begin_row,
+          SessionRecords records(*session.db.recordset);
+          const TableFill fill{pub, *session.word_app, *session.report_doc, records};
+          return fields.function == 1 ? FillTable(fill, table, fields.begin_row,
                                                   fields.begin_col, fields.transpose, sql)
-                                      : FillTableGrowing(session, table, fields.begin_row,
+                                      : FillTableGrowing(fill, table, fields.begin_row,
                                                          fields.begin_col, fields.transpose, sql);
         });
         break;

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "run/ini_file.h"
-#include "run/text_scan.h"
+#include "base/ini_file.h"
+#include "base/text_scan.h"
 
 namespace vantrelle {
 

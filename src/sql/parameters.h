@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "run/pubdef.h"
+#include "base/pubdef.h"
 
 namespace vantrelle {
 

@@ -1,6 +1,6 @@
 #include "sql/report_session.h"
 
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 
@@ -9,6 +9,11 @@ void CloseAfterFailure(Recordset& records) {
     if (records.State() != 0) records.Close();
   } catch (const Error&) {
   }
+}
+
+std::string SessionRecords::FieldText(int field) {
+  const Value& value = records_.FieldValue(field);
+  return value.IsNull() ? std::string() : value.ToText();
 }
 
 }  // namespace vantrelle

@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "data/database_connection.h"
-#include "run/pubdef.h"
-#include "run/report_file.h"
+#include "base/pubdef.h"
 #include "word/application.h"
+#include "word/table_fill.h"
 
 namespace vantrelle {
 
@@ -20,16 +20,27 @@ struct ReportSession {
   std::unique_ptr<Application> word_app;
   /// The open report; owned by word_app, null until it is opened.
   Document* report_doc = nullptr;
-  /// The file the report is built in until its save succeeds.
-  ReportWorkingCopy working_copy;
-  /// True once the run began to build the report file.
-  bool report_begun = false;
-  /// True once the saved report has taken the report's name.
-  bool report_replaced = false;
 };
 
 /// Closes \a records if a failed statement left it open, so that the next
 /// statement finds it closed; a failure to close is ignored.
 void CloseAfterFailure(Recordset& records);
+
+/// The session's record set as a table fill reads it.
+class SessionRecords final : public FillRecords {
+ public:
+  explicit SessionRecords(Recordset& records) : records_(records) {}
+  void Open(const std::string& sql) override { records_.Open(sql); }
+  bool Eof() override { return records_.Eof(); }
+  void MoveNext() override { records_.MoveNext(); }
+  void MoveFirst() override { records_.MoveFirst(); }
+  int FieldCount() override { return records_.FieldCount(); }
+  std::string FieldText(int field) override;
+  void Close() override { records_.Close(); }
+  void CloseAfterFailure() override { vantrelle::CloseAfterFailure(records_); }
+
+ private:
+  Recordset& records_;
+};
 
 }  // namespace vantrelle

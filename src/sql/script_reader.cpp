@@ -2,11 +2,11 @@
 
 #include <new>
 
-#include "run/error.h"
-#include "run/ini_file.h"
-#include "run/run_log.h"
-#include "run/text_scan.h"
-#include "run/whole_number.h"
+#include "base/error.h"
+#include "base/ini_file.h"
+#include "base/run_log.h"
+#include "base/text_scan.h"
+#include "base/whole_number.h"
 #include "sql/dispatcher.h"
 #include "sql/parameters.h"
 

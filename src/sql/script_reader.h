@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "run/file_system.h"
-#include "run/pubdef.h"
+#include "base/file_system.h"
+#include "base/pubdef.h"
 #include "sql/report_session.h"
 
 namespace vantrelle {

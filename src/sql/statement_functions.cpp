@@ -1,7 +1,7 @@
 #include "sql/statement_functions.h"
 
-#include "run/error.h"
-#include "run/run_log.h"
+#include "base/error.h"
+#include "base/run_log.h"
 
 namespace vantrelle {
 

@@ -28,7 +28,7 @@
 #include <QToolBar>
 
 #include "run/report_check.h"
-#include "run/run_log.h"
+#include "base/run_log.h"
 #include "sql/parameters.h"
 #include "ui/about_box.h"
 #include "ui/artwork.h"

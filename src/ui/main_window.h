@@ -27,7 +27,7 @@
 #include <QMainWindow>
 #include <QString>
 
-#include "run/pubdef.h"
+#include "base/pubdef.h"
 #include "run/report_run.h"
 
 class QAction;

@@ -14,7 +14,7 @@
 #include <QScrollArea>
 #include <QTimer>
 
-#include "run/ini_file.h"
+#include "base/ini_file.h"
 #include "ui/prompter.h"
 #include "ui/twips.h"
 

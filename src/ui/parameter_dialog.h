@@ -9,7 +9,7 @@
 
 #include <QDialog>
 
-#include "run/pubdef.h"
+#include "base/pubdef.h"
 
 class QCheckBox;
 class QFontMetrics;

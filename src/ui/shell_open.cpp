@@ -12,7 +12,7 @@
 #include <QSocketNotifier>
 
 #include "run/pdf_export.h"
-#include "run/run_stop.h"
+#include "base/run_stop.h"
 
 namespace vantrelle {
 

@@ -1,7 +1,7 @@
 // Interactive mode's entry: the Qt application and the main window.
 #pragma once
 
-#include "run/pubdef.h"
+#include "base/pubdef.h"
 
 namespace vantrelle {
 

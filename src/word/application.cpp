@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "run/error.h"
+#include "base/error.h"
 #include "word/application.h"
 #include "word/grown_rows.h"
 #include "word/unique_marks.h"

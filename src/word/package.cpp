@@ -9,7 +9,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 

@@ -8,7 +8,7 @@
 #include <map>
 #include <optional>
 
-#include "run/error.h"
+#include "base/error.h"
 #include "word/application.h"
 #include "word/document.h"
 #include "word/grown_rows.h"

@@ -3,9 +3,10 @@
 #include <optional>
 #include <vector>
 
-#include "run/error.h"
-#include "run/run_log.h"
-#include "sql/format_field_value.h"
+#include "base/error.h"
+#include "base/run_log.h"
+#include "format/format_field_value.h"
+#include "word/document.h"
 
 namespace vantrelle {
 namespace {
@@ -18,7 +19,7 @@ constexpr int kMaxRecords = 32767;
 // of more than 32,767 records is an overflow: counting stops there, so a
 // huge result is not fetched whole for nothing. A run asked to stop stops
 // counting too.
-int CountRecords(const RunStop& stop, Recordset& records, bool growing) {
+int CountRecords(const RunStop& stop, FillRecords& records, bool growing) {
   int count = 0;
   while (!records.Eof()) {
     if (count == kMaxRecords) {
@@ -46,17 +47,16 @@ int LastCoordinate(int first, int length) {
 // Writes field \a field of the current record into cell (row, column),
 // formatted with the cell's own text. The table and the cell are looked up
 // afresh for every cell.
-void WriteField(ReportSession& session, int16_t table, int row, int column, Recordset& records,
-                int field) {
-  const Value& value = records.FieldValue(field);
-  std::string text = value.IsNull() ? std::string() : value.ToText();
-  Cell& target = session.report_doc->TableItem(table).CellAt(row, column);
-  std::string pattern = session.report_doc->TableItem(table).CellAt(row, column).Text();
+void WriteField(const TableFill& fill, int16_t table, int row, int column, int field) {
+  std::string text = fill.records.FieldText(field);
+  Cell& target = fill.doc.TableItem(table).CellAt(row, column);
+  std::string pattern = fill.doc.TableItem(table).CellAt(row, column).Text();
   target.SetText(FormatFieldValue(text, pattern));
 }
 
-void WriteRecords(ReportSession& session, int16_t table, int begin_row, int begin_col,
-                  bool transpose, Recordset& records, int count) {
+void WriteRecords(const TableFill& fill, int16_t table, int begin_row, int begin_col,
+                  bool transpose, int count) {
+  FillRecords& records = fill.records;
   const int field_count = records.FieldCount();
   if (count == 0) return;
   const int outer_first = transpose ? begin_col : begin_row;
@@ -64,20 +64,20 @@ void WriteRecords(ReportSession& session, int16_t table, int begin_row, int begi
   const int outer_last = LastCoordinate(outer_first, count);
   const int inner_last = LastCoordinate(inner_first, field_count);
   for (int outer = outer_first; outer <= outer_last; ++outer) {
-    session.pub.stop.Check();
+    fill.pub.stop.Check();
     for (int inner = inner_first; inner <= inner_last; ++inner) {
       int row = transpose ? inner : outer;
       int column = transpose ? outer : inner;
-      WriteField(session, table, row, column, records, inner - inner_first);
+      WriteField(fill, table, row, column, inner - inner_first);
     }
     records.MoveNext();
   }
 }
 
 // Closes the record set after a failure and logs it.
-bool Fail(ReportSession& session, const char* error_text, const Error& error) {
-  CloseAfterFailure(*session.db.recordset);
-  LogError(session.pub, error_text, error.Description());
+bool Fail(const TableFill& fill, const char* error_text, const Error& error) {
+  fill.records.CloseAfterFailure();
+  LogError(fill.pub, error_text, error.Description());
   return false;
 }
 
@@ -88,11 +88,11 @@ bool Fail(ReportSession& session, const char* error_text, const Error& error) {
 // cannot be copied is skipped silently, and the fill then takes that cell's
 // own text as its pattern. Growth that would take the document beyond its
 // size limit fails before anything is inserted.
-void GrowTable(ReportSession& session, int16_t table, int begin_row, int begin_col,
+void GrowTable(const TableFill& fill, int16_t table, int begin_row, int begin_col,
                bool transpose, int count) {
-  Document& doc = *session.report_doc;
+  Document& doc = fill.doc;
   const int added = count - 2;
-  Selection& selection = session.word_app->GetSelection();
+  Selection& selection = fill.app.GetSelection();
   if (!transpose) {
     // Inserted rows are copies of the pattern row as they are inserted.
     doc.TableItem(table).CellAt(begin_row, 1).Select();
@@ -123,32 +123,32 @@ void GrowTable(ReportSession& session, int16_t table, int begin_row, int begin_c
 
 }  // namespace
 
-bool FillTable(ReportSession& session, int16_t table, int16_t begin_row, int16_t begin_col,
+bool FillTable(const TableFill& fill, int16_t table, int16_t begin_row, int16_t begin_col,
                bool transpose, const std::string& sql) {
-  Recordset& records = *session.db.recordset;
+  FillRecords& records = fill.records;
   try {
     records.Open(sql);
-    int count = CountRecords(session.pub.stop, records, false);
-    WriteRecords(session, table, begin_row, begin_col, transpose, records, count);
+    int count = CountRecords(fill.pub.stop, records, false);
+    WriteRecords(fill, table, begin_row, begin_col, transpose, count);
     records.Close();
     return true;
   } catch (const Error& error) {
-    return Fail(session, "Failed to execute function 1.", error);
+    return Fail(fill, "Failed to execute function 1.", error);
   }
 }
 
-bool FillTableGrowing(ReportSession& session, int16_t table, int16_t begin_row,
+bool FillTableGrowing(const TableFill& fill, int16_t table, int16_t begin_row,
                       int16_t begin_col, bool transpose, const std::string& sql) {
-  Recordset& records = *session.db.recordset;
+  FillRecords& records = fill.records;
   try {
     records.Open(sql);
-    const int count = CountRecords(session.pub.stop, records, true);
-    if (count > 2) GrowTable(session, table, begin_row, begin_col, transpose, count);
-    WriteRecords(session, table, begin_row, begin_col, transpose, records, count);
+    const int count = CountRecords(fill.pub.stop, records, true);
+    if (count > 2) GrowTable(fill, table, begin_row, begin_col, transpose, count);
+    WriteRecords(fill, table, begin_row, begin_col, transpose, count);
     records.Close();
     return true;
   } catch (const Error& error) {
-    return Fail(session, "Failed to execute function 2.", error);
+    return Fail(fill, "Failed to execute function 2.", error);
   }
 }
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "run/run_log.h"
+#include "base/run_log.h"
 #include "word/application.h"
 #include "word/fields.h"
 

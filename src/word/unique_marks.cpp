@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "run/error.h"
+#include "base/error.h"
 #include "word/document.h"
 
 namespace vantrelle {

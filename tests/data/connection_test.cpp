@@ -8,7 +8,7 @@
 
 #include "backends.h"
 #include "data/recordset.h"
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "backends.h"
 #include "data/connection.h"
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <clocale>
 
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 namespace {

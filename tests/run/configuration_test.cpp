@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "run/ini_file.h"
+#include "base/ini_file.h"
 
 #include "test_util.h"
 

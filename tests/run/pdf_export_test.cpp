@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "run/error.h"
-#include "run/run_stop.h"
+#include "base/error.h"
+#include "base/run_stop.h"
 #include "test_util.h"
 #include "word/docx_fixture.h"
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "run/error.h"
-#include "run/output_file.h"
+#include "base/error.h"
+#include "base/output_file.h"
 #include "test_util.h"
 
 namespace vantrelle {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "run/error.h"
+#include "base/error.h"
 
 namespace vantrelle {
 namespace {

@@ -23,9 +23,9 @@
 #include <QtTest/QTest>
 
 #include "fake_prompter.h"
-#include "run/error.h"
-#include "run/run_log.h"
-#include "run/text_encoding.h"
+#include "base/error.h"
+#include "base/run_log.h"
+#include "base/text_encoding.h"
 #include "test_util.h"
 
 namespace vantrelle {

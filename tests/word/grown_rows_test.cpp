@@ -7,7 +7,7 @@
 #include <set>
 
 #include "docx_fixture.h"
-#include "run/error.h"
+#include "base/error.h"
 #include "word/application.h"
 
 namespace vantrelle {

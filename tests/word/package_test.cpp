@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "docx_fixture.h"
-#include "run/error.h"
+#include "base/error.h"
 #include "word/wordml.h"
 
 namespace vantrelle {

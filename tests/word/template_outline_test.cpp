@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "docx_fixture.h"
-#include "run/error.h"
+#include "base/error.h"
 #include "word/application.h"
 
 namespace vantrelle {
