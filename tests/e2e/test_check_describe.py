@@ -5,8 +5,10 @@ the end-to-end templates), the example report checks clean, permissions are
 checked as the unprivileged user that runs the report, and a template made
 in LibreOffice Writer runs end to end.
 """
+import grp
 import json
 import os
+import pwd
 import shutil
 import sqlite3
 import subprocess
@@ -15,9 +17,8 @@ import unittest
 
 import docx
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.normpath(os.path.join(HERE, "../.."))
-EXE = os.environ.get("VANTRELLE_EXE", os.path.join(ROOT, "build/vantrelle"))
+from report_folder import EXE, ROOT, as_user, make_templates, run_once
+
 CORPUS = os.path.join(os.environ.get("VANTRELLE_CORPUS") or os.path.join(ROOT, "../shared/corpus"),
                       "docx")
 SOFFICE = shutil.which("soffice")
@@ -31,16 +32,11 @@ def describe(path):
 
 
 def run_report(folder, template, report, script):
-    """Runs one report of \a script on \a template; returns (status, log text)."""
-    with open(os.path.join(folder, "s.sql"), "w") as f:
-        f.write(script)
-    with open(os.path.join(folder, "report.ini"), "w") as f:
-        f.write("[FILE]\nLogFileName=run.log\nReportTemplateFileName=%s\nReportFileName=%s\n"
-                "[ODBC]\nDSN=sqlite::memory:\n[SQLFILE]\nF_MAXNUM=1\nF1=s.sql\n" % (template, report))
-    status = subprocess.run([EXE, "-C", "-F", "report.ini"], cwd=folder, capture_output=True,
-                            timeout=300).returncode
-    with open(os.path.join(folder, "run.log"), encoding="utf-8") as f:
-        return status, f.read()
+    """Runs one report of \a script on \a template into \a report of
+    \a folder; returns (status, log text)."""
+    status, log, _ = run_once(folder, template, script, name=".", dsn="sqlite::memory:",
+                              report=os.path.join(folder, report))
+    return status, "\n".join(log)
 
 
 def shown_cells(outline):
@@ -55,10 +51,8 @@ class DescribeAgreesWithRuns(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.templates = tempfile.mkdtemp(prefix="vantrelle_describe_templates_")
-        for maker in ("make_templates.py", "office_templates.py"):
-            subprocess.run(["/usr/bin/python3", os.path.join(HERE, maker), cls.templates],
-                           check=True, capture_output=True)
+        cls.templates = make_templates("vantrelle_describe_templates_",
+                                       ("make_templates.py", "office_templates.py"))
 
     @classmethod
     def tearDownClass(cls):
@@ -142,7 +136,8 @@ class ReportFolder(unittest.TestCase):
     def vantrelle(self, *args, user=None):
         command = [EXE, *args]
         if user:
-            command = ["setpriv", "--reuid=" + user, "--regid=nogroup", "--clear-groups"] + command
+            command = as_user(pwd.getpwnam(user).pw_uid, *command,
+                              gid=grp.getgrnam("nogroup").gr_gid)
         return subprocess.run(command, cwd=self.folder, capture_output=True, text=True, timeout=300)
 
     def test_example_report_checks_clean_and_runs(self):

@@ -7,130 +7,38 @@ inputs. Whatever happens, the earlier report is byte for byte what it was
 unless the run saved a new one, no input is ever changed, no temporary file
 is left behind for good, and the exit status tells failure from success.
 """
-import glob
-import hashlib
 import os
 import resource
 import shutil
 import signal
-import sqlite3
-import stat
 import subprocess
-import tempfile
 import time
 import unittest
 import zipfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-EXE = os.environ.get("VANTRELLE_EXE", os.path.join(HERE, "../../build/vantrelle"))
-STAMP_LENGTH = 23
+from report_folder import SMALL, ReportFolderCase, digest, sanitized
 
 # 30,000 records of 8 fields: the growing table of grow8.docx.
 GROW = ("@Grow=2;1;1;1\nWITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
         "WHERE i < 30000) SELECT i, i * 1.5, i / 100.0, '2004-05-05', 'text ' || i, i / 7.0, "
         "'2004-06-06', 'x' FROM n\n")
-SMALL = "@Var=3;Title\nSELECT 'a title'\n"
 
 
-def digest(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
-
-
-class FaultCase(unittest.TestCase):
-    templates = None
-
-    @classmethod
-    def setUpClass(cls):
-        cls.templates = tempfile.mkdtemp(prefix="vantrelle_faults_templates_")
-        subprocess.run(["/usr/bin/python3", os.path.join(HERE, "make_templates.py"),
-                        cls.templates], check=True)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.templates, ignore_errors=True)
-
+class FaultCase(ReportFolderCase):
     def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="vantrelle_faults_")
-        os.chmod(self.folder, 0o755)
-        sqlite3.connect(os.path.join(self.folder, "data.db")).close()
-        self.template = os.path.join(self.folder, "template.docx")
-        shutil.copy(os.path.join(self.templates, "grow8.docx"), self.template)
-        self.report = os.path.join(self.folder, "report.docx")
-        self.log = os.path.join(self.folder, "run.log")
-        self.ini = os.path.join(self.folder, "report.ini")
+        super().setUp()
         self.mounts = []
 
     def tearDown(self):
         for mount in self.mounts:
             subprocess.run(["umount", "-l", mount], check=False)
-        for root, dirs, files in os.walk(self.folder):
-            for name in dirs + files:
-                path = os.path.join(root, name)
-                if not os.path.islink(path):
-                    os.chmod(path, 0o755)
-        shutil.rmtree(self.folder, ignore_errors=True)
 
     # -- helpers -----------------------------------------------------------
-    def configure(self, scripts, report=None, log=None, template=None):
-        """Writes the scripts and the configuration file."""
-        paths = []
-        for i, text in enumerate(scripts, 1):
-            path = os.path.join(self.folder, "s%d.sql" % i)
-            with open(path, "w") as f:
-                f.write(text)
-            paths.append(path)
-        with open(self.ini, "w") as f:
-            f.write("[FILE]\nLogFileName=%s\nReportTemplateFileName=%s\nReportFileName=%s\n"
-                    % (log or self.log, template or self.template, report or self.report))
-            f.write("[ODBC]\nDSN=sqlite:%s\n" % os.path.join(self.folder, "data.db"))
-            f.write("[SQLFILE]\nF_MAXNUM=%d\n" % len(paths))
-            for i, path in enumerate(paths, 1):
-                f.write("F%d=%s\n" % (i, path))
-
-    def command(self):
-        return [EXE, "-C", "-F", self.ini]
-
-    def run_program(self, preexec_fn=None, user=None, timeout=300):
-        command = self.command()
-        if user is not None:
-            command = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups",
-                       "--"] + command
-        result = subprocess.run(command, capture_output=True, text=True, timeout=timeout,
-                                preexec_fn=preexec_fn)
-        self.stderr = result.stderr
-        return result.returncode
-
-    def log_lines(self, path=None):
-        with open(path or self.log, "rb") as f:
-            raw = f.read().decode("utf-8")
-        return [line[STAMP_LENGTH:] for line in raw.split("\r\n")[:-1]]
-
-    @staticmethod
-    def log_text(path):
-        try:
-            with open(path, errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
-
-    def leftovers(self, folder=None):
-        """Temporary files of the report's folder: working copies and saves."""
-        folder = folder or self.folder
-        return sorted(os.path.basename(p) for p in glob.glob(os.path.join(folder, ".*"))
-                      + glob.glob(os.path.join(folder, "*.??????")))
-
     def assert_whole_report(self, rows):
         with zipfile.ZipFile(self.report) as package:
             self.assertIsNone(package.testzip())
             body = package.read("word/document.xml")
         self.assertEqual(rows, body.count(b"<w:tr>") + body.count(b"<w:tr "))
-
-    def earlier_report(self, scripts=(SMALL,)):
-        """Makes a good report with a first run and returns its digest."""
-        self.configure(list(scripts))
-        self.assertEqual(0, self.run_program(), self.stderr)
-        return digest(self.report)
 
     # -- killed runs ---------------------------------------------------------
     def test_killed_run_never_touches_the_earlier_report_or_the_template(self):
@@ -275,10 +183,9 @@ class FaultCase(unittest.TestCase):
 
     # -- statements ------------------------------------------------------------
     def test_out_of_memory_is_the_statement_error_and_the_run_goes_on(self):
-        with open(EXE, "rb") as f:
-            if b"__asan_init" in f.read():
-                self.skipTest("the sanitizers reserve more address space than the limit this "
-                              "case sets; it runs in the release build")
+        if sanitized():
+            self.skipTest("the sanitizers reserve more address space than the limit this "
+                          "case sets; it runs in the release build")
         self.configure(["@Huge=1;1;1;1\nWITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
                         "FROM n WHERE i < 30000) SELECT i, printf('%.*c', 40000, 'x') FROM n\n"
                         + SMALL])
@@ -363,17 +270,6 @@ class FaultCase(unittest.TestCase):
         self.assertEqual('[SQLFILE32767]  Open "%s" succesfully.' % script, log[-5])
 
     # -- permissions ---------------------------------------------------------------
-    def unprivileged(self):
-        """The user id to run as: nobody when running as root, else ourselves."""
-        if os.geteuid() != 0:
-            return None
-        if shutil.which("setpriv") is None:
-            self.skipTest("setpriv is missing; the permission cases need an unprivileged user")
-        os.chmod(self.folder, 0o777)
-        for name in os.listdir(self.folder):
-            os.chmod(os.path.join(self.folder, name), 0o666)
-        return 65534
-
     def test_unreadable_inputs_and_a_read_only_report_folder(self):
         before = self.earlier_report()
         os.unlink(self.log)

@@ -8,7 +8,6 @@ import re
 import resource
 import shutil
 import sqlite3
-import subprocess
 import tempfile
 import unittest
 import zipfile
@@ -17,9 +16,7 @@ import docx
 from docx.oxml import OxmlElement
 from docx.oxml.ns import qn
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-EXE = os.environ.get("VANTRELLE_EXE", os.path.join(HERE, "../../build/vantrelle"))
-STAMP = re.compile(r"^\[\d{8} \d\d:\d\d:\d\d\]    ")
+from report_folder import run_once
 
 
 def bookmark(paragraph, bookmark_id, name):
@@ -45,21 +42,12 @@ class GrowthRunTest(unittest.TestCase):
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def run_report(self, template, script):
-        with open(os.path.join(self.dir, "job.sql"), "w") as f:
-            f.write(script)
-        ini = os.path.join(self.dir, "report.ini")
-        with open(ini, "w") as f:
-            f.write("[FILE]\nLogFileName=%s\nReportTemplateFileName=%s\nReportFileName=%s\n"
-                    "[ODBC]\nDSN=sqlite:%s\n[SQLFILE]\nF_MAXNUM=1\nF1=%s\n" % (
-                        os.path.join(self.dir, "run.log"), template,
-                        os.path.join(self.dir, "report.docx"),
-                        os.path.join(self.dir, "data.db"), os.path.join(self.dir, "job.sql")))
-        before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-        status = subprocess.run([EXE, "-C", "-F", ini], capture_output=True, timeout=120).returncode
-        peak_kb = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-        with open(os.path.join(self.dir, "run.log"), encoding="utf-8") as f:
-            log = [STAMP.sub("", line.rstrip("\r\n")) for line in f]
-        return status, log, max(before, peak_kb)
+        """Runs \a script on \a template; returns (status, log lines, the
+        peak memory in KiB of the run or of an earlier child)."""
+        status, log, _ = run_once(self.dir, template, script, name=".",
+                                  dsn="sqlite:" + os.path.join(self.dir, "data.db"),
+                                  report=os.path.join(self.dir, "report.docx"), timeout=120)
+        return status, log, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
 
     def test_huge_pattern_row_fails_its_statement_and_the_run_goes_on(self):
         # A 38 KB template whose pattern cell holds 2 MB: 800 copies would

@@ -16,17 +16,7 @@ import tempfile
 import unittest
 import zipfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-EXE = os.environ.get("VANTRELLE_EXE", os.path.join(HERE, "../../build/vantrelle"))
-STAMP_LENGTH = 23
-
-
-def sanitized():
-    """Whether the executable is built with AddressSanitizer, whose shadow
-    memory reserves far more address space than any limit set here."""
-    with open(EXE, "rb") as f:
-        return b"__asan_init" in f.read()
-
+from report_folder import EXE, make_templates, read_log, sanitized, write_configuration
 
 SANITIZED = sanitized()
 W = "http://schemas.openxmlformats.org/wordprocessingml/2006/main"
@@ -34,10 +24,8 @@ W = "http://schemas.openxmlformats.org/wordprocessingml/2006/main"
 
 def base_parts():
     """The entries of the grow8 template, name -> bytes, in their order."""
-    folder = tempfile.mkdtemp(prefix="vantrelle_hostile_base_")
+    folder = make_templates("vantrelle_hostile_base_")
     try:
-        subprocess.run(["/usr/bin/python3", os.path.join(HERE, "make_templates.py"), folder],
-                       check=True)
         with zipfile.ZipFile(os.path.join(folder, "grow8.docx")) as package:
             return [(item.filename, package.read(item.filename)) for item in package.infolist()]
     finally:
@@ -76,8 +64,6 @@ class HostileTemplateCase(unittest.TestCase):
         self.folder = os.path.join(self.sandbox, "a", "b", "reports")
         os.makedirs(self.folder)
         sqlite3.connect(os.path.join(self.folder, "data.db")).close()
-        with open(os.path.join(self.folder, "s1.sql"), "w") as f:
-            f.write("@Title=3;Title\nSELECT 'a title'\n")
         self.report = os.path.join(self.folder, "report.docx")
         self.log = os.path.join(self.folder, "run.log")
 
@@ -96,19 +82,15 @@ class HostileTemplateCase(unittest.TestCase):
     def run_with(self, template, timeout=120):
         """Runs a report on \a template; returns (status, error lines)."""
         ini = os.path.join(self.folder, "report.ini")
-        with open(ini, "w") as f:
-            f.write("[FILE]\nLogFileName=%s\nReportTemplateFileName=%s\nReportFileName=%s\n"
-                    "[ODBC]\nDSN=sqlite:%s\n[SQLFILE]\nF_MAXNUM=1\nF1=%s\n"
-                    % (self.log, template, self.report, os.path.join(self.folder, "data.db"),
-                       os.path.join(self.folder, "s1.sql")))
+        write_configuration(ini, ["@Title=3;Title\nSELECT 'a title'\n"], template, self.report,
+                            self.log, "sqlite:" + os.path.join(self.folder, "data.db"))
         outside = self.tree()
         tmp_before = set(os.listdir("/tmp"))
         limit = None if SANITIZED else lambda: resource.setrlimit(
             resource.RLIMIT_AS, (3 << 30, 3 << 30))
         result = subprocess.run([EXE, "-C", "-F", ini], capture_output=True, timeout=timeout,
                                 preexec_fn=limit)
-        with open(self.log, "rb") as f:
-            lines = [line[STAMP_LENGTH:] for line in f.read().decode("utf-8").split("\r\n")[:-1]]
+        lines = read_log(self.log)
         self.assertEqual(outside, self.tree(), "files written outside the report's folder")
         self.assertEqual(set(), {name for name in set(os.listdir("/tmp")) - tmp_before
                                  if "evil" in name})

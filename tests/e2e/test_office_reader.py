@@ -23,9 +23,9 @@ import docx.shared
 
 import office_templates
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-EXE = os.environ.get("VANTRELLE_EXE", os.path.join(HERE, "../../build/vantrelle"))
-EXAMPLE = os.path.join(HERE, "../../examples/monthly")
+from report_folder import EXE, ROOT, run_once
+
+EXAMPLE = os.path.join(ROOT, "examples/monthly")
 SOFFICE = shutil.which("soffice")
 PDFTOTEXT = shutil.which("pdftotext")
 
@@ -75,27 +75,10 @@ SELECT 1000 UNION ALL SELECT 2000 UNION ALL SELECT 3000 UNION ALL SELECT 4000
 
 # The corpus document whose table row 3 holds a footnote (a row is added
 # after it, so that it is not the table's last).
-CORPUS = os.path.join(os.environ.get("VANTRELLE_CORPUS") or os.path.join(HERE, "../../../shared/corpus"),
+CORPUS = os.path.join(os.environ.get("VANTRELLE_CORPUS") or os.path.join(ROOT, "../shared/corpus"),
                       "docx")
 CORPUS_FOOTNOTES = os.path.join(CORPUS, "poi-table_footnotes.docx")
 CORPUS_SCRIPT = MARKS_SCRIPT.replace("2;1;2;2", "2;1;3;2")
-
-
-def run_vantrelle(folder, name, template, script):
-    """Runs one report in \\a folder; returns (exit status, log text, report)."""
-    with open(os.path.join(folder, name + ".sql"), "w") as f:
-        f.write(script)
-    report = os.path.join(folder, name + ".docx")
-    log = os.path.join(folder, name + ".log")
-    ini = os.path.join(folder, name + ".ini")
-    with open(ini, "w") as f:
-        f.write("[FILE]\nLogFileName=%s\nReportTemplateFileName=%s\nReportFileName=%s\n"
-                "[ODBC]\nDSN=sqlite:%s\n[SQLFILE]\nF_MAXNUM=1\nF1=%s\n"
-                % (log, template, report, os.path.join(folder, "empty.db"),
-                   os.path.join(folder, name + ".sql")))
-    status = subprocess.run([EXE, "-C", "-F", ini], capture_output=True, timeout=120).returncode
-    with open(log, encoding="utf-8") as f:
-        return status, f.read(), report
 
 
 def without_choice(source, target):
@@ -123,7 +106,6 @@ class OfficeReaderTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="vantrelle_office_")
-        sqlite3.connect(os.path.join(cls.dir, "empty.db")).close()
         office_templates.fields_template(os.path.join(cls.dir, "fields_template.docx"))
         office_templates.tables_template(os.path.join(cls.dir, "tables_template.docx"))
         cls.runs = {}
@@ -137,8 +119,9 @@ class OfficeReaderTest(unittest.TestCase):
             scripts.append(("corpus", CORPUS_SCRIPT))
             names.append("corpus")
         for name, script in scripts:
-            cls.runs[name] = run_vantrelle(cls.dir, name, os.path.join(
-                cls.dir, name + "_template.docx"), script)
+            cls.runs[name] = run_once(cls.dir, os.path.join(cls.dir, name + "_template.docx"),
+                                      script, name=name, timeout=120,
+                                      report=os.path.join(cls.dir, name + ".docx"))
         without_choice(cls.runs["fields"][2], os.path.join(cls.dir, "fallback.docx"))
 
         # The example report, run as its folder describes.

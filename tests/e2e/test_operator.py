@@ -19,7 +19,7 @@ import threading
 import time
 import unittest
 
-from report_folder import ENDLESS, EXE, SMALL, ReportFolderCase, digest, sanitized
+from report_folder import ENDLESS, EXE, SMALL, ReportFolderCase, digest
 
 PG_CONNSTR = os.environ.get("VANTRELLE_PG_CONNSTR")
 # strace stops LeakSanitizer from working; the traced runs do without it.

@@ -18,10 +18,7 @@ import docx
 
 import office_templates
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SOURCE = os.path.normpath(os.path.join(HERE, "../.."))
-EXE = os.environ.get("VANTRELLE_EXE", os.path.join(SOURCE, "build/vantrelle"))
-STAMP = re.compile(r"^\[\d{8} \d\d:\d\d:\d\d\]    ")
+from report_folder import EXE, ROOT as SOURCE, STAMP
 
 
 class PdfTest(unittest.TestCase):

@@ -11,20 +11,16 @@ import hashlib
 import html
 import os
 import re
-import shutil
 import sqlite3
 import stat
 import subprocess
-import tempfile
 import time
 import unittest
 import zipfile
 
 import docx
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-EXE = os.environ.get("VANTRELLE_EXE", os.path.join(HERE, "../../build/vantrelle"))
-STAMP = re.compile(r"^\[\d{8} \d\d:\d\d:\d\d\]    ")
+from report_folder import EXE, STAMP, ReportFolderCase
 
 OPENING = ["Vantrelle 1.4.0", "Copyright (C) 2026 The Vantrelle developers",
            "Open log file successfully."]
@@ -82,60 +78,24 @@ SALES = [
 ]
 
 
-class ReportCase(unittest.TestCase):
+class ReportCase(ReportFolderCase):
     backend = BACKENDS[0]
-    templates = None
-
-    @classmethod
-    def setUpClass(cls):
-        cls.templates = tempfile.mkdtemp(prefix="vantrelle_e2e_templates_")
-        subprocess.run(["/usr/bin/python3", os.path.join(HERE, "make_templates.py"),
-                        cls.templates], check=True)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.templates, ignore_errors=True)
+    template_name = "fills.docx"
 
     def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="vantrelle_e2e_")
+        super().setUp()
         self.backend.load(self.folder, SALES)
-        shutil.copy(os.path.join(self.templates, "fills.docx"),
-                    os.path.join(self.folder, "template.docx"))
-        self.report = os.path.join(self.folder, "report.docx")
-        self.log = os.path.join(self.folder, "run.log")
-
-    def tearDown(self):
-        for root, dirs, _ in os.walk(self.folder):
-            for d in dirs:
-                os.chmod(os.path.join(root, d), 0o755)
-        shutil.rmtree(self.folder, ignore_errors=True)
 
     # -- helpers -----------------------------------------------------------
     def run_report(self, scripts, report=None, template=None, params="", args=(), extra=""):
         """Writes the configuration and the scripts, runs the program, and
         returns (exit status, log lines without stamps)."""
-        paths = []
-        for i, text in enumerate(scripts, 1):
-            path = os.path.join(self.folder, "s%d.sql" % i)
-            with open(path, "w") as f:
-                f.write(text)
-            paths.append(path)
-        ini = os.path.join(self.folder, "report.ini")
-        with open(ini, "w") as f:
-            f.write("[FILE]\nLogFileName=%s\nReportTemplateFileName=%s\nReportFileName=%s\n"
-                    % (self.log, template or os.path.join(self.folder, "template.docx"),
-                       report or self.report))
-            f.write("[ODBC]\nDSN=%s\nDBUSER=%s\nDBPWD=%s\n"
-                    % (self.backend.dsn(self.folder), self.backend.user(), self.backend.password()))
-            f.write("[SQLFILE]\nF_MAXNUM=%d\n" % len(paths))
-            for i, path in enumerate(paths, 1):
-                f.write("F%d=%s\n" % (i, path))
-            f.write(params + extra)
-        checks = self.check(ini, args)
-        result = subprocess.run([EXE, "-C", "-F", ini, *args], capture_output=True, text=True,
-                                timeout=300)
-        self.stderr = result.stderr
-        self.assert_checked_clean(checks, result.returncode)
+        self.configure(scripts, report=report, template=template, dsn=self.backend.dsn(self.folder),
+                       odbc="DBUSER=%s\nDBPWD=%s\n" % (self.backend.user(), self.backend.password()),
+                       extra=params + extra)
+        checks = self.check(self.ini, args)
+        status = self.run_program(args=args)
+        self.assert_checked_clean(checks, status)
         lines = []
         if os.path.exists(self.log):
             with open(self.log, "rb") as f:
@@ -146,7 +106,7 @@ class ReportCase(unittest.TestCase):
                 # One line per message, whatever the driver's diagnostics hold.
                 self.assertNotRegex(line, "[\r\n\t]")
                 lines.append(STAMP.sub("", line))
-        return result.returncode, lines
+        return status, lines
 
     def check(self, ini, args=(), cwd=None):
         """Checks the report as it is about to run, plain and connected; the

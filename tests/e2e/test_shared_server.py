@@ -13,7 +13,6 @@ import collections
 import grp
 import http.server
 import os
-import pwd
 import shutil
 import socket
 import stat
@@ -23,29 +22,12 @@ import unittest
 import zipfile
 
 from office_templates import png
-from report_folder import SMALL, ReportFolderCase, digest, sanitized
+from report_folder import (OTHER, SMALL, ReportFolderCase, account, as_user, digest, other_account,
+                           sanitized)
 
-OTHER = "vantrelle-other"
 SANITIZED = sanitized()
 UMASK = os.umask(0o022)
 os.umask(UMASK)
-
-
-def other_account():
-    """The uid of the second account, made when missing; None when not root."""
-    if os.geteuid() != 0:
-        return None
-    try:
-        return pwd.getpwnam(OTHER).pw_uid
-    except KeyError:
-        subprocess.run(["useradd", "--system", "--no-create-home", "--shell",
-                        "/usr/sbin/nologin", OTHER], check=True)
-        return pwd.getpwnam(OTHER).pw_uid
-
-
-def as_other(uid, *command):
-    return ["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups", "--"] + \
-        list(command)
 
 
 class SharedServerCase(ReportFolderCase):
@@ -81,7 +63,7 @@ class PlantedNamesTest(SharedServerCase):
         self.configure([SMALL], pdf=pdf)
         # The other user swaps the report's name for a link to the secret
         # just when the converter starts, as a watcher of the folder would.
-        swap = " ".join(as_other(self.other, "sh", "-c", "'ln -s %s %s/x && mv -f %s/x %s'"
+        swap = " ".join(as_user(self.other, "sh", "-c", "'ln -s %s %s/x && mv -f %s/x %s'"
                                  % (self.secret, self.folder, self.folder, self.report)))
         env = self.fake_converter(swap)
         self.assertEqual(0, self.run_program(env=env), self.stderr)
@@ -139,9 +121,9 @@ class PlantedNamesTest(SharedServerCase):
                 if os.path.lexists(self.log):
                     os.remove(self.log)
                 if planted == "link":
-                    subprocess.run(as_other(self.other, "ln", "-s", victim, self.log), check=True)
+                    subprocess.run(as_user(self.other, "ln", "-s", victim, self.log), check=True)
                 else:
-                    subprocess.run(as_other(self.other, "sh", "-c", "umask 0; echo theirs > %s"
+                    subprocess.run(as_user(self.other, "sh", "-c", "umask 0; echo theirs > %s"
                                             % self.log), check=True)
                 self.configure([SMALL])
                 self.assertEqual(0, self.run_program(), self.stderr)
@@ -172,7 +154,7 @@ class PlantedNamesTest(SharedServerCase):
         self.assertEqual(0o640, stat.S_IMODE(os.stat(self.report).st_mode))
         # Another user's file in the report's place lends it nothing.
         os.remove(self.report)
-        subprocess.run(as_other(self.other, "sh", "-c", "echo x > %s; chmod 6777 %s"
+        subprocess.run(as_user(self.other, "sh", "-c", "echo x > %s; chmod 6777 %s"
                                 % (self.report, self.report)), check=True)
         self.assertEqual(0, self.run_program(env=env), self.stderr)
         st = os.stat(self.report)
@@ -281,16 +263,6 @@ while True:
 """
 
 
-def account(name, group=None):
-    """The uid of a system account, made when missing."""
-    try:
-        return pwd.getpwnam(name).pw_uid
-    except KeyError:
-        command = ["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin"]
-        subprocess.run(command + (["-g", group] if group else []) + [name], check=True)
-        return pwd.getpwnam(name).pw_uid
-
-
 def team_group():
     try:
         return grp.getgrnam(TEAM).gr_gid
@@ -336,8 +308,7 @@ class TeamFolderCase(SharedServerCase):
     def as_account(self, uid):
         if uid == 0:
             return []
-        return ["setpriv", "--reuid=%d" % uid, "--regid=%d" % self.team, "--clear-groups",
-                "--"]
+        return as_user(uid, gid=self.team)
 
     def assert_targets_unchanged(self):
         for path, (text, mode) in self.watched.items():
