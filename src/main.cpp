@@ -1,13 +1,34 @@
+#include <iostream>
+#include <new>
+#include <system_error>
+
+#include "base/run_stop.h"
 #include "run/main_module.h"
 
 #ifdef VANTRELLE_HAVE_GUI
 #include "ui/window_main.h"
 #endif
 
+// Before main: a stop signal that comes while the program starts waits for
+// the thread that takes stop signals instead of ending the run unheard.
+__attribute__((constructor)) static void HoldStopSignalsAtStart() {
+  vantrelle::HoldStopSignals();
+}
+
 int main(int argc, char** argv) {
+  try {
 #ifdef VANTRELLE_HAVE_GUI
-  return vantrelle::Main(argc, argv, &vantrelle::WindowMain);
+    return vantrelle::Main(argc, argv, &vantrelle::WindowMain);
 #else
-  return vantrelle::Main(argc, argv, nullptr);
+    return vantrelle::Main(argc, argv, nullptr);
 #endif
+  } catch (const std::system_error& error) {
+    // Under a low process or memory limit the thread that takes stop
+    // signals, or another the run needs, cannot be started.
+    std::cerr << "vantrelle: a thread the program needs could not be started ("
+              << error.code().message() << "); nothing was run.\n";
+  } catch (const std::bad_alloc&) {
+    std::cerr << "vantrelle: out of memory while starting; nothing was run.\n";
+  }
+  return 2;
 }

@@ -29,7 +29,13 @@ TextWriter::~TextWriter() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
+bool TextWriter::IsOpen() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return file_ != nullptr;
+}
+
 void TextWriter::WriteLine(std::string_view line) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (file_ == nullptr) throw Error("The text stream \"" + path_ + "\" is closed.");
   bool ok = std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
             std::fwrite("\r\n", 1, 2, file_) == 2 && std::fflush(file_) == 0;
@@ -42,6 +48,7 @@ void TextWriter::WriteLine(std::string_view line) {
 }
 
 void TextWriter::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (file_ == nullptr) return;
   std::FILE* file = file_;
   file_ = nullptr;

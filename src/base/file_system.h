@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -28,14 +29,16 @@ class TextWriter {
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
 
-  /// Writes \a line followed by CR LF. Throws Error when the write fails,
+  /// Writes \a line followed by CR LF, whole even when another thread writes
+  /// too (a hard end logs from the signal thread). Throws Error when the write fails,
   /// the stream is closed, or the file has been deleted meanwhile.
   void WriteLine(std::string_view line);
   /// Closes the stream; throws Error when the last data cannot be written.
   void Close();
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const;
 
  private:
+  mutable std::mutex mutex_;
   std::FILE* file_;
   std::string path_;
 };

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cerrno>
 #include <map>
 #include <mutex>
@@ -17,26 +19,67 @@
 
 namespace vantrelle {
 
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// The driver call in flight on the statements' thread: when it began (0:
+// none), and when its statement's time limit passes (0: no limit).
+std::atomic<int64_t> call_since{0};
+std::atomic<int64_t> call_limit_at{0};
+std::atomic<int> call_limit_seconds{0};
+
+int64_t Ticks(Clock::time_point when) { return when.time_since_epoch().count(); }
+int64_t Ticks(Clock::duration span) { return span.count(); }
+
+}  // namespace
+
 struct RunStop::State {
-  // -1 while no stop is requested, else the signal number (0: the window).
+  // -1 while no stop is requested, else the signal number (0: the window,
+  // kReasonGiven: RequestFor).
   std::atomic<int> requested{-1};
-  std::mutex mutex;
+  std::atomic<int64_t> requested_at{0};
+  // The cancellers, under a lock of their own: a canceller that hangs (a
+  // driver's cancel to a server that does not answer) holds up no hard end.
+  std::mutex cancel_mutex;
   std::map<int, std::function<void()>> cancellers;
   int next_key = 1;
+  // Everything else.
+  std::mutex mutex;
   std::set<std::string> scratch_files;
+  std::set<int> child_groups;
+  std::string reason;
+  std::function<void(const std::string&)> log_why;
 };
+
+namespace {
+constexpr int kReasonGiven = 1000;
+}  // namespace
 
 RunStop::RunStop() : state_(std::make_shared<State>()) {}
 RunStop::~RunStop() = default;
 RunStop::RunStop(RunStop&&) noexcept = default;
 RunStop& RunStop::operator=(RunStop&&) noexcept = default;
 
-void RunStop::Request(int signal_number) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+bool RunStop::Mark(int signal_number) {
   int none = -1;
-  if (!state_->requested.compare_exchange_strong(none, signal_number)) return;
-  // Under the lock, so that no canceller runs after its owner removed it.
-  for (auto& [key, cancel] : state_->cancellers) cancel();
+  if (!state_->requested.compare_exchange_strong(none, signal_number)) return false;
+  state_->requested_at = Ticks(Clock::now());
+  return true;
+}
+
+void RunStop::Request(int signal_number) {
+  if (!Mark(signal_number)) return;
+  RepeatCancel();
+}
+
+void RunStop::RequestFor(const std::string& reason) {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (Requested()) return;
+    state_->reason = reason;
+  }
+  Request(kReasonGiven);
 }
 
 bool RunStop::Requested() const { return state_->requested.load() >= 0; }
@@ -45,6 +88,10 @@ std::string RunStop::Reason() const {
   int signal_number = state_->requested.load();
   if (signal_number < 0) return "";
   if (signal_number == 0) return "the Stop command";
+  if (signal_number == kReasonGiven) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->reason;
+  }
   return StopSignalName(signal_number);
 }
 
@@ -52,16 +99,21 @@ void RunStop::Check() const {
   if (Requested()) throw RunStopped(Reason());
 }
 
-void RunStop::Reset() { state_->requested = -1; }
+void RunStop::Reset() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->requested = -1;
+  state_->reason.clear();
+}
 
 void RunStop::RepeatCancel() {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  // Under the lock, so that no canceller runs after its owner removed it.
+  std::lock_guard<std::mutex> lock(state_->cancel_mutex);
   if (!Requested()) return;
   for (auto& [key, cancel] : state_->cancellers) cancel();
 }
 
 int RunStop::AddCanceller(std::function<void()> cancel) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<std::mutex> lock(state_->cancel_mutex);
   if (Requested()) cancel();
   int key = state_->next_key++;
   state_->cancellers.emplace(key, std::move(cancel));
@@ -69,7 +121,7 @@ int RunStop::AddCanceller(std::function<void()> cancel) {
 }
 
 void RunStop::RemoveCanceller(int key) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<std::mutex> lock(state_->cancel_mutex);
   state_->cancellers.erase(key);
 }
 
@@ -99,6 +151,85 @@ void RunStop::RemoveScratchFiles() {
     ::close(folder);
   }
   state_->scratch_files.clear();
+}
+
+void RunStop::AddChildGroup(int process_group) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->child_groups.insert(process_group);
+}
+
+void RunStop::RemoveChildGroup(int process_group) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->child_groups.erase(process_group);
+}
+
+void RunStop::SetHardEnd(std::function<void(const std::string&)> log_why) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->log_why = std::move(log_why);
+}
+
+void RunStop::ClearHardEnd() { SetHardEnd(nullptr); }
+
+void RunStop::HardEnd(const std::string& why) {
+  std::function<void(const std::string&)> log_why;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    log_why = state_->log_why;
+    for (int group : state_->child_groups) ::kill(-group, SIGKILL);
+  }
+  if (log_why) {
+    try {
+      log_why(why);
+    } catch (...) {
+    }
+  }
+  RemoveScratchFiles();
+}
+
+void RunStop::Watch() {
+  const int64_t since = call_since.load();
+  if (since == 0) return;
+  const int64_t now = Ticks(Clock::now());
+  const int64_t deadline = Ticks(Clock::duration(kCancelDeadline));
+  if (!Requested()) {
+    // The driver had the whole deadline more to keep the statement's own
+    // limit: the run is stopped, with the limit as the reason. The signal
+    // thread's repeated cancel reaches the driver.
+    const int64_t limit_at = call_limit_at.load();
+    if (limit_at != 0 && now >= limit_at + deadline) {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->reason = TimeLimitText(call_limit_seconds.load(), "QueryTimeout") +
+                       ", which the database did not keep";
+      Mark(kReasonGiven);
+    }
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!state_->log_why) return;
+  }
+  if (now < state_->requested_at.load() + deadline) return;
+  HardEnd("The database did not answer the cancel within " +
+          std::to_string(kCancelDeadline.count()) + " seconds; the run ended without waiting "
+          "for it.");
+  ::_exit(1);
+}
+
+DriverCall::DriverCall(Clock::time_point statement_started, int limit_seconds) {
+  call_limit_seconds = limit_seconds;
+  call_limit_at = limit_seconds > 0 ? Ticks(statement_started + std::chrono::seconds(limit_seconds))
+                                    : 0;
+  call_since = Ticks(Clock::now());
+}
+
+DriverCall::~DriverCall() {
+  call_since = 0;
+  call_limit_at = 0;
+}
+
+std::string TimeLimitText(int seconds, const char* key) {
+  return "the time limit of " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") +
+         " ([ODBC] " + key + ")";
 }
 
 std::string StopSignalName(int signal_number) {
@@ -153,8 +284,15 @@ void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first) {
         if (on_first) on_first(signal_number);
         continue;
       }
-      // A second signal: the operator does not wait for a clean end.
-      stop.RemoveScratchFiles();
+      // The same stop asked again, as a time limit asks the program and
+      // then its process group: the clean stop goes on.
+      const Clock::time_point asked{Clock::duration(stop.state_->requested_at.load())};
+      const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - asked);
+      if (waited < kHurryAfter) continue;
+      // A later signal: the operator does not wait for a clean end.
+      stop.HardEnd("A second " + StopSignalName(signal_number) + " came " +
+                   std::to_string(waited.count()) + " seconds after the stop was asked for; the "
+                   "run ended without waiting for its clean end.");
       ::signal(signal_number, SIG_DFL);
       sigset_t one;
       sigemptyset(&one);
@@ -164,6 +302,27 @@ void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first) {
       ::_exit(128 + signal_number);
     }
   }).detach();
+  // The deadlines are watched by a thread of their own, which never waits
+  // for a canceller.
+  RunStop watched;
+  watched.state_ = stop.state_;
+  std::thread([stop = std::move(watched)]() mutable {
+    const timespec pause{0, 200'000'000};
+    for (;;) {
+      ::nanosleep(&pause, nullptr);
+      stop.Watch();
+    }
+  }).detach();
+}
+
+void HoldStopSignals() {
+  sigset_t set = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void ReleaseStopSignals() {
+  sigset_t set = StopSignals();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 void ResetSignalsInChild() {

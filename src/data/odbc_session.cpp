@@ -20,6 +20,7 @@
 
 #include "data/session.h"
 #include "base/error.h"
+#include "base/run_stop.h"
 
 namespace vantrelle {
 
@@ -261,6 +262,8 @@ Kind KindFor(SQLSMALLINT sql_type) {
 
 class OdbcSession;
 void FreeStatement(OdbcSession* session, SQLHSTMT stmt);
+// A call into the driver for the statement \a session ran last.
+std::unique_ptr<DriverCall> CallFor(OdbcSession* session);
 
 class OdbcCursor : public Cursor {
  public:
@@ -296,7 +299,11 @@ class OdbcCursor : public Cursor {
 
   bool Fetch(std::vector<Value>& row) override {
     if (stmt_ == SQL_NULL_HSTMT || kinds_.empty()) return false;
-    SQLRETURN rc = SQLFetch(stmt_);
+    SQLRETURN rc;
+    {
+      auto call = CallFor(owner_);
+      rc = SQLFetch(stmt_);
+    }
     if (rc == SQL_NO_DATA) {
       ReleaseStatement();
       return false;
@@ -520,6 +527,11 @@ class OdbcSession : public Session {
   }
 
   /// Frees \a stmt, which Run allocated.
+  // A call into the driver for the statement that ran last.
+  std::unique_ptr<DriverCall> Call() const {
+    return std::make_unique<DriverCall>(statement_started_, command_timeout_);
+  }
+
   void Free(SQLHSTMT stmt) {
     std::lock_guard<std::mutex> lock(statements_mutex_);
     statements_.erase(stmt);
@@ -548,11 +560,16 @@ class OdbcSession : public Session {
   }
 
  private:
+  SQLRETURN MoreResults(SQLHSTMT stmt) {
+    auto call = Call();
+    return SQLMoreResults(stmt);
+  }
+
   void ExecuteOne(const std::string& sql) {
     SQLHSTMT stmt = Run(sql);
     // Read past every result so that each statement of the text runs.
     SQLRETURN rc;
-    while ((rc = SQLMoreResults(stmt)) != SQL_NO_DATA) {
+    while ((rc = MoreResults(stmt)) != SQL_NO_DATA) {
       if (!Succeeded(rc)) {
         std::string text = Diagnostics(SQL_HANDLE_STMT, stmt, rc);
         Free(stmt);
@@ -573,7 +590,7 @@ class OdbcSession : public Session {
         cursor->Describe(columns);
         return cursor;
       }
-      rc = SQLMoreResults(stmt);
+      rc = MoreResults(stmt);
       if (rc == SQL_NO_DATA) return cursor;  // no statement returned rows
       if (!Succeeded(rc)) throw Error(Diagnostics(SQL_HANDLE_STMT, stmt, rc));
     }
@@ -606,6 +623,9 @@ class OdbcSession : public Session {
     // 0 is no limit; a driver that knows no time-out keeps its own behaviour.
     SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(command_timeout_)), 0);
+    // The statement's one time limit runs from here, fetching included.
+    statement_started_ = std::chrono::steady_clock::now();
+    DriverCall call(statement_started_, command_timeout_);
     if (ansi_only_ && Utf8Locale()) {
       auto* text = reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data()));
       const auto size = static_cast<SQLINTEGER>(sql.size());
@@ -652,6 +672,7 @@ class OdbcSession : public Session {
 
   SQLHDBC dbc_;
   int command_timeout_;
+  std::chrono::steady_clock::time_point statement_started_;
   std::mutex statements_mutex_;
   std::set<SQLHSTMT> statements_;
   std::atomic<bool> cancelled_{false};
@@ -664,6 +685,8 @@ OdbcCursor::OdbcCursor(OdbcSession* session, SQLHSTMT stmt)
     : Cursor(session), owner_(session), stmt_(stmt) {}
 
 void FreeStatement(OdbcSession* session, SQLHSTMT stmt) { session->Free(stmt); }
+
+std::unique_ptr<DriverCall> CallFor(OdbcSession* session) { return session->Call(); }
 
 }  // namespace
 

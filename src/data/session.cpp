@@ -15,11 +15,6 @@ void Cursor::Detach() {
   session_ = nullptr;
 }
 
-std::string TimeLimitText(int seconds, const char* key) {
-  return "the time limit of " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") +
-         " ([ODBC] " + key + ")";
-}
-
 void Session::ReleaseCursors() {
   std::vector<Cursor*> alive;
   alive.swap(cursors_);

@@ -76,9 +76,6 @@ class Session {
   std::vector<Cursor*> cursors_;
 };
 
-/// "the time limit of N seconds ([ODBC] \a key)", for the messages of a
-/// statement or a connection that a time limit cut short.
-std::string TimeLimitText(int seconds, const char* key);
 
 /// Opens the SQLite database file \a path ("" or ":memory:" for a new
 /// in-memory one). The file must exist. \a command_timeout_seconds 0 waits for

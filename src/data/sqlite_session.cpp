@@ -9,6 +9,7 @@
 
 #include "data/session.h"
 #include "base/error.h"
+#include "base/run_stop.h"
 
 namespace vantrelle {
 
@@ -83,7 +84,7 @@ class SqliteCursor : public Cursor {
 
   bool Fetch(std::vector<Value>& row) override {
     if (stmt_ == nullptr) return false;
-    deadline_->Start();
+    // The statement's time limit began when it was started: fetching counts.
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_DONE) {
       ReleaseStatement();

@@ -74,8 +74,12 @@ int Main(int argc, char** argv, WindowEntry window_main) {
       argc >= 2 && (std::string(argv[1]) == "--check" || std::string(argv[1]) == "--describe" ||
                     (argc == 2 && (std::string(argv[1]) == "--help" ||
                                    std::string(argv[1]) == "--version")));
-  // These only print: a closed pipe is then a failed write, said as such.
-  if (prints_only) std::signal(SIGPIPE, SIG_IGN);
+  // These only print: a closed pipe is then a failed write, said as such,
+  // and a stop signal ends them at once.
+  if (prints_only) {
+    std::signal(SIGPIPE, SIG_IGN);
+    ReleaseStopSignals();
+  }
   if (argc == 2 && std::string(argv[1]) == "--help") {
     std::cout << kUsage;
     // Where F1 in the window finds the manual: beside the program or, once

@@ -2,16 +2,20 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string_view>
 #include <system_error>
@@ -46,21 +50,93 @@ std::string FileUrl(const std::string& path) {
   return url;
 }
 
-// The scratch folder of one conversion, removed with everything in it.
+constexpr std::string_view kScratchPrefix = "vantrelle-pdf-";
+// The file that marks a folder as a conversion's scratch folder: nothing
+// else in TMPDIR is ever taken for one, whatever it is called.
+constexpr char kScratchMark[] = ".vantrelle-conversion";
+
+// Whether \a name is what mkdtemp makes of the scratch folders' pattern.
+bool ScratchName(std::string_view name) {
+  if (name.size() != kScratchPrefix.size() + 6 || !name.starts_with(kScratchPrefix)) return false;
+  for (char c : name.substr(kScratchPrefix.size()))
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// The folder that holds the conversions' scratch folders.
+std::string TemporaryRoot() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
+// Kills this user's processes whose command line names something in
+// \a folder: a converter whose run is gone (a converter outlives its run
+// when the run is killed, its helpers being grandchildren).
+void KillProcessesUsing(const std::string& folder) {
+  const std::string needle = folder + "/";
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    const std::string pid_text = entry.path().filename().string();
+    if (pid_text.empty() || pid_text.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    struct stat st;
+    if (::stat(entry.path().c_str(), &st) != 0 || st.st_uid != ::geteuid()) continue;
+    std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+    std::string command((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (command.find(needle) == std::string::npos) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(pid_text));
+    if (pid != ::getpid()) ::kill(pid, SIGKILL);
+  }
+}
+
+// Removes the scratch folders in \a root of conversions whose run is gone:
+// this user's, and locked by no run (each run holds a lock on its own for
+// as long as it converts). Their converters go first.
+void RemoveStaleConversionsIn(const std::string& root) {
+  int dir = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  for (const std::string& name : FolderEntries(dir)) {
+    if (!ScratchName(name)) continue;
+    int fd = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    struct stat mark;
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700 &&
+        ::fstatat(fd, kScratchMark, &mark, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(mark.st_mode) &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      const std::string path = root + "/" + name;
+      KillProcessesUsing(path);
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+    ::close(fd);
+  }
+  ::close(dir);
+}
+
+// The scratch folder of one conversion, locked while it lasts and removed
+// with everything in it.
 class ScratchFolder {
  public:
   ScratchFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                          "/vantrelle-pdf-XXXXXX";
+    const std::string root = TemporaryRoot();
+    RemoveStaleConversionsIn(root);
+    std::string pattern = root + "/" + std::string(kScratchPrefix) + "XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
       throw Error("Cannot create a temporary folder \"" + pattern + "\": " +
                   SystemMessage(errno) + ".");
     path_ = pattern;
+    lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (lock_ >= 0) {
+      ::flock(lock_, LOCK_EX);
+      int mark = ::openat(lock_, kScratchMark, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (mark >= 0) ::close(mark);
+    }
   }
   ~ScratchFolder() {
     std::error_code ignored;
     fs::remove_all(path_, ignored);
+    if (lock_ >= 0) ::close(lock_);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -68,6 +144,7 @@ class ScratchFolder {
 
  private:
   std::string path_;
+  int lock_ = -1;
 };
 
 // The last lines the converter printed, for the error description.
@@ -144,10 +221,19 @@ void CopyOpenFile(int from, const std::string& path) {
 // \a stop is requested. Returns the wait status; throws Error when it cannot
 // start or times out, RunStopped when stopped.
 int RunGroup(const std::vector<std::string>& argv, const std::string& output_path,
-             std::chrono::seconds timeout, const RunStop* stop) {
+             const std::string& scratch, std::chrono::seconds timeout, const RunStop* stop) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+  // The converter's own temporary files go in the scratch folder, and with it.
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable)
+    if (!std::string_view(*variable).starts_with("TMPDIR=")) environment.emplace_back(*variable);
+  environment.push_back("TMPDIR=" + scratch);
+  std::vector<char*> envp;
+  for (std::string& variable : environment) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  const pid_t parent = ::getpid();
   int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   int out_fd = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (null_fd < 0 || out_fd < 0) {
@@ -160,12 +246,15 @@ int RunGroup(const std::vector<std::string>& argv, const std::string& output_pat
   if (pid == 0) {
     // Only async-signal-safe calls until exec: the window runs threads.
     ::setpgid(0, 0);
+    // Killed with the run, whatever ends it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
     ResetSignalsInChild();
     ::dup2(null_fd, 0);
     ::dup2(out_fd, 1);
     ::dup2(out_fd, 2);
     ::close_range(3, ~0U, 0);
-    ::execv(args[0], args.data());
+    ::execve(args[0], args.data(), envp.data());
     ::_exit(127);
   }
   int fork_error = errno;
@@ -173,6 +262,15 @@ int RunGroup(const std::vector<std::string>& argv, const std::string& output_pat
   ::close(out_fd);
   if (pid < 0) throw Error("Cannot start \"" + argv[0] + "\": " + SystemMessage(fork_error) + ".");
   ::setpgid(pid, pid);  // also here, so the group exists whichever runs first
+  // A hard end of the run kills the group on its way out.
+  struct Registered {
+    const RunStop* stop;
+    pid_t group;
+    ~Registered() {
+      if (stop != nullptr) stop->RemoveChildGroup(group);
+    }
+  } registered{stop, pid};
+  if (stop != nullptr) stop->AddChildGroup(pid);
 
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   int status = 0;
@@ -205,6 +303,8 @@ int RunGroup(const std::vector<std::string>& argv, const std::string& output_pat
 }
 
 }  // namespace
+
+void RemoveStaleConversions() { RemoveStaleConversionsIn(TemporaryRoot()); }
 
 std::chrono::seconds PdfTimeout() {
   const char* text = std::getenv("VANTRELLE_PDF_TIMEOUT");
@@ -284,7 +384,7 @@ void ExportPdf(const std::string& report, int report_file, const OutputFolder& p
                                    "--outdir",
                                    out_folder,
                                    input};
-  int status = RunGroup(argv, output_log, timeout, stop);
+  int status = RunGroup(argv, output_log, scratch.Path(), timeout, stop);
   const std::string produced = out_folder + "/report.pdf";
   struct stat st;
   const bool exited_ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;

@@ -30,6 +30,11 @@ inline constexpr std::chrono::seconds kDefaultPdfTimeout{180};
 /// (1 or more) when set to such a number, else kDefaultPdfTimeout.
 std::chrono::seconds PdfTimeout();
 
+/// Removes the conversions' scratch folders in TMPDIR (or /tmp) that a run
+/// which is gone left behind, killing whatever converter still uses them.
+/// Only this user's, and only those no run holds.
+void RemoveStaleConversions();
+
 /// The full path of \a program in the folders of \a path_list (PATH's
 /// syntax; an empty entry is the current folder), or "" when none of them
 /// holds an executable file of that name.

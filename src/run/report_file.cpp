@@ -246,10 +246,24 @@ void ReportWorkingCopy::Commit() {
     stop_->Check();
   }
   const std::string kept = KeepEarlier(dir, base);
-  if (::renameat(private_fd_, base.c_str(), dir, base.c_str()) != 0) {
+  // Without a second name for the earlier report (a file system without
+  // hard links), the two files trade places: the earlier one waits in the
+  // private folder until the new name is on disk.
+  // Where that cannot be done either, it is moved into the private folder
+  // first, and back if the new one does not take its name.
+  const std::string aside_name = base + ".earlier";  // never the working copy's name
+  struct stat earlier;
+  const bool alone =
+      kept.empty() && ::fstatat(dir, base.c_str(), &earlier, AT_SYMLINK_NOFOLLOW) == 0;
+  const bool exchanged =
+      alone && ::renameat2(private_fd_, base.c_str(), dir, base.c_str(), RENAME_EXCHANGE) == 0;
+  const bool aside =
+      alone && !exchanged && ::renameat(dir, base.c_str(), private_fd_, aside_name.c_str()) == 0;
+  if (!exchanged && ::renameat(private_fd_, base.c_str(), dir, base.c_str()) != 0) {
     int error = errno;
     const std::string sticky = error == EPERM ? StickyRefusal(folder_, base) : "";
     if (!kept.empty()) ::unlinkat(dir, kept.c_str(), 0);
+    if (aside) ::renameat(private_fd_, aside_name.c_str(), dir, base.c_str());
     ::close(fd);
     throw Error(failure + (sticky.empty() ? SystemMessage(error) : sticky) + ".");
   }
@@ -257,8 +271,13 @@ void ReportWorkingCopy::Commit() {
   if (listing >= 0 && ::fsync(listing) != 0) {
     // The new name may not survive a crash: the earlier report goes back.
     int error = errno;
-    ::renameat(dir, base.c_str(), private_fd_, base.c_str());
-    if (!kept.empty()) ::renameat(dir, kept.c_str(), dir, base.c_str());
+    if (exchanged) {
+      ::renameat2(private_fd_, base.c_str(), dir, base.c_str(), RENAME_EXCHANGE);
+    } else {
+      ::renameat(dir, base.c_str(), private_fd_, base.c_str());
+      if (!kept.empty()) ::renameat(dir, kept.c_str(), dir, base.c_str());
+      if (aside) ::renameat(private_fd_, aside_name.c_str(), dir, base.c_str());
+    }
     ::fsync(listing);
     ::close(listing);
     ::close(fd);

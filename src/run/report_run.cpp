@@ -130,6 +130,8 @@ bool CreateReportFile(RunSession& session) {
   session.report_begun = true;
   bool opening = false;  // the copy is made; what fails now is in the template
   try {
+    // What killed runs left of their PDF conversions goes first.
+    RemoveStaleConversions();
     // The report is built beside its name and takes it only once saved, so
     // the earlier report stays whole whatever happens to this run.
     session.working_copy.Create(pub.report_folder, pub.template_file_name, &pub.stop);
@@ -213,6 +215,20 @@ RunOutcome RunReport(PubDef& pub) {
     ~Unlock() { ReleaseLocks(pub); }
   } unlock{pub};
   RunSession session(pub);
+  // A run that cannot wait for a clean end (a database that does not answer
+  // the cancel, a later stop signal) says why in its log before the process
+  // ends. Only in batch mode: the window stays open whatever a run does.
+  struct HardEnd {
+    PubDef& pub;
+    ~HardEnd() { pub.stop.ClearHardEnd(); }
+  } hard_end{pub};
+  if (!pub.interactive) {
+    pub.stop.SetHardEnd([&pub, &session](const std::string& why) {
+      if (pub.log_stream && pub.log_stream->IsOpen())
+        LogStopped(pub, "The report run was stopped by " + pub.stop.Reason() + ".",
+                   why + " " + ReportAfterStop(session));
+    });
+  }
   try {
     return RunSteps(session);
   } catch (const RunStopped& stop) {
@@ -222,6 +238,9 @@ RunOutcome RunReport(PubDef& pub) {
       if (pub.log_stream && pub.log_stream->IsOpen())
         LogStopped(pub, "The report run was stopped by " + std::string(stop.what()) + ".",
                    ReportAfterStop(session));
+      else
+        ShowErrorBox(pub, "The report run was stopped by " + std::string(stop.what()) +
+                              " before it began. " + ReportAfterStop(session));
     } catch (const std::exception&) {
     }
     ReleaseAfterEarlyEnd(session);

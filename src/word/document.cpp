@@ -147,6 +147,10 @@ std::unique_ptr<XmlPart> Document::LoadPart(const std::string& name) {
                          pugi::parse_doctype | pugi::parse_pi | pugi::parse_comments;
   pugi::xml_parse_result result =
       part->xml.load_buffer(data.data(), data.size(), flags, pugi::encoding_auto);
+  if (result.status == pugi::status_out_of_memory) {
+    throw Error("Cannot open " + Quoted(Path()) + ": memory ran out while reading its part \"" +
+                name + "\".");
+  }
   if (!result) {
     throw Error("The part \"" + name + "\" of " + Quoted(Path()) + " is not well-formed XML (" +
                 result.description() + " at byte " + std::to_string(result.offset) + ").");

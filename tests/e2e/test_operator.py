@@ -19,7 +19,7 @@ import threading
 import time
 import unittest
 
-from report_folder import ENDLESS, EXE, SMALL, ReportFolderCase, digest
+from report_folder import ENDLESS, EXE, ROOT, SMALL, ReportFolderCase, digest
 
 PG_CONNSTR = os.environ.get("VANTRELLE_PG_CONNSTR")
 # strace stops LeakSanitizer from working; the traced runs do without it.
@@ -65,15 +65,23 @@ def pg_odbc():
                                       os.environ.get("VANTRELLE_PG_PASSWORD", "x"))
 
 
-def pg_running_sleeps():
+def pg_query(sql):
     port = re.search(r"Port=(\d+)", PG_CONNSTR).group(1)
     env = dict(os.environ, PGPASSWORD=os.environ["VANTRELLE_PG_PASSWORD"])
     out = subprocess.run(["psql", "-h", "127.0.0.1", "-p", port, "-U",
                           os.environ["VANTRELLE_PG_USER"], "-d", "vantrelle_test", "-At", "-c",
-                          "SELECT count(*) FROM pg_stat_activity WHERE state = 'active' "
-                          "AND query LIKE 'SELECT pg_sleep(3600)%'"],
-                         env=env, capture_output=True, text=True, check=True)
-    return int(out.stdout.strip())
+                          sql], env=env, capture_output=True, text=True, check=True)
+    return out.stdout.strip()
+
+
+def pg_sleeping_backend():
+    return int(pg_query("SELECT pid FROM pg_stat_activity WHERE state = 'active' "
+                        "AND query LIKE 'SELECT pg_sleep(3600)%'"))
+
+
+def pg_running_sleeps():
+    return int(pg_query("SELECT count(*) FROM pg_stat_activity WHERE state = 'active' "
+                        "AND query LIKE 'SELECT pg_sleep(3600)%'"))
 
 
 class OperatorCase(ReportFolderCase):
@@ -161,6 +169,98 @@ class OperatorCase(ReportFolderCase):
             self.assertEqual([], os.listdir(tmp))
             self.assertFalse(os.path.exists(pdf))
 
+    def test_the_converter_and_its_files_go_with_the_run_whatever_ends_it(self):
+        tmp = tempfile.mkdtemp(dir=self.folder, prefix="tmp")
+        bin_folder = os.path.join(self.folder, "bin")
+        os.mkdir(bin_folder)
+        helper = os.path.join(self.folder, "helper.pid")
+        # Like the real converter: a temporary folder of its own, and a
+        # helper process that is a grandchild of the run.
+        with open(os.path.join(bin_folder, "soffice"), "w") as f:
+            f.write("#!/bin/sh\nmkdir \"$TMPDIR/lu1234.tmp\"\n"
+                    "python3 -c 'import time; time.sleep(600)' \"$@\" &\n"
+                    "echo $! > %s.part && mv %s.part %s\nwait\n" % (helper, helper, helper))
+        os.chmod(os.path.join(bin_folder, "soffice"), 0o755)
+        env = dict(os.environ, TMPDIR=tmp, PATH=bin_folder + ":" + os.environ["PATH"])
+        # Folders of the user's own that only look like a conversion's stay.
+        decoys = ["vantrelle-pdf-Ab12Cd", "vantrelle-pdf-keep"]
+        for decoy in decoys:
+            os.mkdir(os.path.join(tmp, decoy), 0o700)
+
+        def alive(pid):
+            try:
+                with open("/proc/%d/stat" % pid) as f:
+                    return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+            except FileNotFoundError:
+                return False
+
+        for signals in ([signal.SIGKILL], [signal.SIGTERM, signal.SIGTERM],
+                        [signal.SIGTERM, signal.SIGKILL]):
+            with self.subTest(signals=[sig.name for sig in signals]):
+                self.configure([SMALL], pdf=os.path.join(self.folder, "report.pdf"))
+                if os.path.exists(self.log):
+                    os.unlink(self.log)  # the moment to wait for is this run's
+                process = self.start(env=env)
+                self.wait_for_log("Close the report file.")
+                deadline = time.monotonic() + 30
+                while not os.path.exists(helper) and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                with open(helper) as f:
+                    converter = int(f.read())
+                os.unlink(helper)
+                for sig in signals:
+                    os.kill(process.pid, sig)
+                    time.sleep(0.05)
+                process.communicate(timeout=60)
+                # The next run, with or without a PDF, clears what is left.
+                self.configure([SMALL])
+                self.assertEqual(0, self.run_program(env=env), self.stderr)
+                deadline = time.monotonic() + 5
+                while alive(converter) and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                self.assertFalse(alive(converter), "the converter outlived its run")
+                self.assertEqual(decoys, sorted(os.listdir(tmp)))
+                self.assertEqual([], self.leftovers())
+
+    def test_a_silent_database_holds_no_run(self):
+        if not PG_CONNSTR:
+            self.skipTest("VANTRELLE_PG_CONNSTR is not set (run through scripts/test)")
+        before = self.earlier_report()
+        for limit, sig, reason in [
+                (2, None, "the time limit of 2 seconds ([ODBC] QueryTimeout), which the "
+                          "database did not keep"),
+                (0, signal.SIGTERM, "SIGTERM")]:
+            with self.subTest(reason):
+                self.configure(["@Slow=0\nSELECT pg_sleep(3600)\n"], dsn=pg_dsn(),
+                               odbc=pg_odbc() + "QueryTimeout=%d\n" % limit)
+                if os.path.exists(self.log):
+                    os.unlink(self.log)
+                process = self.start()
+                self.wait_for_log("SELECT pg_sleep(3600)")
+                deadline = time.monotonic() + 30
+                while not pg_running_sleeps() and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                # The server takes the statement and then says nothing more.
+                backend = pg_sleeping_backend()
+                os.kill(backend, signal.SIGSTOP)
+                self.addCleanup(subprocess.run, ["kill", "-CONT", str(backend)],
+                                capture_output=True)
+                started = time.monotonic()
+                if sig:
+                    process.send_signal(sig)
+                process.communicate(timeout=60)
+                self.assertLess(time.monotonic() - started, limit + 2 * 5 + 3)
+                self.assertEqual(1, process.returncode)
+                self.assertEqual(["Error: The report run was stopped by %s." % reason,
+                                  "Error Info: The database did not answer the cancel within 5 "
+                                  "seconds; the run ended without waiting for it. The report "
+                                  'file "%s" was not changed.' % self.report],
+                                 self.log_lines()[-2:])
+                self.assertEqual(before, digest(self.report))
+                self.assertEqual([], self.leftovers())
+                os.kill(backend, signal.SIGCONT)
+                os.kill(backend, signal.SIGTERM)
+
     def test_a_statement_on_the_server_is_cancelled(self):
         if not PG_CONNSTR:
             self.skipTest("VANTRELLE_PG_CONNSTR is not set (run through scripts/test)")
@@ -175,20 +275,32 @@ class OperatorCase(ReportFolderCase):
             time.sleep(0.1)
         self.assertEqual(0, pg_running_sleeps(), "the server still runs the statement")
 
-    def test_a_second_signal_ends_the_run_at_once(self):
+    def test_a_repeated_signal_lets_the_stop_finish_and_a_late_one_hurries_it(self):
         before = self.earlier_report()
-        self.configure([SMALL, ENDLESS])
-        process = self.start()
-        self.wait_for_log("[Slow]    WITH")
-        process.send_signal(signal.SIGTERM)
-        process.send_signal(signal.SIGTERM)
-        process.communicate(timeout=60)
-        self.assertIn(process.returncode, (1, -signal.SIGTERM))
-        self.assertEqual(before, digest(self.report))
-        self.assertEqual([], [name for name in self.leftovers() if name.endswith(".docx")])
-        self.configure([SMALL])
-        self.assertEqual(0, self.run_program(), self.stderr)
-        self.assertEqual([], self.leftovers())
+        kept = 'The report file "%s" was not changed.' % self.report
+        # The late case holds the stop up at its first removal for 15 s.
+        slow_stop = ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=unlinkat", "-e",
+                     "inject=unlinkat:delay_enter=15000000:when=1"]
+        for gap, prefix, statuses, info in [
+                (0.3, (), (1,), kept),
+                (11, slow_stop, (-signal.SIGTERM, 128 + signal.SIGTERM),
+                 "A second SIGTERM came 1")]:
+            with self.subTest(gap=gap):
+                self.configure([SMALL, ENDLESS])
+                os.unlink(self.log)  # the moment to wait for is this run's
+                process = self.start(prefix=prefix, env=NO_LEAK_CHECK)
+                self.wait_for_log("[Slow]    WITH")
+                pid = self.running_pid(process)
+                os.kill(pid, signal.SIGTERM)
+                time.sleep(gap)
+                os.kill(pid, signal.SIGTERM)
+                process.communicate(timeout=60)
+                self.assertIn(process.returncode, statuses)
+                log = self.log_lines()
+                self.assertEqual("Error: The report run was stopped by SIGTERM.", log[-2])
+                self.assertTrue(log[-1].startswith("Error Info: " + info), log[-1])
+                self.assertEqual(before, digest(self.report))
+                self.assertEqual([], self.leftovers())
 
     def test_a_signal_ignored_at_start_stays_ignored(self):
         # As nohup starts a run, or a script its background jobs.
@@ -209,15 +321,22 @@ class OperatorCase(ReportFolderCase):
     def test_a_save_the_kernel_could_not_write_is_a_failed_save(self):
         before = self.earlier_report()
         self.configure([SMALL])
-        cases = [(1, "EIO", "the file could not be written to disk (Input/output error)"),
+        folder_lost = "the folder could not be written to disk (Input/output error)"
+        # Also where the earlier report can get no second name (a file system
+        # without hard links), nor trade places with the new one.
+        no_link = ["-e", "inject=linkat:error=EPERM"]
+        no_exchange = no_link + ["-e", "inject=renameat2:error=EINVAL"]
+        cases = [(1, "EIO", "the file could not be written to disk (Input/output error)", []),
                  (1, "ENOSPC", "the file could not be written to disk (No space left on "
-                               "device)"),
-                 (2, "EIO", "the folder could not be written to disk (Input/output error)")]
-        for when, error, reason in cases:
-            with self.subTest(when=when, error=error):
+                               "device)", []),
+                 (2, "EIO", folder_lost, []),
+                 (2, "EIO", folder_lost, no_link),
+                 (2, "EIO", folder_lost, no_exchange)]
+        for when, error, reason, more in cases:
+            with self.subTest(when=when, error=error, more=more):
                 status = self.run_program(env=NO_LEAK_CHECK, prefix=[
-                    "strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync", "-e",
-                    "inject=fsync:error=%s:when=%d" % (error, when)])
+                    "strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync,linkat,renameat2",
+                    "-e", "inject=fsync:error=%s:when=%d" % (error, when)] + more)
                 self.assertEqual(1, status, self.stderr)
                 log = self.log_lines()
                 i = log.index("Error: Failed to close the report file.")
@@ -287,6 +406,25 @@ class OperatorCase(ReportFolderCase):
         self.assertEqual([], self.leftovers())
 
     # -- time limits ---------------------------------------------------------
+    def test_schedulers_time_limits_end_runs_with_the_clean_stop(self):
+        before = self.earlier_report()
+        self.configure([SMALL, ENDLESS])
+        bin_folder = os.path.join(self.folder, "bin")
+        os.mkdir(bin_folder)
+        os.symlink(EXE, os.path.join(bin_folder, "vantrelle"))
+        wrapper = os.path.join(ROOT, "examples/scheduling/run-monthly-report")
+        env = dict(os.environ, PATH=bin_folder + ":" + os.environ["PATH"],
+                   VANTRELLE_RUN_LIMIT="0.8")
+        # timeout signals the program and then its own process group.
+        for command in [["timeout", "0.8"] + self.command()] * 30 + [[wrapper, self.folder]] * 10:
+            status = subprocess.run(command, env=env, capture_output=True, timeout=60).returncode
+            self.assertEqual(124, status)
+            self.assertEqual(["Error: The report run was stopped by SIGTERM.",
+                              'Error Info: The report file "%s" was not changed.' % self.report],
+                             self.log_lines()[-2:])
+            self.assertEqual(before, digest(self.report))
+            self.assertEqual([], self.leftovers())
+
     def test_time_limits_end_what_would_hang(self):
         server = silent_server()
         self.addCleanup(server.close)
@@ -298,6 +436,14 @@ class OperatorCase(ReportFolderCase):
              "Error Info: The connection was not made within the time limit of 2 seconds "
              "([ODBC] ConnectTimeout): "),
             ("statement", None, "QueryTimeout=1\n", [ENDLESS],
+             "Error Info: The statement ran longer than the time limit of 1 second "
+             "([ODBC] QueryTimeout) and was stopped ("),
+            # Twelve rows of a fifth of a second each: the limit is the
+            # statement's, fetching included, not each row's.
+            ("rows", None, "QueryTimeout=1\n",
+             ["@Rows=1;1;1;1\nWITH RECURSIVE r(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM r "
+              "WHERE k < 12) SELECT k, (WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+              "FROM n WHERE i < 1000000 + r.k) SELECT count(*) FROM n) FROM r\n"],
              "Error Info: The statement ran longer than the time limit of 1 second "
              "([ODBC] QueryTimeout) and was stopped ("),
             ("lock", None, "QueryTimeout=1\n", ["@W=0\nCREATE TABLE t (a)\n"],
@@ -327,6 +473,27 @@ class OperatorCase(ReportFolderCase):
                       'from 0 to 2147483 (0: no limit).', self.log_lines())
 
     # -- small ends ----------------------------------------------------------
+    def test_a_run_that_cannot_begin_says_why(self):
+        self.configure([SMALL, ENDLESS])
+        trace = ["strace", "-f", "-qq", "-o", "/dev/null", "-e"]
+        # No thread can be started (a low process limit): nothing runs.
+        status = self.run_program(env=NO_LEAK_CHECK,
+                                  prefix=trace + ["inject=clone3,clone:error=EAGAIN"])
+        self.assertEqual(2, status)
+        self.assertIn("vantrelle: a thread the program needs could not be started (Resource "
+                      "temporarily unavailable); nothing was run.", self.stderr)
+        # A stop in the first moments, while the program holds up its start.
+        process = self.start(env=NO_LEAK_CHECK, prefix=trace + [
+            "inject=rt_sigprocmask:delay_exit=1000000:when=1"])
+        time.sleep(0.4)
+        program = subprocess.run(["pgrep", "-P", str(process.pid)], capture_output=True,
+                                 text=True).stdout.split()
+        os.kill(int(program[0]), signal.SIGTERM)
+        _, stderr = process.communicate(timeout=60)
+        self.assertEqual(1, process.returncode, stderr)
+        said = self.log_lines()[-2:] if os.path.exists(self.log) else stderr
+        self.assertIn("stopped by SIGTERM", " ".join(said))
+
     def test_a_closed_standard_error_is_no_crash(self):
         process = subprocess.Popen([EXE, "-C", "-F", os.path.join(self.folder, "missing.ini")],
                                    stderr=subprocess.PIPE)
