@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/file_system.h"
 #include "base/ini_file.h"
@@ -27,6 +28,11 @@ struct ParameterRecord {
   std::string desc;
   std::string value;   ///< the value for this run: default, then command line, then dialog
   int16_t number = 0;  ///< the key number N it was read from
+  /// PatternN: a regular expression (ECMAScript) the whole value must match;
+  /// empty: any value.
+  std::string pattern = {};
+  /// ChoicesN: the allowed values, split at "|"; none: any value.
+  std::vector<std::string> choices = {};
 };
 
 inline constexpr int kMaxCommandValues = 10;
@@ -45,6 +51,10 @@ struct PubDef {
   std::string log_file_name;
   /// The PDF copy of the report; empty when the configuration asks for none.
   std::string pdf_file_name;
+  /// When set (VANTRELLE_OUTPUT_FOLDER, batch mode), the report, its PDF and
+  /// the log go into this folder under their own file names, wherever the
+  /// configuration puts them: the console gives each run a folder of its own.
+  std::string output_folder;
   std::string dsn;
   std::string db_user;
   std::string db_pwd;

@@ -193,19 +193,34 @@ int ReadSeconds(const IniFile& ini, const char* key) {
   return static_cast<int>(seconds);
 }
 
+namespace {
+
+// \a name in pub.output_folder when one is set: the same file name (the
+// last part of a Linux or Windows path) in that folder.
+std::string Redirected(const PubDef& pub, const std::string& name) {
+  if (pub.output_folder.empty() || name.empty()) return name;
+  const size_t slash = name.find_last_of("/\\");
+  return pub.output_folder + "/" + (slash == std::string::npos ? name : name.substr(slash + 1));
+}
+
+}  // namespace
+
 bool LoadConfiguration(PubDef& pub) {
   const std::tm now = pub.clock();
   // The file is read once; every key of this run comes from this copy.
   std::string read_error;
   pub.ini = IniFile::Load(pub.ini_file_name, &read_error);
-  pub.log_file_name = ExpandDateMacros(ReadTrimmed(pub, "FILE", "LogFileName"), now);
+  pub.log_file_name =
+      Redirected(pub, ExpandDateMacros(ReadTrimmed(pub, "FILE", "LogFileName"), now));
   const std::vector<InputFile> inputs = RunInputs(pub);
   // Nor may the log replace the earlier report.
   std::vector<InputFile> log_clashes = inputs;
-  const std::string report = ExpandDateMacros(ReadTrimmed(pub, "FILE", "ReportFileName"), now);
+  const std::string report =
+      Redirected(pub, ExpandDateMacros(ReadTrimmed(pub, "FILE", "ReportFileName"), now));
   AddInput(log_clashes, "[FILE] ReportFileName \"" + report + "\"",
            LocatedOrAsWritten(pub, report, true));
-  const std::string pdf = ExpandDateMacros(ReadTrimmed(pub, "FILE", "PdfFileName"), now);
+  const std::string pdf =
+      Redirected(pub, ExpandDateMacros(ReadTrimmed(pub, "FILE", "PdfFileName"), now));
   AddInput(log_clashes, "[FILE] PdfFileName \"" + pdf + "\"", LocatedOrAsWritten(pub, pdf, true));
 
   // The previous run's log is closed before the new one is created.
@@ -267,7 +282,8 @@ bool LoadConfiguration(PubDef& pub) {
     return false;
   }
 
-  pub.report_file_name = ExpandDateMacros(ReadTrimmed(pub, "FILE", "ReportFileName"), now);
+  pub.report_file_name =
+      Redirected(pub, ExpandDateMacros(ReadTrimmed(pub, "FILE", "ReportFileName"), now));
   if (pub.ini.ReachesLimit("FILE", "ReportFileName")) {
     LogError(pub, kConfigIncorrect, TooLong("FILE", "ReportFileName"));
     return false;
@@ -296,7 +312,8 @@ bool LoadConfiguration(PubDef& pub) {
   }
 
   // The PDF copy is optional: without the key the run writes none.
-  pub.pdf_file_name = ExpandDateMacros(ReadTrimmed(pub, "FILE", "PdfFileName"), now);
+  pub.pdf_file_name =
+      Redirected(pub, ExpandDateMacros(ReadTrimmed(pub, "FILE", "PdfFileName"), now));
   if (pub.ini.ReachesLimit("FILE", "PdfFileName")) {
     LogError(pub, kConfigIncorrect, TooLong("FILE", "PdfFileName"));
     return false;
@@ -341,6 +358,15 @@ bool LoadConfiguration(PubDef& pub) {
   } catch (const Error& error) {
     LogError(pub, kConfigIncorrect, error.Description());
     return false;
+  }
+  // A value goes into the SQL text as it is: one that its parameter does not
+  // allow never reaches a statement.
+  for (int k = 0; k < pub.parameter_count; ++k) {
+    const std::string problem = ParameterValueProblem(pub.parameters[k]);
+    if (!problem.empty()) {
+      LogError(pub, kConfigIncorrect, problem);
+      return false;
+    }
   }
   return true;
 }

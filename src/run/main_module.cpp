@@ -126,6 +126,8 @@ int Main(int argc, char** argv, WindowEntry window_main) {
     ShowErrorBox(pub, "Configuration file \"" + pub.ini_file_name + "\" does not exist.");
     return kExitNoRun;
   }
+  if (const char* folder = std::getenv("VANTRELLE_OUTPUT_FOLDER"); folder != nullptr)
+    pub.output_folder = folder;
   ReadParameters(pub);
   RunOutcome outcome = RunReport(pub);
   pub.log_stream.reset();

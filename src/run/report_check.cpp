@@ -371,6 +371,10 @@ void Checker::CheckDataSource() {
 }
 
 void Checker::CheckParameters() {
+  for (int k = 0; k < pub_.parameter_count; ++k) {
+    const std::string problem = ParameterValueProblem(pub_.parameters[k]);
+    if (!problem.empty()) ConfigError(problem);
+  }
   if (pub_.command_value_count <= pub_.parameter_count) return;
   const int extra = pub_.command_value_count - pub_.parameter_count;
   Add(false, pub_.ini_file_name, 0,

@@ -1,5 +1,8 @@
 #include "sql/parameters.h"
 
+#include <algorithm>
+#include <regex>
+
 #include <cstdio>
 
 #include "base/ini_file.h"
@@ -20,11 +23,43 @@ void ReadParameters(PubDef& pub) {
     slot.number = static_cast<int16_t>(n);
     slot.desc = ini.Get("PARAMETER", "Desc" + number);
     slot.value = ini.Get("PARAMETER", "Default" + number);
+    slot.pattern = ini.Get("PARAMETER", "Pattern" + number);
+    const std::string choices = ini.Get("PARAMETER", "Choices" + number);
+    for (size_t start = 0; !choices.empty();) {
+      const size_t bar = choices.find('|', start);
+      slot.choices.push_back(choices.substr(start, bar == std::string::npos ? bar : bar - start));
+      if (bar == std::string::npos) break;
+      start = bar + 1;
+    }
     ++count;
   }
   pub.parameter_count = count;
   for (int k = 0; k < pub.parameter_count && k < pub.command_value_count; ++k)
     pub.parameters[k].value = pub.command_values[k];
+}
+
+std::string ParameterValueProblem(const ParameterRecord& parameter) {
+  const std::string number = std::to_string(parameter.number);
+  const std::string what = "The value \"" + parameter.value + "\" of the parameter " +
+                           parameter.name;
+  if (!parameter.choices.empty() &&
+      std::find(parameter.choices.begin(), parameter.choices.end(), parameter.value) ==
+          parameter.choices.end()) {
+    std::string allowed;
+    for (const std::string& choice : parameter.choices)
+      allowed += (allowed.empty() ? "" : "|") + choice;
+    return what + " is not one of [PARAMETER] Choices" + number + " \"" + allowed + "\".";
+  }
+  if (parameter.pattern.empty()) return "";
+  try {
+    if (!std::regex_match(parameter.value, std::regex(parameter.pattern)))
+      return what + " does not match [PARAMETER] Pattern" + number + " \"" + parameter.pattern +
+             "\".";
+  } catch (const std::regex_error& error) {
+    return "[PARAMETER] Pattern" + number + " \"" + parameter.pattern +
+           "\" is not a regular expression (" + error.what() + ").";
+  }
+  return "";
 }
 
 std::string SubstituteParameters(const PubDef& pub, std::string_view line) {

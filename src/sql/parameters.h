@@ -18,6 +18,11 @@ namespace vantrelle {
 /// pub.ini_file_name, then applies pub.command_values by slot.
 void ReadParameters(PubDef& pub);
 
+/// What is wrong with the value of \a parameter: that it does not match its
+/// PatternN or is not one of its ChoicesN (naming the key), or that the
+/// pattern is no regular expression; empty when nothing is.
+std::string ParameterValueProblem(const ParameterRecord& parameter);
+
 /// \a line with every parameter name replaced by its value: at each position
 /// the first parameter in slot order whose name starts there wins, inserted
 /// values are not scanned again, and trailing blanks are removed.

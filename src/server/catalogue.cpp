@@ -1,0 +1,85 @@
+#include "server/catalogue.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "base/ini_file.h"
+#include "sql/parameters.h"
+
+namespace vantrelle::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::chrono::seconds kRescanAfter{3};
+
+}  // namespace
+
+Report ReadReport(const std::string& catalogue, const std::string& id, const std::string& ini) {
+  Report report;
+  report.id = id;
+  report.catalogue = catalogue;
+  report.ini = ini;
+  PubDef pub;
+  pub.ini_file_name = ini;
+  ReadParameters(pub);
+  for (int k = 0; k < pub.parameter_count; ++k) report.parameters.push_back(pub.parameters[k]);
+  const IniFile file = IniFile::Load(ini);
+  report.title = file.Get("Console", "Title");
+  if (report.title.empty()) report.title = fs::path(ini).stem().string();
+  return report;
+}
+
+nlohmann::json ReportJson(const Report& report) {
+  nlohmann::json parameters = nlohmann::json::array();
+  for (const ParameterRecord& p : report.parameters) {
+    parameters.push_back({{"name", p.name},
+                          {"description", p.desc},
+                          {"default", p.value},
+                          {"pattern", p.pattern.empty() ? nlohmann::json(nullptr)
+                                                        : nlohmann::json(p.pattern)},
+                          {"choices", p.choices.empty() ? nlohmann::json(nullptr)
+                                                        : nlohmann::json(p.choices)}});
+  }
+  return {{"id", report.id},
+          {"title", report.title},
+          {"catalogue", report.catalogue},
+          {"parameters", parameters}};
+}
+
+std::shared_ptr<const Catalogues::ReportMap> Catalogues::All() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto now = std::chrono::steady_clock::now();
+  if (fresh_ && now - scanned_ < kRescanAfter) return reports_;
+  auto reports = std::make_shared<ReportMap>();
+  for (const Catalogue& catalogue : config_.catalogues) {
+    std::error_code error;
+    // Links are not followed out of a catalogue's folder.
+    fs::recursive_directory_iterator it(catalogue.folder,
+                                        fs::directory_options::skip_permission_denied, error);
+    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+      const fs::directory_entry& entry = *it;
+      if (entry.is_symlink(error) || !entry.is_regular_file(error)) continue;
+      const fs::path& path = entry.path();
+      if (path.extension() != ".ini") continue;
+      std::string relative = fs::relative(path, catalogue.folder, error).replace_extension().string();
+      if (error || relative.empty() || relative.starts_with("..")) continue;
+      const std::string id = catalogue.name + "/" + relative;
+      reports->emplace(id, ReadReport(catalogue.name, id, path.string()));
+    }
+  }
+  reports_ = std::move(reports);
+  scanned_ = now;
+  fresh_ = true;
+  return reports_;
+}
+
+std::optional<Report> Catalogues::Find(const std::string& id) {
+  auto reports = All();
+  auto found = reports->find(id);
+  if (found == reports->end()) return std::nullopt;
+  return found->second;
+}
+
+}  // namespace vantrelle::server

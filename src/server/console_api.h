@@ -1,0 +1,67 @@
+// The console's JSON API: sign-in and sessions, the reports a user may see,
+// runs with parameters, their history, live log, files and stop, the audit
+// log, health and metrics. Ids in paths are looked up, never made into file
+// names.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "server/catalogue.h"
+#include "server/console_store.h"
+#include "server/http_server.h"
+#include "server/run_queue.h"
+#include "server/server_config.h"
+
+namespace vantrelle::server {
+
+/// Who asks, once signed in: their name and role, and how.
+struct Caller {
+  User user;
+  std::string csrf;       ///< the session's CSRF token; empty for API tokens and the proxy
+  bool session = false;   ///< by the session cookie
+  bool proxy = false;     ///< named by the trusted reverse proxy
+};
+
+class ConsoleApi {
+ public:
+  ConsoleApi(const ServerConfig& config, ConsoleStore& store, Catalogues& catalogues,
+             RunQueue& runs, HttpServer& http);
+
+  HttpResponse Handle(const HttpRequest& request);
+
+ private:
+  HttpResponse SignIn(const HttpRequest& request);
+  HttpResponse SignOut(const HttpRequest& request);
+  HttpResponse ListReports(const Caller& caller);
+  HttpResponse StartRun(const HttpRequest& request, const Caller& caller, const std::string& id);
+  HttpResponse ListRuns(const HttpRequest& request, const Caller& caller);
+  HttpResponse RunRoute(const HttpRequest& request, const Caller& caller, const std::string& rest);
+  HttpResponse Metrics();
+
+  std::optional<Caller> Identify(const HttpRequest& request);
+  bool MaySee(const Caller& caller, const std::string& catalogue) const;
+  bool MayRun(const Caller& caller, const std::string& catalogue) const;
+  std::vector<std::string> VisibleCatalogues(const Caller& caller) const;
+
+  const ServerConfig& config_;
+  ConsoleStore& store_;
+  Catalogues& catalogues_;
+  RunQueue& runs_;
+  HttpServer& http_;
+  std::string dummy_hash_;     // verified for names that do not exist, to take as long
+  std::mutex hashing_;         // one password check at a time: each takes 64 MiB
+};
+
+/// An Argon2id hash of \a password (libsodium's string form).
+std::string HashPassword(const std::string& password);
+/// A random 256-bit value in hex.
+std::string RandomHex();
+/// The digest under which a session id or API token is stored.
+std::string Digest(const std::string& secret);
+/// What a parameter's value may not hold, or why it is refused; empty when
+/// the console may pass it to a run.
+std::string ConsoleValueProblem(const ParameterRecord& parameter, const std::string& value);
+
+}  // namespace vantrelle::server

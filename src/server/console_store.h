@@ -1,0 +1,112 @@
+// The console's own state in SQLite (console.db under State=): users, API
+// tokens, sessions, failed sign-ins, the history of runs and the audit log.
+// One connection, one lock: every call is short.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace vantrelle::server {
+
+/// Milliseconds since 1970 by the system clock.
+int64_t NowMillis();
+/// \a millis as RFC 3339 with the local offset ("2004-06-01T06:12:40+02:00").
+std::string Rfc3339(int64_t millis);
+
+struct User {
+  std::string name;
+  std::string role;  ///< "viewer", "runner" or "admin"
+};
+
+struct RunRecord {
+  int64_t id = 0;
+  std::string report;
+  std::string catalogue;
+  nlohmann::json parameters = nlohmann::json::object();
+  std::string user;
+  std::string state;  ///< queued, running, succeeded, failed, stopped, interrupted
+  std::optional<int> exit_status;
+  int64_t queued_at = 0;
+  std::optional<int64_t> started_at;
+  std::optional<int64_t> ended_at;
+  std::optional<int> errors;
+  std::vector<std::string> files;  ///< names in the run's folder
+};
+
+/// The run as the API shows it.
+nlohmann::json RunJson(const RunRecord& run);
+
+class ConsoleStore {
+ public:
+  /// Opens or creates \a path. Throws std::runtime_error.
+  explicit ConsoleStore(const std::string& path);
+  ~ConsoleStore();
+  ConsoleStore(const ConsoleStore&) = delete;
+  ConsoleStore& operator=(const ConsoleStore&) = delete;
+
+  // Users and their password hashes (Argon2id strings).
+  bool AddUser(const std::string& name, const std::string& hash, const std::string& role);
+  bool SetPassword(const std::string& name, const std::string& hash);
+  bool SetRole(const std::string& name, const std::string& role);
+  bool DeleteUser(const std::string& name);
+  std::vector<User> Users();
+  std::optional<User> FindUser(const std::string& name);
+  std::optional<std::string> PasswordHash(const std::string& name);
+
+  // API tokens, stored by the digest of the token.
+  int64_t AddToken(const std::string& user, const std::string& digest);
+  bool DeleteToken(int64_t id);
+  std::vector<nlohmann::json> Tokens();
+  std::optional<User> TokenUser(const std::string& digest);
+
+  // Sessions, by the digest of their id.
+  void AddSession(const std::string& digest, const std::string& user, const std::string& csrf);
+  /// The session's user and CSRF token when it was used within \a idle_ms;
+  /// touches it.
+  std::optional<std::pair<User, std::string>> TouchSession(const std::string& digest,
+                                                           int64_t idle_ms);
+  void DeleteSession(const std::string& digest);
+
+  // Failed sign-ins, by the name tried (whether or not it exists).
+  int Failures(const std::string& name, int64_t* locked_until);
+  void AddFailure(const std::string& name, int64_t lock_until_if_locked, int lock_after);
+  void ClearFailures(const std::string& name);
+
+  // Runs.
+  int64_t AddRun(const RunRecord& run);
+  std::optional<RunRecord> Run(int64_t id);
+  void SetRunning(int64_t id, int64_t started_at);
+  void SetEnded(int64_t id, const std::string& state, std::optional<int> exit_status,
+                std::optional<int> errors, const std::vector<std::string>& files);
+  /// Newest first, of the \a catalogues, optionally of one report and in one
+  /// state, older than \a before (0: any).
+  std::vector<RunRecord> Runs(const std::vector<std::string>& catalogues,
+                              const std::string& report, const std::string& state,
+                              int64_t before, int limit);
+  std::optional<RunRecord> LastRun(const std::string& report);
+  /// Marks every queued or running run \a state; returns their ids.
+  std::vector<int64_t> EndUnfinished(const std::string& state);
+  /// The ids of \a report's ended runs beyond the newest \a keep.
+  std::vector<int64_t> RunsBeyond(const std::string& report, int keep);
+  void DeleteRun(int64_t id);
+  /// Count of runs by state, and the sum and count of ended runs' durations.
+  nlohmann::json RunStatistics();
+
+  // The audit log.
+  void Audit(const std::string& user, const std::string& address, const std::string& action,
+             const std::string& detail);
+  std::vector<nlohmann::json> AuditEntries(int64_t before, int limit);
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::mutex mutex_;
+};
+
+}  // namespace vantrelle::server

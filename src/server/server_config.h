@@ -1,0 +1,49 @@
+// The console server's configuration: an INI file with a [Server] section
+// and one [Catalogue NAME] section per catalogue of reports.
+//
+// Every problem is an error that names the file, the line and the key, and
+// the server then never starts listening.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vantrelle::server {
+
+/// A folder of report configurations and who may see and run them: user
+/// names and "@role"s.
+struct Catalogue {
+  std::string name;
+  std::string folder;
+  std::vector<std::string> viewers;
+  std::vector<std::string> runners;
+};
+
+struct ServerConfig {
+  std::string file;                    ///< where it was read from
+  std::string listen_host = "127.0.0.1";
+  int listen_port = 8080;
+  std::string state = "/var/lib/vantrelle";
+  int max_runs = 2;                    ///< runs at once; the rest wait in order
+  int keep_runs = 100;                 ///< runs kept per report
+  int stop_grace_seconds = 30;         ///< after Stop, how long a run has to end cleanly
+  int session_idle_minutes = 60;
+  std::string tls_certificate;
+  std::string tls_key;
+  std::string trusted_proxy;           ///< the reverse proxy's address
+  std::string proxy_user_header;       ///< the header in which it names the user
+  std::string program;                 ///< the batch program; empty: beside the server
+  std::vector<Catalogue> catalogues;
+};
+
+/// A configuration that cannot be used: "FILE:LINE: message".
+class ConfigError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Reads and checks \a file. Throws ConfigError.
+ServerConfig LoadServerConfig(const std::string& file);
+
+}  // namespace vantrelle::server

@@ -1,0 +1,235 @@
+// vantrelle-server: the report console. Serves the JSON API, runs reports
+// through the batch program, and manages its users and API tokens:
+//   vantrelle-server [--config FILE]
+//   vantrelle-server [--config FILE] user add|passwd|del|list [NAME] [--role ROLE]
+//   vantrelle-server [--config FILE] token add|del|list [NAME|ID]
+#include <signal.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "server/catalogue.h"
+#include "server/console_api.h"
+#include "server/console_store.h"
+#include "server/http_server.h"
+#include "server/run_queue.h"
+#include "server/server_config.h"
+
+namespace {
+
+using namespace vantrelle::server;
+
+constexpr char kDefaultConfig[] = "/etc/vantrelle/server.ini";
+constexpr char kUsage[] =
+    "Usage: vantrelle-server [--config FILE]\n"
+    "       vantrelle-server [--config FILE] user add NAME [--role viewer|runner|admin]\n"
+    "       vantrelle-server [--config FILE] user passwd NAME\n"
+    "       vantrelle-server [--config FILE] user role NAME viewer|runner|admin\n"
+    "       vantrelle-server [--config FILE] user del NAME\n"
+    "       vantrelle-server [--config FILE] user list\n"
+    "       vantrelle-server [--config FILE] token add NAME\n"
+    "       vantrelle-server [--config FILE] token del ID\n"
+    "       vantrelle-server [--config FILE] token list\n"
+    "\n"
+    "Serves the report console (default configuration " "/etc/vantrelle/server.ini).\n"
+    "Passwords are read from standard input, or asked twice on a terminal.\n"
+    "Exit status: 0 done, 1 the command failed, 2 a bad configuration or usage.\n";
+
+bool ValidRole(const std::string& role) {
+  return role == "viewer" || role == "runner" || role == "admin";
+}
+
+std::string ReadLine(bool echo) {
+  termios saved{};
+  const bool terminal = ::isatty(0) && ::tcgetattr(0, &saved) == 0;
+  if (terminal && !echo) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(0, TCSANOW, &quiet);
+  }
+  std::string line;
+  std::getline(std::cin, line);
+  if (terminal && !echo) {
+    ::tcsetattr(0, TCSANOW, &saved);
+    std::cerr << "\n";
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// A new password: one line of standard input, or asked twice on a terminal.
+std::string AskPassword() {
+  if (!::isatty(0)) return ReadLine(true);
+  std::cerr << "Password: ";
+  std::string first = ReadLine(false);
+  std::cerr << "Again: ";
+  if (ReadLine(false) != first) {
+    std::cerr << "vantrelle-server: the two passwords differ.\n";
+    return "";
+  }
+  return first;
+}
+
+int Manage(ConsoleStore& store, const std::vector<std::string>& words) {
+  const std::string what = words[0];
+  const std::string verb = words.size() > 1 ? words[1] : "";
+  const std::string name = words.size() > 2 ? words[2] : "";
+  auto usage = [] {
+    std::cerr << kUsage;
+    return 2;
+  };
+  if (what == "user") {
+    if (verb == "list") {
+      for (const User& user : store.Users()) std::cout << user.name << "\t" << user.role << "\n";
+      return 0;
+    }
+    if (name.empty()) return usage();
+    if (verb == "add" || verb == "passwd") {
+      std::string role = "viewer";
+      for (size_t i = 3; i + 1 < words.size(); ++i)
+        if (words[i] == "--role") role = words[i + 1];
+      if (!ValidRole(role)) return usage();
+      const std::string password = AskPassword();
+      if (password.size() < 8) {
+        std::cerr << "vantrelle-server: a password has at least 8 characters.\n";
+        return 1;
+      }
+      const std::string hash = HashPassword(password);
+      if (verb == "add" ? store.AddUser(name, hash, role) : store.SetPassword(name, hash)) return 0;
+      std::cerr << "vantrelle-server: user \"" << name << "\" "
+                << (verb == "add" ? "exists already" : "does not exist") << ".\n";
+      return 1;
+    }
+    if (verb == "role" && words.size() > 3 && ValidRole(words[3])) {
+      if (store.SetRole(name, words[3])) return 0;
+      std::cerr << "vantrelle-server: user \"" << name << "\" does not exist.\n";
+      return 1;
+    }
+    if (verb == "del") {
+      if (store.DeleteUser(name)) return 0;
+      std::cerr << "vantrelle-server: user \"" << name << "\" does not exist.\n";
+      return 1;
+    }
+    return usage();
+  }
+  if (what == "token") {
+    if (verb == "list") {
+      for (const auto& token : store.Tokens())
+        std::cout << token["id"].get<int64_t>() << "\t" << token["user"].get<std::string>() << "\t"
+                  << token["created"].get<std::string>() << "\n";
+      return 0;
+    }
+    if (verb == "add" && !name.empty()) {
+      if (!store.FindUser(name)) {
+        std::cerr << "vantrelle-server: user \"" << name << "\" does not exist.\n";
+        return 1;
+      }
+      const std::string token = RandomHex();
+      const int64_t id = store.AddToken(name, Digest(token));
+      std::cerr << "Token " << id << " for " << name
+                << " (shown this once; send it as \"Authorization: Bearer TOKEN\"):\n";
+      std::cout << token << "\n";
+      return 0;
+    }
+    if (verb == "del" && !name.empty()) {
+      if (name.find_first_not_of("0123456789") == std::string::npos && name.size() < 15 &&
+          store.DeleteToken(std::stoll(name)))
+        return 0;
+      std::cerr << "vantrelle-server: there is no token " << name << ".\n";
+      return 1;
+    }
+    return usage();
+  }
+  return usage();
+}
+
+// The batch program: Program= of the configuration, else vantrelle beside
+// this executable.
+std::string BatchProgram(const ServerConfig& config) {
+  if (!config.program.empty()) return config.program;
+  std::error_code error;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return (error ? std::filesystem::path("/usr/bin") : self.parent_path()).string() + "/vantrelle";
+}
+
+int Serve(const ServerConfig& config, ConsoleStore& store) {
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  Catalogues catalogues(config);
+  RunQueue runs(config, store, BatchProgram(config));
+  HttpServer http;
+  ConsoleApi api(config, store, catalogues, runs, http);
+  runs.Start();
+  std::string error;
+  if (!http.Start(config.listen_host, config.listen_port, config.tls_certificate, config.tls_key,
+                  [&api](const HttpRequest& request) { return api.Handle(request); }, &error)) {
+    std::cerr << "vantrelle-server: " << error << "\n";
+    runs.Shutdown();
+    return 2;
+  }
+  std::cerr << "vantrelle-server: listening on " << config.listen_host << ":"
+            << config.listen_port << (config.tls_certificate.empty() ? "" : " (HTTPS)") << "\n";
+  int signal_number = 0;
+  sigwait(&stop, &signal_number);
+  std::cerr << "vantrelle-server: stopping (" << strsignal(signal_number) << ")\n";
+  http.Stop();
+  runs.Shutdown();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> words(argv + 1, argv + argc);
+  std::string config_file = kDefaultConfig;
+  if (words.size() >= 2 && words[0] == "--config") {
+    config_file = words[1];
+    words.erase(words.begin(), words.begin() + 2);
+  }
+  if (!words.empty() && (words[0] == "--help" || words[0] == "-h")) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (!words.empty() && words[0] != "user" && words[0] != "token") {
+    std::cerr << kUsage;
+    return 2;
+  }
+  if (sodium_init() < 0) {
+    std::cerr << "vantrelle-server: the cryptography library cannot start.\n";
+    return 1;
+  }
+  ServerConfig config;
+  try {
+    config = LoadServerConfig(config_file);
+  } catch (const ConfigError& error) {
+    std::cerr << "vantrelle-server: " << error.what() << "\n";
+    return 2;
+  }
+  // The server's files: readable by its group at most, whatever umask it got.
+  ::umask(::umask(0) | 0027);
+  if (::mkdir(config.state.c_str(), 0750) != 0 && errno != EEXIST) {
+    std::cerr << "vantrelle-server: cannot create the state folder \"" << config.state << "\": "
+              << std::strerror(errno) << ".\n";
+    return 2;
+  }
+  try {
+    ConsoleStore store(config.state + "/console.db");
+    if (!words.empty()) return Manage(store, words);
+    return Serve(config, store);
+  } catch (const std::exception& error) {
+    std::cerr << "vantrelle-server: " << error.what() << "\n";
+    return 1;
+  }
+}
