@@ -162,7 +162,8 @@ std::map<int, long> HttpServer::StatusCounts() {
 }
 
 bool HttpServer::Start(const std::string& host, int port, const std::string& certificate,
-                       const std::string& key, Handler handler, std::string* error) {
+                       const std::string& key, int client_timeout_seconds, Handler handler,
+                       std::string* error) {
   handler_ = std::move(handler);
   sockaddr_storage address{};
   auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
@@ -192,9 +193,9 @@ bool HttpServer::Start(const std::string& host, int port, const std::string& cer
   std::vector<MHD_OptionItem> options = {
       {MHD_OPTION_SOCK_ADDR, 0, &address},
       // A client that sends nothing for this long is dropped.
-      {MHD_OPTION_CONNECTION_TIMEOUT, 15, nullptr},
+      {MHD_OPTION_CONNECTION_TIMEOUT, client_timeout_seconds, nullptr},
       {MHD_OPTION_CONNECTION_LIMIT, 512, nullptr},
-      {MHD_OPTION_PER_IP_CONNECTION_LIMIT, 128, nullptr},
+      {MHD_OPTION_PER_IP_CONNECTION_LIMIT, 32, nullptr},
       // The request line and headers must fit in this (431 or 414 beyond).
       {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 * 1024, nullptr},
       {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Completed), nullptr},

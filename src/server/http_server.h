@@ -64,7 +64,8 @@ class HttpServer {
   /// Listens on \a host:\a port (HTTPS with the PEM \a certificate and \a key
   /// when given). Returns false and sets \a error when it cannot.
   bool Start(const std::string& host, int port, const std::string& certificate,
-             const std::string& key, Handler handler, std::string* error);
+             const std::string& key, int client_timeout_seconds, Handler handler,
+             std::string* error);
   /// Stops accepting; open connections are ended.
   void Stop();
   /// Answers to count by status, for the metrics.

@@ -133,13 +133,14 @@ ServerConfig LoadServerConfig(const std::string& file) {
     else if (lower == "keepruns") config.keep_runs = reader.Number(line, "[Server] KeepRuns", value, 1, 1000000);
     else if (lower == "stopgrace") config.stop_grace_seconds = reader.Number(line, "[Server] StopGrace", value, 1, 3600);
     else if (lower == "sessionidle") config.session_idle_minutes = reader.Number(line, "[Server] SessionIdle", value, 1, 10080);
+    else if (lower == "clienttimeout") config.client_timeout_seconds = reader.Number(line, "[Server] ClientTimeout", value, 1, 3600);
     else if (lower == "tlscertificate") config.tls_certificate = value;
     else if (lower == "tlskey") config.tls_key = value;
     else if (lower == "trustedproxy") config.trusted_proxy = value;
     else if (lower == "proxyuserheader") config.proxy_user_header = value;
     else if (lower == "program") config.program = value;
     else reader.Fail(line, "[Server] " + key + "= is no key of the server (Listen, State, MaxRuns, "
-                           "KeepRuns, StopGrace, SessionIdle, TlsCertificate, TlsKey, "
+                           "KeepRuns, StopGrace, SessionIdle, ClientTimeout, TlsCertificate, TlsKey, "
                            "TrustedProxy, ProxyUserHeader, Program).");
   }
   auto line_of = [&](const std::string& key) {

@@ -29,6 +29,7 @@ struct ServerConfig {
   int keep_runs = 100;                 ///< runs kept per report
   int stop_grace_seconds = 30;         ///< after Stop, how long a run has to end cleanly
   int session_idle_minutes = 60;
+  int client_timeout_seconds = 15;     ///< a client that sends nothing this long is dropped
   std::string tls_certificate;
   std::string tls_key;
   std::string trusted_proxy;           ///< the reverse proxy's address

@@ -174,7 +174,7 @@ int Serve(const ServerConfig& config, ConsoleStore& store) {
   runs.Start();
   std::string error;
   if (!http.Start(config.listen_host, config.listen_port, config.tls_certificate, config.tls_key,
-                  [&api](const HttpRequest& request) { return api.Handle(request); }, &error)) {
+                  config.client_timeout_seconds, [&api](const HttpRequest& request) { return api.Handle(request); }, &error)) {
     std::cerr << "vantrelle-server: " << error << "\n";
     runs.Shutdown();
     return 2;
