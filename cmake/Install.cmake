@@ -2,6 +2,15 @@
 # (scripts/package). Paths are relative to the install prefix.
 
 install(TARGETS vantrelle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(VANTRELLE_SERVER)
+  # The report console: the server, its unit (installed disabled), its
+  # configuration and its manual page.
+  install(TARGETS vantrelle-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES data/server/vantrelle-server.service DESTINATION lib/systemd/system)
+  # The configuration to start from; the package copies it to
+  # /etc/vantrelle/server.ini when there is none.
+  install(FILES data/server/server.ini DESTINATION ${VANTRELLE_DOC_DIR}/examples/console)
+endif()
 
 # The manual, the example report and the scheduling examples.
 install(FILES src/ui/help/vantrelle-help.htm DESTINATION ${VANTRELLE_DOC_DIR})
@@ -24,9 +33,16 @@ add_custom_command(OUTPUT ${VANTRELLE_MAN_GZ}
 add_custom_command(OUTPUT ${VANTRELLE_CHANGELOG_GZ}
   COMMAND sh -c "gzip -9nc '${PROJECT_SOURCE_DIR}/data/changelog' > '${VANTRELLE_CHANGELOG_GZ}'"
   DEPENDS data/changelog VERBATIM)
+set(VANTRELLE_SERVER_MAN_GZ ${CMAKE_BINARY_DIR}/install/vantrelle-server.8.gz)
+add_custom_command(OUTPUT ${VANTRELLE_SERVER_MAN_GZ}
+  COMMAND sh -c "gzip -9nc '${PROJECT_SOURCE_DIR}/docs/vantrelle-server.8' > '${VANTRELLE_SERVER_MAN_GZ}'"
+  DEPENDS docs/vantrelle-server.8 VERBATIM)
 add_custom_target(vantrelle_install_files ALL
-  DEPENDS ${VANTRELLE_MAN_GZ} ${VANTRELLE_CHANGELOG_GZ})
+  DEPENDS ${VANTRELLE_MAN_GZ} ${VANTRELLE_CHANGELOG_GZ} ${VANTRELLE_SERVER_MAN_GZ})
 install(FILES ${VANTRELLE_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(VANTRELLE_SERVER)
+  install(FILES ${VANTRELLE_SERVER_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+endif()
 install(FILES ${VANTRELLE_CHANGELOG_GZ} DESTINATION ${VANTRELLE_DOC_DIR})
 
 if(VANTRELLE_GUI)
@@ -100,6 +116,11 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, sqlite3")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libreoffice-writer-nogui | libreoffice-writer, odbc-postgresql")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+if(VANTRELLE_SERVER)
+  # The console's account and folder are made by the package.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/data/server/postinst)
+endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

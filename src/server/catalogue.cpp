@@ -28,6 +28,7 @@ Report ReadReport(const std::string& catalogue, const std::string& id, const std
   const IniFile file = IniFile::Load(ini);
   report.title = file.Get("Console", "Title");
   if (report.title.empty()) report.title = fs::path(ini).stem().string();
+  report.json = ReportJson(report).dump();
   return report;
 }
 

@@ -25,6 +25,7 @@ struct Report {
   std::string title;      ///< [Console] Title=, else the file name
   std::string ini;        ///< the configuration's full path
   std::vector<ParameterRecord> parameters;  ///< in slot order, defaults as values
+  std::string json;       ///< ReportJson, serialized once
 };
 
 /// The report as the API lists it (without its last run).

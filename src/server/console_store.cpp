@@ -159,6 +159,39 @@ ConsoleStore::ConsoleStore(const std::string& path) {
   }
 }
 
+void ConsoleStore::LoadLastRuns() {
+  if (last_runs_loaded_) return;
+  Statement rows(db_, (std::string("SELECT ") + kRunColumns +
+                       " FROM runs WHERE id IN (SELECT max(id) FROM runs GROUP BY report)").c_str());
+  while (rows.Step()) {
+    RunRecord run = ReadRun(rows);
+    last_runs_[run.report] = RunJson(run).dump();
+  }
+  last_runs_loaded_ = true;
+}
+
+void ConsoleStore::RefreshLast(const std::string& report) {
+  if (!last_runs_loaded_) return;  // read whole when first asked for
+  Statement row(db_, (std::string("SELECT ") + kRunColumns +
+                      " FROM runs WHERE report = ? ORDER BY id DESC LIMIT 1").c_str());
+  row.Bind(1, report);
+  if (row.Step()) last_runs_[report] = RunJson(ReadRun(row)).dump();
+  else last_runs_.erase(report);
+}
+
+std::string ConsoleStore::ReportOf(int64_t id) {
+  Statement row(db_, "SELECT report FROM runs WHERE id = ?");
+  row.Bind(1, id);
+  return row.Step() ? row.Text(0) : "";
+}
+
+std::string ConsoleStore::LastRunJson(const std::string& report) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  LoadLastRuns();
+  auto found = last_runs_.find(report);
+  return found == last_runs_.end() ? "null" : found->second;
+}
+
 ConsoleStore::~ConsoleStore() { sqlite3_close_v2(db_); }
 
 bool ConsoleStore::AddUser(const std::string& name, const std::string& hash,
@@ -308,7 +341,9 @@ int64_t ConsoleStore::AddRun(const RunRecord& run) {
                  "VALUES (?, ?, ?, ?, ?, ?)")
       .Bind(1, run.report).Bind(2, run.catalogue).Bind(3, run.parameters.dump())
       .Bind(4, run.user).Bind(5, run.state).Bind(6, run.queued_at).Run();
-  return sqlite3_last_insert_rowid(db_);
+  const int64_t id = sqlite3_last_insert_rowid(db_);
+  RefreshLast(run.report);
+  return id;
 }
 
 std::optional<RunRecord> ConsoleStore::Run(int64_t id) {
@@ -323,6 +358,7 @@ void ConsoleStore::SetRunning(int64_t id, int64_t started_at) {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement(db_, "UPDATE runs SET state = 'running', started_at = ? WHERE id = ?")
       .Bind(1, started_at).Bind(2, id).Run();
+  RefreshLast(ReportOf(id));
 }
 
 void ConsoleStore::SetEnded(int64_t id, const std::string& state, std::optional<int> exit_status,
@@ -335,6 +371,7 @@ void ConsoleStore::SetEnded(int64_t id, const std::string& state, std::optional<
   update.Bind(3, NowMillis());
   if (errors) update.Bind(4, *errors); else update.BindNull(4);
   update.Bind(5, nlohmann::json(files).dump()).Bind(6, id).Run();
+  RefreshLast(ReportOf(id));
 }
 
 std::vector<RunRecord> ConsoleStore::Runs(const std::vector<std::string>& catalogues,
@@ -377,6 +414,7 @@ std::vector<int64_t> ConsoleStore::EndUnfinished(const std::string& state) {
   while (rows.Step()) ids.push_back(rows.Int(0));
   Statement(db_, "UPDATE runs SET state = ?, ended_at = ? WHERE state IN ('queued', 'running')")
       .Bind(1, state).Bind(2, NowMillis()).Run();
+  for (int64_t id : ids) RefreshLast(ReportOf(id));
   return ids;
 }
 
@@ -392,7 +430,9 @@ std::vector<int64_t> ConsoleStore::RunsBeyond(const std::string& report, int kee
 
 void ConsoleStore::DeleteRun(int64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
+  const std::string report = ReportOf(id);
   Statement(db_, "DELETE FROM runs WHERE id = ?").Bind(1, id).Run();
+  RefreshLast(report);
 }
 
 nlohmann::json ConsoleStore::RunStatistics() {

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -91,6 +92,9 @@ class ConsoleStore {
                               const std::string& report, const std::string& state,
                               int64_t before, int limit);
   std::optional<RunRecord> LastRun(const std::string& report);
+  /// The last run of \a report as the API shows it ("null" when none),
+  /// kept in memory: listing 500 reports reads no table.
+  std::string LastRunJson(const std::string& report);
   /// Marks every queued or running run \a state; returns their ids.
   std::vector<int64_t> EndUnfinished(const std::string& state);
   /// The ids of \a report's ended runs beyond the newest \a keep.
@@ -105,8 +109,17 @@ class ConsoleStore {
   std::vector<nlohmann::json> AuditEntries(int64_t before, int limit);
 
  private:
+  // Reads the last run of \a report into the cache; the lock is held.
+  void RefreshLast(const std::string& report);
+  // Reads every report's last run into the cache, once; the lock is held.
+  void LoadLastRuns();
+  // The report of run \a id; the lock is held.
+  std::string ReportOf(int64_t id);
+
   sqlite3* db_ = nullptr;
   std::mutex mutex_;
+  std::map<std::string, std::string> last_runs_;  // report -> its last run's JSON
+  bool last_runs_loaded_ = false;
 };
 
 }  // namespace vantrelle::server

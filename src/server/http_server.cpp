@@ -195,7 +195,7 @@ bool HttpServer::Start(const std::string& host, int port, const std::string& cer
       // A client that sends nothing for this long is dropped.
       {MHD_OPTION_CONNECTION_TIMEOUT, client_timeout_seconds, nullptr},
       {MHD_OPTION_CONNECTION_LIMIT, 512, nullptr},
-      {MHD_OPTION_PER_IP_CONNECTION_LIMIT, 32, nullptr},
+      {MHD_OPTION_PER_IP_CONNECTION_LIMIT, 128, nullptr},
       // The request line and headers must fit in this (431 or 414 beyond).
       {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 * 1024, nullptr},
       {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Completed), nullptr},

@@ -166,9 +166,17 @@ class ConsoleCase(unittest.TestCase):
         self.fail("the log of run %d never said %r" % (run, text))
 
     def children(self):
-        """The batch runs the server has going."""
-        out = subprocess.run(["pgrep", "-f", "vantrelle -C -F"], capture_output=True, text=True)
-        return [int(pid) for pid in out.stdout.split()]
+        """The batch runs of this case's reports that are going."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    words = f.read().split(b"\0")
+            except OSError:
+                continue
+            if b"-C" in words and any(word.startswith(self.reports.encode()) for word in words):
+                found.append(int(pid))
+        return found
 
 
 class ConsoleRunTest(ConsoleCase):
@@ -222,6 +230,23 @@ class ConsoleRunTest(ConsoleCase):
         self.assertEqual("127.0.0.1", audit[0]["address"])
         metrics = alice.request("GET", "/metrics")[1]
         self.assertIn('vantrelle_runs{state="succeeded"} 2', metrics)
+
+    def test_a_pattern_holds_on_the_command_line_and_in_the_check_too(self):
+        folder = os.path.join(self.reports, "finance", "sales")
+        bad = "2004-06' OR 1=1"
+        check = subprocess.run([EXE, "--check", "-F", "report.ini", bad], cwd=folder,
+                               capture_output=True, text=True, timeout=60)
+        self.assertEqual(1, check.returncode)
+        self.assertIn('of the parameter &Month does not match [PARAMETER] Pattern1', check.stdout)
+        run = subprocess.run([EXE, "-C", "-F", "report.ini", bad], cwd=folder,
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(1, run.returncode)
+        log = [name for name in os.listdir(os.path.join(folder, "out")) if name.endswith(".log")]
+        with open(os.path.join(folder, "out", log[0]), encoding="utf-8") as f:
+            text = f.read()
+        self.assertIn('Error Info: The value "%s" of the parameter &Month does not match' % bad,
+                      text)
+        self.assertNotIn("[SQLFILE1]", text)
 
     def test_stop_queue_and_the_files_of_earlier_runs(self):
         alice = self.client("alice")

@@ -70,6 +70,42 @@ TEST_F(ParametersTest, NamesAreCaseSensitiveAndValuesAreNotRescanned) {
   EXPECT_EQ("no names", Substitute("no names"));
 }
 
+// PatternN and ChoicesN: what a run and the check refuse, and why.
+TEST_F(ParametersTest, PatternsAndChoicesDecideWhichValuesPass) {
+  TempDir dir;
+  pub_.ini_file_name = dir.File("r.ini");
+  WriteFile(pub_.ini_file_name,
+            "[PARAMETER]\nName1=&Month\nDefault1=2004-05\nPattern1=\\d{4}-\\d{2}\n"
+            "Name2=&Region\nDefault2=North\nChoices2=North|South|\nName3=&Bad\nPattern3=(\n"
+            "Name4=&Free\n");
+  ReadParameters(pub_);
+  ASSERT_EQ(4, pub_.parameter_count);
+  EXPECT_EQ((std::vector<std::string>{"North", "South", ""}), pub_.parameters[1].choices);
+  const struct {
+    int slot;
+    const char* value;
+    const char* problem;
+  } cases[] = {
+      {0, "2004-06", ""},
+      {0, "2004-06' OR 1=1", "The value \"2004-06' OR 1=1\" of the parameter &Month does not "
+                             "match [PARAMETER] Pattern1 \"\\d{4}-\\d{2}\"."},
+      {0, "x2004-06", "does not match"},  // the whole value must match
+      {1, "South", ""},
+      {1, "", ""},
+      {1, "south", "The value \"south\" of the parameter &Region is not one of [PARAMETER] "
+                   "Choices2 \"North|South|\"."},
+      {2, "x", "[PARAMETER] Pattern3 \"(\" is not a regular expression ("},
+      {3, "anything'; --", ""},
+  };
+  for (const auto& c : cases) {
+    ParameterRecord parameter = pub_.parameters[c.slot];
+    parameter.value = c.value;
+    const std::string problem = ParameterValueProblem(parameter);
+    if (*c.problem == '\0') EXPECT_EQ("", problem) << c.value;
+    else EXPECT_NE(std::string::npos, problem.find(c.problem)) << problem;
+  }
+}
+
 TEST(DateMacrosTest, ExpandsEveryMacroFromOneMoment) {
   EXPECT_EQ("sales_20040505_1407.doc", ExpandDateMacros("sales_&Y&m&d_&H&N.doc", FixedTime()));
   EXPECT_EQ("2004 2004 09 05 14 07", ExpandDateMacros("&y &Y &S &D &h &n", FixedTime()));
