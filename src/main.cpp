@@ -23,10 +23,7 @@ int main(int argc, char** argv) {
     return vantrelle::Main(argc, argv, nullptr);
 #endif
   } catch (const std::system_error& error) {
-    // Under a low process or memory limit the thread that takes stop
-    // signals, or another the run needs, cannot be started.
-    std::cerr << "vantrelle: a thread the program needs could not be started ("
-              << error.code().message() << "); nothing was run.\n";
+    std::cerr << "vantrelle: " << error.what() << "\n";
   } catch (const std::bad_alloc&) {
     std::cerr << "vantrelle: out of memory while starting; nothing was run.\n";
   }

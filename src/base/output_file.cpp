@@ -589,4 +589,27 @@ int EmptyFolder(int folder_fd) {
   return removed;
 }
 
+std::string SetAsideName(const std::string& name) { return name + ".vantrelle-earlier"; }
+
+int RestoreSetAside(int private_fd, int folder_fd) {
+  static constexpr std::string_view kSuffix = ".vantrelle-earlier";
+  int restored = 0;
+  for (const std::string& entry : FolderEntries(private_fd)) {
+    if (entry.size() <= kSuffix.size() || !entry.ends_with(kSuffix)) continue;
+    const std::string name = entry.substr(0, entry.size() - kSuffix.size());
+    if (::renameat2(private_fd, entry.c_str(), folder_fd, name.c_str(), RENAME_NOREPLACE) == 0) {
+      ++restored;
+      continue;
+    }
+    // A file system that cannot rename without replacing: only where the
+    // name is still free.
+    struct stat st;
+    if ((errno == EINVAL || errno == ENOSYS) &&
+        ::fstatat(folder_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
+        ::renameat(private_fd, entry.c_str(), folder_fd, name.c_str()) == 0)
+      ++restored;
+  }
+  return restored;
+}
+
 }  // namespace vantrelle

@@ -104,6 +104,15 @@ std::vector<std::string> FolderEntries(int folder_fd);
 /// many went.
 int EmptyFolder(int folder_fd);
 
+/// The name under which a run sets an earlier file NAME aside in its
+/// private folder while the new one takes its name.
+std::string SetAsideName(const std::string& name);
+
+/// Puts every file set aside in the private folder \a private_fd back under
+/// its own name in \a folder_fd, where that name is free: what a run that
+/// ended in the middle of publishing had moved away. Returns how many.
+int RestoreSetAside(int private_fd, int folder_fd);
+
 /// True when \a fd is the file that \a name in \a folder_fd names now (the
 /// name not followed when it is a link).
 bool SameFileAt(int fd, int folder_fd, const std::string& name);

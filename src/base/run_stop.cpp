@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -49,6 +50,8 @@ struct RunStop::State {
   std::set<std::string> scratch_files;
   std::set<int> child_groups;
   std::string reason;
+  // The hard end's handler, under a lock of its own.
+  std::mutex hard_end_mutex;
   std::function<void(const std::string&)> log_why;
 };
 
@@ -145,6 +148,16 @@ void RunStop::RemoveScratchFiles() {
     struct stat st;
     if (folder < 0) continue;
     if (::fstat(folder, &st) == 0 && st.st_uid == ::geteuid()) {
+      // What the run had set aside while publishing goes back first.
+      const size_t slash = path.rfind('/');
+      const int parent = slash == std::string::npos
+                             ? -1
+                             : ::open(path.substr(0, slash).c_str(),
+                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (parent >= 0) {
+        RestoreSetAside(folder, parent);
+        ::close(parent);
+      }
       EmptyFolder(folder);
       ::rmdir(path.c_str());
     }
@@ -164,23 +177,26 @@ void RunStop::RemoveChildGroup(int process_group) const {
 }
 
 void RunStop::SetHardEnd(std::function<void(const std::string&)> log_why) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::lock_guard<std::mutex> lock(state_->hard_end_mutex);
   state_->log_why = std::move(log_why);
 }
 
 void RunStop::ClearHardEnd() { SetHardEnd(nullptr); }
 
 void RunStop::HardEnd(const std::string& why) {
-  std::function<void(const std::string&)> log_why;
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    log_why = state_->log_why;
     for (int group : state_->child_groups) ::kill(-group, SIGKILL);
   }
-  if (log_why) {
-    try {
-      log_why(why);
-    } catch (...) {
+  {
+    // Held while the handler logs, so that the run it speaks of cannot end
+    // and go meanwhile (ClearHardEnd waits for it).
+    std::lock_guard<std::mutex> lock(state_->hard_end_mutex);
+    if (state_->log_why) {
+      try {
+        state_->log_why(why);
+      } catch (...) {
+      }
     }
   }
   RemoveScratchFiles();
@@ -205,10 +221,13 @@ void RunStop::Watch() {
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    std::lock_guard<std::mutex> lock(state_->hard_end_mutex);
     if (!state_->log_why) return;
   }
-  if (now < state_->requested_at.load() + deadline) return;
+  // The driver has the deadline from the stop, or from the call's own start
+  // when it began later (a fetch started just after the stop).
+  const int64_t asked = state_->requested_at.load();
+  if (asked == 0 || now < std::max(asked, since) + deadline) return;
   HardEnd("The database did not answer the cancel within " +
           std::to_string(kCancelDeadline.count()) + " seconds; the run ended without waiting "
           "for it.");
@@ -286,7 +305,9 @@ void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first) {
       }
       // The same stop asked again, as a time limit asks the program and
       // then its process group: the clean stop goes on.
-      const Clock::time_point asked{Clock::duration(stop.state_->requested_at.load())};
+      const int64_t asked_ticks = stop.state_->requested_at.load();
+      if (asked_ticks == 0) continue;  // the first is being recorded this moment
+      const Clock::time_point asked{Clock::duration(asked_ticks)};
       const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - asked);
       if (waited < kHurryAfter) continue;
       // A later signal: the operator does not wait for a clean end.

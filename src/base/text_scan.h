@@ -35,6 +35,9 @@ std::string StripComment(std::string_view line);
 /// True when \a a and \b b are equal apart from the case of ASCII letters.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
+/// \a text with its ASCII letters in upper case; other bytes as they are.
+std::string UpperAscii(std::string_view text);
+
 /// \a text without the space characters (only spaces) at both ends.
 std::string TrimSpaces(std::string_view text);
 

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "base/text_scan.h"
 #include "data/session.h"
 #include "base/error.h"
 
@@ -22,23 +23,17 @@ std::string_view Trimmed(std::string_view key) {
   return key;
 }
 
-std::string Upper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
 // Whether \a key (blanks and tabs around it allowed) is one of \a names,
 // which are upper case.
 bool KeyIs(std::string_view key, std::initializer_list<std::string_view> names) {
-  const std::string upper = Upper(Trimmed(key));
+  const std::string upper = UpperAscii(Trimmed(key));
   return std::find(names.begin(), names.end(), upper) != names.end();
 }
 
 // A password by any name a driver may take: PWD, PASSWORD, SSLPASSWORD,
 // DBPWD, ...
 bool IsPasswordKey(std::string_view key) {
-  const std::string upper = Upper(Trimmed(key));
+  const std::string upper = UpperAscii(Trimmed(key));
   return upper.find("PWD") != std::string::npos || upper.find("PASSWORD") != std::string::npos;
 }
 

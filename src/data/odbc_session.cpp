@@ -264,6 +264,10 @@ class OdbcSession;
 void FreeStatement(OdbcSession* session, SQLHSTMT stmt);
 // A call into the driver for the statement \a session ran last.
 std::unique_ptr<DriverCall> CallFor(OdbcSession* session);
+// Throws the time limit's error when the statement \a session ran last has
+// used up [ODBC] QueryTimeout: the limit is the statement's, fetching
+// included, however quickly each fetch returns.
+void CheckStatementTime(OdbcSession* session);
 
 class OdbcCursor : public Cursor {
  public:
@@ -301,6 +305,12 @@ class OdbcCursor : public Cursor {
     if (stmt_ == SQL_NULL_HSTMT || kinds_.empty()) return false;
     SQLRETURN rc;
     {
+      try {
+        CheckStatementTime(owner_);
+      } catch (const Error&) {
+        ReleaseStatement();
+        throw;
+      }
       auto call = CallFor(owner_);
       rc = SQLFetch(stmt_);
     }
@@ -527,6 +537,15 @@ class OdbcSession : public Session {
   }
 
   /// Frees \a stmt, which Run allocated.
+  void CheckTime() const {
+    if (command_timeout_ > 0 &&
+        std::chrono::steady_clock::now() >
+            statement_started_ + std::chrono::seconds(command_timeout_))
+      throw Error("The statement ran longer than " +
+                  TimeLimitText(command_timeout_, "QueryTimeout") +
+                  " and was stopped (its records were still being read).");
+  }
+
   // A call into the driver for the statement that ran last.
   std::unique_ptr<DriverCall> Call() const {
     return std::make_unique<DriverCall>(statement_started_, command_timeout_);
@@ -687,6 +706,8 @@ OdbcCursor::OdbcCursor(OdbcSession* session, SQLHSTMT stmt)
 void FreeStatement(OdbcSession* session, SQLHSTMT stmt) { session->Free(stmt); }
 
 std::unique_ptr<DriverCall> CallFor(OdbcSession* session) { return session->Call(); }
+
+void CheckStatementTime(OdbcSession* session) { session->CheckTime(); }
 
 }  // namespace
 

@@ -12,12 +12,6 @@
 namespace vantrelle {
 namespace {
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 std::u32string Decode(std::string_view text) {
   std::u32string out;
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
@@ -240,7 +234,7 @@ std::optional<std::string> FormatDatePicture(const std::tm& time, std::string_vi
       if (c == 'a') {
         for (char& m : mark) m = static_cast<char>(std::tolower(static_cast<unsigned char>(m)));
       } else {
-        mark = Upper(mark);
+        mark = UpperAscii(mark);
       }
       out += mark;
       i += 5;

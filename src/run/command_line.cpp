@@ -7,13 +7,6 @@
 namespace vantrelle {
 namespace {
 
-std::string Upper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return upper;
-}
-
 // Applies the token grammar to a source of tokens. \a next returns false
 // when no token is left.
 template <typename NextToken>
@@ -22,7 +15,7 @@ void ParseTokens(NextToken next, PubDef& pub) {
   std::string token;
   while (count < kMaxCommandValues && next(token)) {
     if (!token.empty() && token[0] == '-') {
-      std::string upper = Upper(token);
+      std::string upper = UpperAscii(token);
       if (upper == "-F") {
         std::string path;
         pub.ini_file_name = next(path) ? path : "";
@@ -111,7 +104,7 @@ std::vector<std::string> ParseProgramWords(const std::vector<std::string>& words
   std::vector<std::string> rest;
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
-    if (Upper(word) == "-F") {
+    if (UpperAscii(word) == "-F") {
       // The word after -F is the configuration file, whatever it looks like.
       rest.push_back(word);
       if (i + 1 < words.size()) rest.push_back(words[++i]);

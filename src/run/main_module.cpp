@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "run/command_line.h"
@@ -102,7 +103,14 @@ int Main(int argc, char** argv, WindowEntry window_main) {
   PubDef pub;
   pub.interactive = true;
   // Before any thread starts: every thread leaves these signals to one.
-  HandleStopSignals(pub.stop, nullptr);
+  try {
+    HandleStopSignals(pub.stop, nullptr);
+  } catch (const std::system_error& error) {
+    // Under a low process or memory limit.
+    std::cerr << "vantrelle: a thread the program needs could not be started ("
+              << error.code().message() << "); nothing was run.\n";
+    return kExitNoRun;
+  }
   std::vector<std::string> toolkit_options =
       ParseProgramWords(std::vector<std::string>(argv + 1, argv + argc), pub);
   if (pub.ini_file_name.empty())

@@ -64,9 +64,16 @@ bool ScratchName(std::string_view name) {
 }
 
 // The folder that holds the conversions' scratch folders.
+// One spelling of it whatever TMPDIR says ("/tmp/x/", "/tmp//x"), so that a
+// later run finds what an earlier one named.
 std::string TemporaryRoot() {
   const char* tmp = std::getenv("TMPDIR");
-  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  const fs::path root = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  std::error_code error;
+  fs::path canonical = fs::weakly_canonical(root, error);
+  std::string text = (error ? root.lexically_normal() : canonical).string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
 }
 
 // Kills this user's processes whose command line names something in

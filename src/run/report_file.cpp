@@ -108,6 +108,8 @@ int RemoveStaleWorkingCopies(const OutputFolder& folder) {
     if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
         SameFileAt(fd, dir, entry)) {
       if (S_ISDIR(st.st_mode)) {
+        // A run killed while it published left the earlier report here.
+        RestoreSetAside(fd, dir);
         EmptyFolder(fd);
         if (::unlinkat(dir, entry.c_str(), AT_REMOVEDIR) == 0) ++removed;
       } else if (S_ISREG(st.st_mode) && ::unlinkat(dir, entry.c_str(), 0) == 0) {
@@ -251,10 +253,11 @@ void ReportWorkingCopy::Commit() {
   // private folder until the new name is on disk.
   // Where that cannot be done either, it is moved into the private folder
   // first, and back if the new one does not take its name.
-  const std::string aside_name = base + ".earlier";  // never the working copy's name
+  const std::string aside_name = SetAsideName(base);  // never the working copy's name
   struct stat earlier;
-  const bool alone =
-      kept.empty() && ::fstatat(dir, base.c_str(), &earlier, AT_SYMLINK_NOFOLLOW) == 0;
+  const bool alone = kept.empty() &&
+                     ::fstatat(dir, base.c_str(), &earlier, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     S_ISREG(earlier.st_mode);
   const bool exchanged =
       alone && ::renameat2(private_fd_, base.c_str(), dir, base.c_str(), RENAME_EXCHANGE) == 0;
   const bool aside =
@@ -301,6 +304,7 @@ void ReportWorkingCopy::Discard() {
 
 void ReportWorkingCopy::RemovePrivateFolder() {
   if (private_fd_ < 0) return;
+  RestoreSetAside(private_fd_, folder_.Fd());
   EmptyFolder(private_fd_);
   if (SameFileAt(private_fd_, folder_.Fd(), private_name_))
     ::unlinkat(folder_.Fd(), private_name_.c_str(), AT_REMOVEDIR);

@@ -13,17 +13,6 @@
 
 namespace vantrelle {
 
-namespace {
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-
-}  // namespace
-
 FieldCode ParseFieldCode(std::string_view code) {
   std::vector<std::pair<std::string, bool>> tokens;  // text, is a switch
   std::size_t i = 0;
@@ -63,7 +52,7 @@ FieldCode ParseFieldCode(std::string_view code) {
       else if (text == "!" && has_value)
         ++k;
     } else if (k == 0) {
-      result.type = Upper(text);
+      result.type = UpperAscii(text);
     } else if (result.argument.empty() && k == 1) {
       result.argument = text;
     }

@@ -18,7 +18,7 @@ constexpr int kMaxRecords = 32767;
 // Counts the records of the open result and returns to the first. A result
 // of more than 32,767 records is an overflow: counting stops there, so a
 // huge result is not fetched whole for nothing. A run asked to stop stops
-// counting too.
+// counting at the next record.
 int CountRecords(const RunStop& stop, FillRecords& records, bool growing) {
   int count = 0;
   while (!records.Eof()) {
@@ -28,7 +28,7 @@ int CountRecords(const RunStop& stop, FillRecords& records, bool growing) {
                   "records.",
                   kErrOverflow);
     }
-    if (count % 1024 == 0) stop.Check();
+    stop.Check();
     ++count;
     records.MoveNext();
   }

@@ -26,6 +26,11 @@ while IFS=: read -r file line text; do
     status=1
   fi
 done < <(grep -rn --include='*.h' --include='*.cpp' -E '^#include "[a-z_]+/' "$src" | grep -v "^$src/main.cpp:")
+# A relative include would step round the rule.
+if grep -rn --include='*.h' --include='*.cpp' -E '^#include "[^"]*\.\./' "$src"; then
+  echo "FAIL: the lines above include by a relative path; include from src/ (\"base/x.h\")"
+  status=1
+fi
 ((checked > 100)) || { echo "FAIL: only $checked includes found under $src"; exit 1; }
 ((status == 0)) && echo "ok: $checked includes follow the layers"
 exit "$status"

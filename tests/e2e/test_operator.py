@@ -169,6 +169,27 @@ class OperatorCase(ReportFolderCase):
             self.assertEqual([], os.listdir(tmp))
             self.assertFalse(os.path.exists(pdf))
 
+    def test_a_hard_end_while_publishing_puts_the_earlier_report_back(self):
+        # Neither a second name nor a swap for the earlier report: it is set
+        # aside while the new one is published, which here takes 14 s.
+        before = self.earlier_report()
+        self.configure([SMALL])
+        os.unlink(self.log)
+        process = self.start(env=NO_LEAK_CHECK, prefix=[
+            "strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=linkat,renameat,renameat2",
+            "-e", "inject=linkat:error=EPERM", "-e", "inject=renameat2:error=EINVAL:when=1",
+            "-e", "inject=renameat:delay_enter=14000000:when=2"])
+        self.wait_for_log("Update all Word fields successfully.")
+        time.sleep(1)
+        pid = self.running_pid(process)
+        os.kill(pid, signal.SIGTERM)
+        time.sleep(11)
+        os.kill(pid, signal.SIGTERM)
+        process.communicate(timeout=60)
+        self.assertTrue(self.log_lines()[-1].startswith("Error Info: A second SIGTERM came"),
+                        self.log_lines()[-2:])
+        self.assertEqual(before, digest(self.report))
+
     def test_the_converter_and_its_files_go_with_the_run_whatever_ends_it(self):
         tmp = tempfile.mkdtemp(dir=self.folder, prefix="tmp")
         bin_folder = os.path.join(self.folder, "bin")
