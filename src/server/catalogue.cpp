@@ -54,6 +54,7 @@ std::shared_ptr<const Catalogues::ReportMap> Catalogues::All() {
   const auto now = std::chrono::steady_clock::now();
   if (fresh_ && now - scanned_ < kRescanAfter) return reports_;
   auto reports = std::make_shared<ReportMap>();
+  std::map<std::string, Known> seen;
   for (const Catalogue& catalogue : config_.catalogues) {
     std::error_code error;
     // Links are not followed out of a catalogue's folder.
@@ -67,10 +68,25 @@ std::shared_ptr<const Catalogues::ReportMap> Catalogues::All() {
       std::string relative = fs::relative(path, catalogue.folder, error).replace_extension().string();
       if (error || relative.empty() || relative.starts_with("..")) continue;
       const std::string id = catalogue.name + "/" + relative;
-      reports->emplace(id, ReadReport(catalogue.name, id, path.string()));
+      // Only what changed since the last scan is read again.
+      struct stat st;
+      if (::stat(path.c_str(), &st) != 0) continue;
+      const int64_t changed = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                              st.st_mtim.tv_nsec;
+      Known& known = seen[path.string()];
+      auto found = known_.find(path.string());
+      if (found != known_.end() && found->second.changed == changed &&
+          found->second.size == st.st_size && found->second.report.id == id) {
+        known = found->second;
+      } else {
+        known = Known{changed, static_cast<int64_t>(st.st_size),
+                      ReadReport(catalogue.name, id, path.string())};
+      }
+      reports->emplace(id, known.report);
     }
   }
   reports_ = std::move(reports);
+  known_ = std::move(seen);
   scanned_ = now;
   fresh_ = true;
   return reports_;

@@ -41,9 +41,18 @@ class Catalogues {
   std::optional<Report> Find(const std::string& id);
 
  private:
+  // A configuration as last read: its modification time and size, and the
+  // report made of it.
+  struct Known {
+    int64_t changed = 0;
+    int64_t size = 0;
+    Report report;
+  };
+
   const ServerConfig& config_;
   std::mutex mutex_;
   std::shared_ptr<const ReportMap> reports_;
+  std::map<std::string, Known> known_;  // by the configuration's path
   std::chrono::steady_clock::time_point scanned_{};
   bool fresh_ = false;
 };

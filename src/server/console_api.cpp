@@ -380,8 +380,20 @@ HttpResponse ConsoleApi::ListReports(const Caller& caller) {
   // last run and whether this caller may run it are added here.
   HttpResponse response;
   std::string& body = response.body;
-  body = "[";
   auto reports = catalogues_.All();
+  const uint64_t version = store_.RunsVersion();
+  std::string key;
+  for (const Catalogue& c : config_.catalogues)
+    key += std::string(MaySee(caller, c.name) ? "s" : "-") + (MayRun(caller, c.name) ? "r" : "-");
+  {
+    std::lock_guard<std::mutex> lock(list_mutex_);
+    ListCache& cached = lists_[key];
+    if (cached.scan == reports && cached.runs_version == version) {
+      body = cached.body;
+      return response;
+    }
+  }
+  body = "[";
   for (const auto& [id, report] : *reports) {
     if (!MaySee(caller, report.catalogue)) continue;
     if (body.size() > 1) body += ",";
@@ -390,6 +402,8 @@ HttpResponse ConsoleApi::ListReports(const Caller& caller) {
             (MayRun(caller, report.catalogue) ? "true}" : "false}");
   }
   body += "]";
+  std::lock_guard<std::mutex> lock(list_mutex_);
+  lists_[key] = ListCache{reports, version, body};
   return response;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -51,6 +52,15 @@ class ConsoleApi {
   RunQueue& runs_;
   HttpServer& http_;
   std::string dummy_hash_;     // verified for names that do not exist, to take as long
+  // The reports list as last made for each kind of caller (which
+  // catalogues they see and run), with the scan and the runs it shows.
+  struct ListCache {
+    std::shared_ptr<const Catalogues::ReportMap> scan;
+    uint64_t runs_version = 0;
+    std::string body;
+  };
+  std::mutex list_mutex_;
+  std::map<std::string, ListCache> lists_;
   std::mutex hashing_;         // one password check at a time: each takes 64 MiB
 };
 

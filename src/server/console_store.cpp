@@ -171,6 +171,7 @@ void ConsoleStore::LoadLastRuns() {
 }
 
 void ConsoleStore::RefreshLast(const std::string& report) {
+  ++runs_version_;
   if (!last_runs_loaded_) return;  // read whole when first asked for
   Statement row(db_, (std::string("SELECT ") + kRunColumns +
                       " FROM runs WHERE report = ? ORDER BY id DESC LIMIT 1").c_str());
@@ -379,7 +380,10 @@ std::vector<RunRecord> ConsoleStore::Runs(const std::vector<std::string>& catalo
                                           int64_t before, int limit) {
   std::vector<RunRecord> runs;
   if (catalogues.empty()) return runs;
-  std::string sql = std::string("SELECT ") + kRunColumns + " FROM runs WHERE catalogue IN (";
+  // With a report named, its own index serves (the catalogue term only
+  // filters: "+" keeps the planner off the catalogue's index).
+  std::string sql = std::string("SELECT ") + kRunColumns + " FROM runs WHERE " +
+                    (report.empty() ? "" : "+") + "catalogue IN (";
   for (size_t i = 0; i < catalogues.size(); ++i) sql += i == 0 ? "?" : ", ?";
   sql += ")";
   if (!report.empty()) sql += " AND report = ?";

@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -95,6 +96,8 @@ class ConsoleStore {
   /// The last run of \a report as the API shows it ("null" when none),
   /// kept in memory: listing 500 reports reads no table.
   std::string LastRunJson(const std::string& report);
+  /// A number that changes whenever a run is added, changes state or goes.
+  uint64_t RunsVersion() const { return runs_version_.load(); }
   /// Marks every queued or running run \a state; returns their ids.
   std::vector<int64_t> EndUnfinished(const std::string& state);
   /// The ids of \a report's ended runs beyond the newest \a keep.
@@ -120,6 +123,7 @@ class ConsoleStore {
   std::mutex mutex_;
   std::map<std::string, std::string> last_runs_;  // report -> its last run's JSON
   bool last_runs_loaded_ = false;
+  std::atomic<uint64_t> runs_version_{0};
 };
 
 }  // namespace vantrelle::server
