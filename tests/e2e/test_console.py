@@ -12,6 +12,7 @@ import os
 import shutil
 import signal
 import socket
+import ssl
 import sqlite3
 import stat
 import subprocess
@@ -38,13 +39,18 @@ def free_port():
 class Client:
     """One browser: its cookie and CSRF token."""
 
-    def __init__(self, port):
+    def __init__(self, port, tls=False):
         self.port = port
+        self.tls = tls
         self.cookie = ""
         self.csrf = ""
 
     def request(self, method, path, body=None, headers=None, raw=False):
-        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        if self.tls:
+            connection = http.client.HTTPSConnection(
+                "127.0.0.1", self.port, timeout=60, context=ssl._create_unverified_context())
+        else:
+            connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
         sent = dict(headers or {})
         if self.cookie:
             sent.setdefault("Cookie", self.cookie)
@@ -74,6 +80,7 @@ class Client:
 
 class ConsoleCase(unittest.TestCase):
     max_runs = 1
+    server_extra = ""  # more [Server] keys
 
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="vantrelle_console_")
@@ -96,10 +103,11 @@ class ConsoleCase(unittest.TestCase):
         self.config = os.path.join(self.root, "server.ini")
         with open(self.config, "w") as f:
             f.write("[Server]\nListen=127.0.0.1:%d\nState=%s\nMaxRuns=%d\nStopGrace=20\n"
-                    "ClientTimeout=2\nProgram=%s\n\n"
+                    "ClientTimeout=2\nProgram=%s\n%s\n"
                     "[Catalogue finance]\nFolder=%s/finance\nViewers=@viewer\nRunners=alice\n\n"
                     "[Catalogue hr]\nFolder=%s/hr\nRunners=bob\n"
-                    % (self.port, self.state, self.max_runs, EXE, self.reports, self.reports))
+                    % (self.port, self.state, self.max_runs, EXE, self.server_extra, self.reports,
+                       self.reports))
         for name, role in USERS:
             self.manage("user", "add", name, "--role", role, stdin=PASSWORD)
         self.server = None
@@ -385,6 +393,40 @@ class ConsoleAttackTest(ConsoleCase):
         self.assertEqual(401, script.request("GET", "/api/v1/reports",
                                              headers={"Authorization": "Bearer x"})[0])
         self.assertIn("alice", self.manage("token", "list").stdout)
+
+
+class ConsoleHttpsProxyTest(ConsoleCase):
+    """HTTPS of its own, and a reverse proxy that signs users in."""
+
+    def setUp(self):
+        self.pem = tempfile.mkdtemp(prefix="vantrelle_console_tls_")
+        self.addCleanup(shutil.rmtree, self.pem, True)
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=localhost", "-keyout", self.pem + "/key.pem", "-out",
+                        self.pem + "/cert.pem"], check=True, capture_output=True, timeout=60)
+        self.server_extra = ("TlsCertificate=%s/cert.pem\nTlsKey=%s/key.pem\nTrustedProxy=127.0.0.1\n"
+                             "ProxyUserHeader=X-Remote-User\n" % (self.pem, self.pem))
+        super().setUp()
+
+    def test_https_and_the_proxys_user(self):
+        browser = Client(self.port, tls=True)
+        status, _, response = browser.request(
+            "POST", "/api/v1/session", {"user": "alice", "password": PASSWORD}, raw=True)
+        self.assertEqual(200, status)
+        self.assertIn("; Secure", response.getheader("Set-Cookie"))
+        self.assertIn("max-age=", response.getheader("Strict-Transport-Security"))
+        proxy = Client(self.port, tls=True)
+        named = {"X-Remote-User": "alice"}
+        self.assertEqual(200, proxy.request("GET", "/api/v1/reports", headers=named)[0])
+        self.assertEqual(401, proxy.request("GET", "/api/v1/reports",
+                                            headers={"X-Remote-User": "ghost"})[0])
+        report = "/api/v1/reports/finance/sales/report/runs"
+        self.assertEqual(403, proxy.request("POST", report, {}, headers=named)[0])
+        self.assertEqual(202, proxy.request("POST", report, {},
+                                            headers=dict(named, **{"X-CSRF-Token": "1"}))[0])
+        # Plain HTTP gets no answer from the HTTPS port.
+        with self.assertRaises((http.client.HTTPException, ConnectionError)):
+            Client(self.port).request("GET", "/healthz")
 
 
 class ConsoleSetupTest(unittest.TestCase):
