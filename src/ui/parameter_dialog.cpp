@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "base/ini_file.h"
+#include "sql/parameters.h"
 #include "ui/prompter.h"
 #include "ui/twips.h"
 
@@ -201,6 +202,18 @@ void ParameterDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 void ParameterDialog::Confirm() {
+  // A value its parameter's PatternN or ChoicesN does not allow is said here,
+  // on its field, before anything runs.
+  for (int i = 0; i < rows_; ++i) {
+    ParameterRecord entered = pub_.parameters[i];
+    entered.value = values_[i]->text().toStdString();
+    const std::string problem = ParameterValueProblem(entered);
+    if (problem.empty()) continue;
+    prompter_.ShowMessage(this, windowTitle(), FromUtf8(problem));
+    values_[i]->setFocus();
+    values_[i]->selectAll();
+    return;
+  }
   if (!prompter_.AskYesNo(this, windowTitle(), QStringLiteral("Generate report?"))) return;
   pub_.run_confirmed = true;
   for (int i = 0; i < rows_; ++i) pub_.parameters[i].value = values_[i]->text().toStdString();

@@ -248,6 +248,22 @@ TEST_F(ParameterDialogTest, SavedDefaultsGoUnderTheirOwnKeyNumbers) {
             "[SQLFILE]\nF_MAXNUM=0\n");
 }
 
+TEST_F(ParameterDialogTest, AValueThePatternRefusesIsSaidBeforeAnythingRuns) {
+  SetParameters(1);
+  pub_.parameters[0].pattern = "\\d{4}-\\d{2}";
+  Value(0)->setText("2004-06' OR 1=1");
+  Dialog().Confirm();
+  EXPECT_TRUE(prompter_.questions.empty());  // no "Generate report?"
+  ASSERT_EQ(prompter_.messages.size(), 1u);
+  EXPECT_NE(prompter_.messages[0].text.toStdString().find("does not match [PARAMETER] Pattern"),
+            std::string::npos);
+  EXPECT_FALSE(pub_.run_confirmed);
+  Value(0)->setText("2004-06");
+  prompter_.answers = {true};
+  Dialog().Confirm();
+  EXPECT_TRUE(pub_.run_confirmed);
+}
+
 TEST_F(ParameterDialogTest, DefaultsAreNotSavedUnlessAsked) {
   const std::string ini = dir_.File("report.ini");
   WriteFile(ini, "[PARAMETER]\nName1=&Month\nDefault1=2004-05\n");
