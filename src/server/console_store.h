@@ -123,6 +123,7 @@ class ConsoleStore {
   std::mutex mutex_;
   std::map<std::string, std::string> last_runs_;  // report -> its last run's JSON
   bool last_runs_loaded_ = false;
+  int64_t sessions_swept_ = 0;
   std::atomic<uint64_t> runs_version_{0};
 };
 
