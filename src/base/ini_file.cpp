@@ -95,13 +95,6 @@ std::string CutAtCharacter(std::string_view value, size_t limit) {
   return std::string(value.substr(0, end));
 }
 
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
-
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
 
 }  // namespace

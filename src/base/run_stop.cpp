@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -344,6 +345,26 @@ void HoldStopSignals() {
 void ReleaseStopSignals() {
   sigset_t set = StopSignals();
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+ChildEnvironment::ChildEnvironment(std::string_view name, const std::string& value) {
+  const std::string prefix = std::string(name) + "=";
+  for (char** variable = environ; *variable != nullptr; ++variable)
+    if (!std::string_view(*variable).starts_with(prefix)) variables_.emplace_back(*variable);
+  variables_.push_back(prefix + value);
+  for (std::string& variable : variables_) pointers_.push_back(variable.data());
+  pointers_.push_back(nullptr);
+}
+
+void PrepareChild(pid_t parent, int death_signal, int input, int output) {
+  ::prctl(PR_SET_PDEATHSIG, death_signal);
+  if (::getppid() != parent) ::_exit(127);
+  ResetSignalsInChild();
+  if (input >= 0) ::dup2(input, 0);
+  if (output >= 0) {
+    ::dup2(output, 1);
+    ::dup2(output, 2);
+  }
 }
 
 void ResetSignalsInChild() {

@@ -10,10 +10,14 @@
 // its working files and keeps the earlier report.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/error.h"
 
@@ -166,6 +170,26 @@ void HandleStopSignals(RunStop& stop, std::function<void(int)> on_first);
 /// (--check, --describe) lets them through again with ReleaseStopSignals.
 void HoldStopSignals();
 void ReleaseStopSignals();
+
+/// The program's environment with \a name set to \a value, made before a
+/// fork so that the child only hands it to execve.
+class ChildEnvironment {
+ public:
+  ChildEnvironment(std::string_view name, const std::string& value);
+  char** Pointers() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> variables_;
+  std::vector<char*> pointers_;
+};
+
+/// In a child process between fork and exec, for a program the run (or the
+/// console) starts: \a death_signal reaches it when its parent \a parent
+/// dies, whatever ends that (it ends at once when the parent is gone
+/// already); signals are as ResetSignalsInChild leaves them; standard input
+/// reads \a input and standard output and error write \a output (each when
+/// 0 or more). Async-signal-safe.
+void PrepareChild(pid_t parent, int death_signal, int input, int output);
 
 /// In a child process between fork and exec: no signal blocked and SIGPIPE
 /// as the program found it, so that the program the child runs is stopped

@@ -37,6 +37,8 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 /// \a text with its ASCII letters in upper case; other bytes as they are.
 std::string UpperAscii(std::string_view text);
+/// \a text with its ASCII letters in lower case; other bytes as they are.
+std::string LowerAscii(std::string_view text);
 
 /// \a text without the space characters (only spaces) at both ends.
 std::string TrimSpaces(std::string_view text);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -233,13 +232,7 @@ int RunGroup(const std::vector<std::string>& argv, const std::string& output_pat
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   // The converter's own temporary files go in the scratch folder, and with it.
-  std::vector<std::string> environment;
-  for (char** variable = environ; *variable != nullptr; ++variable)
-    if (!std::string_view(*variable).starts_with("TMPDIR=")) environment.emplace_back(*variable);
-  environment.push_back("TMPDIR=" + scratch);
-  std::vector<char*> envp;
-  for (std::string& variable : environment) envp.push_back(variable.data());
-  envp.push_back(nullptr);
+  ChildEnvironment environment("TMPDIR", scratch);
   const pid_t parent = ::getpid();
   int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   int out_fd = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -254,14 +247,9 @@ int RunGroup(const std::vector<std::string>& argv, const std::string& output_pat
     // Only async-signal-safe calls until exec: the window runs threads.
     ::setpgid(0, 0);
     // Killed with the run, whatever ends it.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-    ResetSignalsInChild();
-    ::dup2(null_fd, 0);
-    ::dup2(out_fd, 1);
-    ::dup2(out_fd, 2);
+    PrepareChild(parent, SIGKILL, null_fd, out_fd);
     ::close_range(3, ~0U, 0);
-    ::execve(args[0], args.data(), envp.data());
+    ::execve(args[0], args.data(), environment.Pointers());
     ::_exit(127);
   }
   int fork_error = errno;

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/text_scan.h"
 #include "sql/parameters.h"
 
 namespace vantrelle::server {
@@ -198,8 +199,7 @@ std::string ConsoleValueProblem(const ParameterRecord& parameter, const std::str
   for (unsigned char c : value)
     if (c < 0x20 || c == 0x7F)
       return "The value of " + parameter.name + " holds a control character.";
-  std::string upper = value;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = UpperAscii(value);
   if (upper == "-C" || upper == "-F")
     return "The value of " + parameter.name + " cannot be \"" + value +
            "\": the report program would read it as an option.";
@@ -222,12 +222,7 @@ ConsoleApi::ConsoleApi(const ServerConfig& config, ConsoleStore& store, Catalogu
 
 std::optional<Caller> ConsoleApi::Identify(const HttpRequest& request) {
   if (!config_.trusted_proxy.empty() && request.address == config_.trusted_proxy) {
-    std::string name = request.Header(
-        [&] {
-          std::string lower = config_.proxy_user_header;
-          for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-          return lower;
-        }());
+    const std::string name = request.Header(LowerAscii(config_.proxy_user_header));
     if (!name.empty()) {
       if (std::optional<User> user = store_.FindUser(name)) return Caller{*user, "", false, true};
       return std::nullopt;

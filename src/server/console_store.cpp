@@ -410,15 +410,6 @@ std::vector<RunRecord> ConsoleStore::Runs(const std::vector<std::string>& catalo
   return runs;
 }
 
-std::optional<RunRecord> ConsoleStore::LastRun(const std::string& report) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Statement row(db_, (std::string("SELECT ") + kRunColumns +
-                      " FROM runs WHERE report = ? ORDER BY id DESC LIMIT 1").c_str());
-  row.Bind(1, report);
-  if (!row.Step()) return std::nullopt;
-  return ReadRun(row);
-}
-
 std::vector<int64_t> ConsoleStore::EndUnfinished(const std::string& state) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<int64_t> ids;

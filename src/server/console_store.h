@@ -92,7 +92,6 @@ class ConsoleStore {
   std::vector<RunRecord> Runs(const std::vector<std::string>& catalogues,
                               const std::string& report, const std::string& state,
                               int64_t before, int limit);
-  std::optional<RunRecord> LastRun(const std::string& report);
   /// The last run of \a report as the API shows it ("null" when none),
   /// kept in memory: listing 500 reports reads no table.
   std::string LastRunJson(const std::string& report);

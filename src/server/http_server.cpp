@@ -13,6 +13,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "base/text_scan.h"
+
 namespace vantrelle::server {
 namespace {
 
@@ -27,9 +29,7 @@ struct Pending {
 
 MHD_Result CollectHeader(void* cls, MHD_ValueKind, const char* key, const char* value) {
   auto* headers = static_cast<std::map<std::string, std::string>*>(cls);
-  std::string name = key;
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  headers->emplace(std::move(name), value ? value : "");
+  headers->emplace(LowerAscii(key), value ? value : "");
   return MHD_YES;
 }
 

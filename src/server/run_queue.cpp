@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -127,14 +126,7 @@ void RunQueue::StartChild(const Pending& run) {
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  std::vector<std::string> environment;
-  for (char** variable = environ; *variable != nullptr; ++variable)
-    if (!std::string_view(*variable).starts_with("VANTRELLE_OUTPUT_FOLDER="))
-      environment.emplace_back(*variable);
-  environment.push_back("VANTRELLE_OUTPUT_FOLDER=" + folder);
-  std::vector<char*> envp;
-  for (std::string& variable : environment) envp.push_back(variable.data());
-  envp.push_back(nullptr);
+  ChildEnvironment environment("VANTRELLE_OUTPUT_FOLDER", folder);
   const std::string report_folder = fs::path(run.ini).parent_path().string();
   const std::string output = folder + "/.output";
   const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
@@ -143,16 +135,9 @@ void RunQueue::StartChild(const Pending& run) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     // A server that dies, however, stops its runs: cleanly, by SIGTERM.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent) ::_exit(127);
-    ResetSignalsInChild();
-    if (null >= 0) ::dup2(null, 0);
-    if (out >= 0) {
-      ::dup2(out, 1);
-      ::dup2(out, 2);
-    }
+    PrepareChild(parent, SIGTERM, null, out);
     if (::chdir(report_folder.c_str()) != 0) ::_exit(127);
-    ::execve(argv[0], argv.data(), envp.data());
+    ::execve(argv[0], argv.data(), environment.Pointers());
     ::_exit(127);
   }
   if (out >= 0) ::close(out);

@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 
+#include "base/text_scan.h"
+
 namespace vantrelle::server {
 namespace {
 
@@ -13,11 +15,6 @@ std::string Trim(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos) return "";
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 std::vector<std::string> SplitList(const std::string& value) {
@@ -90,7 +87,7 @@ ServerConfig LoadServerConfig(const std::string& file) {
     if (text.front() == '[') {
       if (text.back() != ']') reader.Fail(line, "a section name must end with ].");
       const std::string name = Trim(text.substr(1, text.size() - 2));
-      const std::string lower = Lower(name);
+      const std::string lower = LowerAscii(name);
       catalogue = nullptr;
       if (lower == "server") {
         section = "server";
@@ -114,7 +111,7 @@ ServerConfig LoadServerConfig(const std::string& file) {
     if (equals == std::string::npos) reader.Fail(line, "\"" + text + "\" is not KEY=VALUE.");
     const std::string key = Trim(text.substr(0, equals));
     const std::string value = Trim(text.substr(equals + 1));
-    const std::string lower = Lower(key);
+    const std::string lower = LowerAscii(key);
     if (section.empty()) reader.Fail(line, key + "= stands before any section.");
     if (!seen.insert(section + "\n" + lower).second)
       reader.Fail(line, key + "= is set twice in its section.");
