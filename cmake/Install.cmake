@@ -10,6 +10,8 @@ if(VANTRELLE_SERVER)
   # The configuration to start from; the package copies it to
   # /etc/vantrelle/server.ini when there is none.
   install(FILES data/server/server.ini DESTINATION ${VANTRELLE_DOC_DIR}/examples/console)
+  # The console's pages, served as they stand.
+  install(DIRECTORY data/console/ DESTINATION ${VANTRELLE_PAGES_DIR})
 endif()
 
 # The manual, the example report and the scheduling examples.

@@ -92,10 +92,16 @@ bool Listed(const std::vector<std::string>& names, const User& user) {
 }
 
 // An SSE stream of a run: each new log line as a "log" event, then the final
-// state as a "state" event. Polls the log and the history a few times a second.
+// state as a "state" event. Polls the log and the history a few times a second,
+// and sends a comment when nothing else went for half the clients' idle
+// time-out, so that a quiet run's stream is not dropped as an idle client.
 class RunEvents {
  public:
-  RunEvents(ConsoleStore& store, int64_t id) : store_(store), id_(id) {}
+  RunEvents(ConsoleStore& store, RunQueue& runs, int64_t id, int client_timeout_seconds)
+      : store_(store),
+        runs_(runs),
+        id_(id),
+        keep_alive_polls_(std::clamp(client_timeout_seconds * 5, 1, 50)) {}
 
   ssize_t Read(char* buffer, size_t size) {
     for (;;) {
@@ -108,7 +114,7 @@ class RunEvents {
       if (done_) return -1;
       Poll();
       if (pending_.empty()) {
-        if (++idle_ % 50 == 0) pending_ = ": keep-alive\n\n";
+        if (++idle_ % keep_alive_polls_ == 0) pending_ = ": keep-alive\n\n";
         else std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
     }
@@ -121,15 +127,15 @@ class RunEvents {
       done_ = true;
       return;
     }
+    // The state is read before the log: once it is final, the log read
+    // after it is whole.
+    if (log_.empty()) log_ = runs_.RunFile(id_, "log");
     ReadLines();
     if (run->state != state_) {
       state_ = run->state;
       pending_ += "event: state\ndata: " + RunJson(*run).dump() + "\n\n";
     }
-    if (state_ != "queued" && state_ != "running") {
-      ReadLines();
-      done_ = true;
-    }
+    if (state_ != "queued" && state_ != "running") done_ = true;
   }
 
   void ReadLines() {
@@ -150,12 +156,12 @@ class RunEvents {
     }
   }
 
- public:
-  std::string log_;  ///< the run's log, once it has one
-
  private:
   ConsoleStore& store_;
+  RunQueue& runs_;
+  std::string log_;  // the run's log, once it has one
   int64_t id_;
+  long keep_alive_polls_;
   off_t offset_ = 0;
   std::string partial_;
   std::string pending_;
@@ -217,8 +223,13 @@ std::string ConsoleValueProblem(const ParameterRecord& parameter, const std::str
 }
 
 ConsoleApi::ConsoleApi(const ServerConfig& config, ConsoleStore& store, Catalogues& catalogues,
-                       RunQueue& runs, HttpServer& http)
-    : config_(config), store_(store), catalogues_(catalogues), runs_(runs), http_(http) {}
+                       RunQueue& runs, HttpServer& http, const ConsolePages& pages)
+    : config_(config),
+      store_(store),
+      catalogues_(catalogues),
+      runs_(runs),
+      http_(http),
+      pages_(pages) {}
 
 std::optional<Caller> ConsoleApi::Identify(const HttpRequest& request) {
   if (!config_.trusted_proxy.empty() && request.address == config_.trusted_proxy) {
@@ -273,7 +284,11 @@ HttpResponse ConsoleApi::Handle(const HttpRequest& request) {
     return response;
   }
   if (path == "/metrics" && request.method == "GET") return Metrics();
-  if (!path.starts_with("/api/v1/")) return Problem(404, "There is no such page.");
+  if (!path.starts_with("/api/")) {
+    if (request.method == "GET" || request.method == "HEAD")
+      if (std::optional<HttpResponse> page = pages_.Find(path)) return *page;
+    return Problem(404, "There is no such page.");
+  }
   if (path == "/api/v1/session" && request.method == "POST") return SignIn(request);
 
   std::optional<Caller> caller = Identify(request);
@@ -450,7 +465,11 @@ HttpResponse ConsoleApi::RunRoute(const HttpRequest& request, const Caller& call
   const int64_t id = NumberOr(number, -1, 0, INT64_MAX);
   std::optional<RunRecord> run = id > 0 ? store_.Run(id) : std::nullopt;
   if (!run || !MaySee(caller, run->catalogue)) return Problem(404, "There is no such run.");
-  if (tail.empty() && request.method == "GET") return Json(200, RunJson(*run));
+  if (tail.empty() && request.method == "GET") {
+    json body = RunJson(*run);
+    body["may_stop"] = MayRun(caller, run->catalogue);
+    return Json(200, body);
+  }
   if (tail == "/stop" && request.method == "POST") {
     if (!MayRun(caller, run->catalogue)) return Problem(403, "You may not stop this run.");
     store_.Audit(caller.user.name, request.address, "stop", run->report + " #" + number);
@@ -477,12 +496,10 @@ HttpResponse ConsoleApi::RunRoute(const HttpRequest& request, const Caller& call
     return Json(200, {{"from", from}, {"next", next}, {"text", text}, {"state", run->state}});
   }
   if (tail == "/events" && request.method == "GET") {
-    auto events = std::make_shared<RunEvents>(store_, id);
-    RunQueue* runs = &runs_;
+    auto events = std::make_shared<RunEvents>(store_, runs_, id, config_.client_timeout_seconds);
     HttpResponse response;
     response.content_type = "text/event-stream";
-    response.stream = [events, runs, id](char* buffer, size_t size) -> ssize_t {
-      if (events->log_.empty()) events->log_ = runs->RunFile(id, "log");
+    response.stream = [events](char* buffer, size_t size) -> ssize_t {
       return events->Read(buffer, size);
     };
     return response;

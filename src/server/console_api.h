@@ -10,6 +10,7 @@
 #include <string>
 
 #include "server/catalogue.h"
+#include "server/console_pages.h"
 #include "server/console_store.h"
 #include "server/http_server.h"
 #include "server/run_queue.h"
@@ -28,7 +29,7 @@ struct Caller {
 class ConsoleApi {
  public:
   ConsoleApi(const ServerConfig& config, ConsoleStore& store, Catalogues& catalogues,
-             RunQueue& runs, HttpServer& http);
+             RunQueue& runs, HttpServer& http, const ConsolePages& pages);
 
   HttpResponse Handle(const HttpRequest& request);
 
@@ -51,6 +52,7 @@ class ConsoleApi {
   Catalogues& catalogues_;
   RunQueue& runs_;
   HttpServer& http_;
+  const ConsolePages& pages_;
   std::string dummy_hash_;     // verified for names that do not exist, to take as long
   // The reports list as last made for each kind of caller (which
   // catalogues they see and run), with the scan and the runs it shows.

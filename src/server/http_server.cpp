@@ -79,8 +79,8 @@ MHD_Result Send(MHD_Connection* connection, HttpServer* server, HttpResponse rep
   MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
   MHD_add_response_header(response, "X-Frame-Options", "DENY");
   MHD_add_response_header(response, "Content-Security-Policy",
-                          "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; "
-                          "form-action 'self'");
+                          "default-src 'self'; object-src 'none'; frame-ancestors 'none'; "
+                          "base-uri 'none'; form-action 'self'");
   MHD_add_response_header(response, "Cache-Control", "no-store");
   if (server->tls_)
     MHD_add_response_header(response, "Strict-Transport-Security", "max-age=31536000");

@@ -136,9 +136,10 @@ ServerConfig LoadServerConfig(const std::string& file) {
     else if (lower == "trustedproxy") config.trusted_proxy = value;
     else if (lower == "proxyuserheader") config.proxy_user_header = value;
     else if (lower == "program") config.program = value;
+    else if (lower == "pages") config.pages = value;
     else reader.Fail(line, "[Server] " + key + "= is no key of the server (Listen, State, MaxRuns, "
                            "KeepRuns, StopGrace, SessionIdle, ClientTimeout, TlsCertificate, TlsKey, "
-                           "TrustedProxy, ProxyUserHeader, Program).");
+                           "TrustedProxy, ProxyUserHeader, Program, Pages).");
   }
   auto line_of = [&](const std::string& key) {
     auto found = lines.find(key);
@@ -154,6 +155,9 @@ ServerConfig LoadServerConfig(const std::string& file) {
     reader.Fail(line_of(config.trusted_proxy.empty() ? "server\nproxyuserheader"
                                                      : "server\ntrustedproxy"),
                 "[Server] TrustedProxy= and ProxyUserHeader= go together.");
+  if (!config.pages.empty() && config.pages.front() != '/')
+    reader.Fail(line_of("server\npages"),
+                "[Server] Pages=" + config.pages + " must be an absolute folder.");
   for (const Catalogue& c : config.catalogues)
     if (c.folder.empty() || c.folder.front() != '/')
       reader.Fail(line_of("catalogue " + c.name + "\nfolder"),

@@ -35,6 +35,7 @@ struct ServerConfig {
   std::string trusted_proxy;           ///< the reverse proxy's address
   std::string proxy_user_header;       ///< the header in which it names the user
   std::string program;                 ///< the batch program; empty: beside the server
+  std::string pages;                   ///< the console's pages; empty: as installed
   std::vector<Catalogue> catalogues;
 };
 

@@ -170,7 +170,12 @@ int Serve(const ServerConfig& config, ConsoleStore& store) {
   Catalogues catalogues(config);
   RunQueue runs(config, store, BatchProgram(config));
   HttpServer http;
-  ConsoleApi api(config, store, catalogues, runs, http);
+  ConsolePages pages;
+  std::string pages_error;
+  if (!pages.Load(PagesFolder(config.pages), &pages_error))
+    std::cerr << "vantrelle-server: warning: " << pages_error
+              << "; the JSON API is served without them\n";
+  ConsoleApi api(config, store, catalogues, runs, http, pages);
   runs.Start();
   std::string error;
   if (!http.Start(config.listen_host, config.listen_port, config.tls_certificate, config.tls_key,

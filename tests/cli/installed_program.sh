@@ -68,5 +68,30 @@ check "parameter reached the scripts" grep -q "'2004-06'" "$log"
 run "$wrapper" "$work/monthly" >/dev/null 2>&1; status=$?
 check "scheduling wrapper runs the report (status $status)" test $status -eq 0
 
+# The installed console serves the installed pages, found from its own folder.
+if [ -x "$prefix/bin/vantrelle-server" ]; then
+  port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+  printf '[Server]\nListen=127.0.0.1:%s\nState=%s/state\n' "$port" "$work" >"$work/server.ini"
+  "$prefix/bin/vantrelle-server" --config "$work/server.ini" 2>"$work/server.err" &
+  server=$!
+  page="$(python3 - "$port" <<'PY'
+import http.client, sys, time
+for _ in range(300):
+    try:
+        connection = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]), timeout=5)
+        connection.request("GET", "/")
+        response = connection.getresponse()
+        print(response.status, response.getheader("Content-Type"), response.read().decode()[:200])
+        break
+    except OSError:
+        time.sleep(0.02)
+PY
+)"
+  kill "$server"; wait "$server"
+  check "installed console serves its pages ($page)" grep -q '^200 text/html.*<!doctype html>' <<<"$page"
+  check "installed console finds its pages without a warning" test ! -s "$work/server.err" -o \
+    -z "$(grep -i warning "$work/server.err")"
+fi
+
 [ $failures -eq 0 ] && echo "installed program: all checks passed"
 exit $failures

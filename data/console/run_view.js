@@ -1,0 +1,119 @@
+// One run: what it was asked with, by whom and when, its state, its log as
+// the run writes it (Server-Sent Events), Stop while it goes, and its files
+// once it has ended. A failed run shows its first error at the top.
+
+import {ApiError, api} from '/api.js';
+import {FINAL_STATES, announce, duration, fill, h, stateBadge, when} from '/dom.js';
+
+// A log line is "[YYYYMMDD HH:MM:SS]    " and its message.
+const MESSAGE_AT = 23;
+
+function isError(line) {
+  return line.slice(MESSAGE_AT).startsWith('Error');
+}
+
+export async function runView(main, id, setLeave, titleOf) {
+  let run = await api('GET', `/api/v1/runs/${id}`);
+  const lines = [];
+  const title = h('h1', {});
+  const first = h('div');
+  const facts = h('dl', {class: 'facts'});
+  const actions = h('p', {class: 'actions'});
+  const log = h('ol', {class: 'log', id: 'log', 'aria-label': 'Log', tabindex: '0'});
+  const logState = h('p', {class: 'count', id: 'log-state'});
+
+  // The first "Error:" line, with the "Error Info:" line that explains it.
+  const firstError = () => {
+    const at = lines.findIndex((text) => text.slice(MESSAGE_AT).startsWith('Error:'));
+    if (at < 0) return null;
+    const message = lines[at].slice(MESSAGE_AT + 'Error:'.length).trim();
+    const info = (lines[at + 1] || '').slice(MESSAGE_AT);
+    return info.startsWith('Error Info:') ? `${message} ${info.slice('Error Info:'.length).trim()}`
+                                          : message;
+  };
+
+  const render = () => {
+    const name = titleOf(run.report);
+    document.title = `Run #${run.id} of ${name} — Report console`;
+    fill(title, `Run #${run.id} of ${name}`);
+    const error = run.state === 'failed' || run.state === 'interrupted' ? firstError() : null;
+    fill(first, run.state === 'failed' || run.state === 'interrupted'
+      ? h('div', {class: 'alert', role: 'alert'}, h('strong', {}, `The run ${run.state}. `),
+          error ? `First error: ${error}` : (run.state === 'interrupted'
+            ? 'The server stopped while it ran.' : `Exit status ${run.exit_status}.`))
+      : null);
+    const parameters = Object.entries(run.parameters || {});
+    const fact = (term, ...value) => [h('dt', {}, term), h('dd', {}, ...value)];
+    fill(facts,
+      fact('State', stateBadge(run.state)),
+      fact('Report', h('span', {}, name), ' ', h('span', {class: 'id'}, `(${run.report})`)),
+      fact('Parameters', parameters.length
+        ? h('ul', {class: 'plain'}, parameters.map(([key, value]) =>
+            h('li', {}, h('code', {}, key), ' = ', h('code', {}, value))))
+        : 'none'),
+      fact('Run by', run.user),
+      fact('Queued', when(run.queued_at)),
+      fact('Started', when(run.started_at)),
+      fact('Ended', when(run.ended_at)),
+      fact('Duration', duration(run.duration_seconds)),
+      FINAL_STATES.includes(run.state)
+        ? fact('Exit status', run.exit_status === null ? '—' : String(run.exit_status),
+               run.errors ? `, ${run.errors} error${run.errors === 1 ? '' : 's'} in the log` : '')
+        : null);
+    const going = !FINAL_STATES.includes(run.state);
+    const files = {report: 'Download report', pdf: 'Download PDF', log: 'Download log'};
+    fill(actions,
+      going && run.may_stop ? h('button', {type: 'button', class: 'danger', onclick: stop}, 'Stop') : null,
+      going ? null : (run.files || []).map((kind) => [h('a', {
+        class: 'button', href: `/api/v1/runs/${run.id}/files/${kind}`, download: '',
+      }, files[kind] || kind), ' ']),
+      h('a', {href: `#/history?report=${encodeURIComponent(run.report)}`}, 'All runs of this report'));
+    fill(logState, going ? 'The log grows as the run writes it.' : `${lines.length} lines.`);
+  };
+
+  async function stop(event) {
+    event.target.disabled = true;
+    try {
+      await api('POST', `/api/v1/runs/${id}/stop`);
+      announce('Stopping the run.');
+      fill(logState, 'Stopping: the run ends at its next safe point.');
+    } catch (failure) {
+      if (failure instanceof ApiError && failure.status === 401) {
+        window.dispatchEvent(new Event('console:signed-out'));
+        return;
+      }
+      fill(first, h('p', {class: 'alert', role: 'alert'}, failure.message));
+      event.target.disabled = false;
+    }
+  }
+
+  render();
+  fill(main, title, first, facts, actions, h('h2', {}, 'Log'), logState, log);
+
+  const events = new EventSource(`/api/v1/runs/${id}/events`);
+  // Each connection sends the log from its start: after a reconnection the
+  // lines come again, so the list starts over.
+  events.addEventListener('open', () => {
+    lines.length = 0;
+    log.replaceChildren();
+  });
+  events.addEventListener('log', (event) => {
+    const line = JSON.parse(event.data);
+    lines.push(line);
+    const follow = log.scrollTop + log.clientHeight >= log.scrollHeight - 4;
+    log.append(h('li', {class: isError(line) ? 'error' : null}, line));
+    if (follow) log.scrollTop = log.scrollHeight;
+  });
+  events.addEventListener('state', (event) => {
+    const changed = JSON.parse(event.data);
+    const before = run.state;
+    run = {...changed, may_stop: run.may_stop};
+    if (FINAL_STATES.includes(run.state)) events.close();
+    render();
+    if (before !== run.state) announce(`Run #${run.id} ${run.state}.`);
+  });
+  events.addEventListener('error', () => {
+    if (events.readyState === EventSource.CLOSED) fill(logState, 'The live log was cut off: reload the page.');
+  });
+  setLeave(() => events.close());
+}
