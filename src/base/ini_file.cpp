@@ -125,17 +125,24 @@ IniFile IniFile::Parse(std::string_view bytes) {
   std::map<std::string, bool, std::less<>> sections_seen;
   std::string section;  // lower-cased name of the section being read
   bool in_section = false;
+  std::string written;  // the section's name as written
+  int number = 0;
   for (const Line& line : SplitLines(content)) {
+    ++number;
     std::string_view name;
     if (SectionName(line.text, name)) {
       // The first section of a name is the one that counts.
       section = LowerAscii(name);
+      written = name;
       in_section = sections_seen.emplace(section, true).second;
+      ini.entries_.push_back({written, "", number});
       continue;
     }
     std::string_view key, value;
-    if (in_section && KeyAndValue(line.text, key, value))
+    if (in_section && KeyAndValue(line.text, key, value)) {
       ini.values_.emplace(section + '\n' + LowerAscii(key), std::string(Unquote(value)));
+      ini.entries_.push_back({written, std::string(key), number});
+    }
   }
   return ini;
 }

@@ -18,6 +18,14 @@ inline constexpr size_t kMaxIniValue = 2047;
 
 /// A configuration file read once into memory: a run looks up every key
 /// here instead of reading the file again for each one.
+/// A section header or a key as it stands in the file, for messages that
+/// point at it.
+struct IniEntry {
+  std::string section;  ///< as written
+  std::string key;      ///< as written; empty for the section's header
+  int line = 0;         ///< 1-based
+};
+
 class IniFile {
  public:
   /// Reads \a file_name; a missing or unreadable file gives an empty IniFile
@@ -35,12 +43,15 @@ class IniFile {
   bool ReachesLimit(std::string_view section, std::string_view key) const;
   /// The keys of \a section, lower-cased, in alphabetical order.
   std::vector<std::string> Keys(std::string_view section) const;
+  /// Every section header and key line, in the file's order.
+  const std::vector<IniEntry>& Entries() const { return entries_; }
 
  private:
   const std::string* Find(std::string_view section, std::string_view key) const;
 
   // "section\nkey", both lower-cased (ASCII), to the whole value.
   std::map<std::string, std::string, std::less<>> values_;
+  std::vector<IniEntry> entries_;
 };
 
 /// The value of \a key in \a section of \a file_name; empty when the file,

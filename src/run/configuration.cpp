@@ -269,6 +269,12 @@ bool LoadConfiguration(PubDef& pub) {
     LogError(pub, kConfigIncorrect, TooLong("FILE", "ReportTemplateFileName"));
     return false;
   }
+  if (TrimSpaces(pub.template_file_name).empty()) {
+    LogError(pub, kConfigIncorrect,
+             "[FILE] ReportTemplateFileName is not set: it names the Word template (.docx) the "
+             "report is made from.");
+    return false;
+  }
   try {
     pub.template_file_name =
         Located(pub, "[FILE] ReportTemplateFileName", pub.template_file_name, false);

@@ -113,6 +113,19 @@ int Main(int argc, char** argv, WindowEntry window_main) {
   }
   std::vector<std::string> toolkit_options =
       ParseProgramWords(std::vector<std::string>(argv + 1, argv + argc), pub);
+  // In the window, -F does what File > Open does: the configuration's folder
+  // becomes the current folder, so that a report opened from a file manager
+  // (which starts programs in the home folder) finds its relative names.
+  // Batch mode keeps the caller's folder, on which schedules rely.
+  if (pub.interactive && !pub.ini_file_name.empty() &&
+      pub.file_system.FileExists(pub.ini_file_name)) {
+    std::error_code failure;
+    const std::filesystem::path file = std::filesystem::absolute(pub.ini_file_name, failure);
+    if (!failure) {
+      std::filesystem::current_path(file.parent_path(), failure);
+      if (!failure) pub.ini_file_name = file.lexically_normal().string();
+    }
+  }
   if (pub.ini_file_name.empty())
     pub.ini_file_name = FindDefaultConfiguration(pub.file_system, ExecutablePath(argv[0]),
                                                  std::getenv("windir"));
@@ -130,6 +143,11 @@ int Main(int argc, char** argv, WindowEntry window_main) {
     return window_main(pub, static_cast<int>(toolkit_argv.size()) - 1, toolkit_argv.data());
   }
 
+  if (pub.ini_file_name.empty()) {
+    ShowErrorBox(pub, "No configuration file: none was named with -F, and none was found beside "
+                      "the program or in /etc. Name one: vantrelle -C -F report.ini");
+    return kExitNoRun;
+  }
   if (!pub.file_system.FileExists(pub.ini_file_name)) {
     ShowErrorBox(pub, "Configuration file \"" + pub.ini_file_name + "\" does not exist.");
     return kExitNoRun;

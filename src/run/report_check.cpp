@@ -3,15 +3,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "data/connection.h"
 #include "run/command_line.h"
@@ -26,6 +29,7 @@
 #include "sql/dispatcher.h"
 #include "sql/parameters.h"
 #include "sql/script_reader.h"
+#include "format/format_expression.h"
 #include "word/template_outline.h"
 
 namespace vantrelle {
@@ -85,6 +89,16 @@ std::vector<std::string> NamesInMessage(const std::string& message) {
     add(message.substr(i + 1, end - i - 1));
     i = end;
   }
+  // SQLite's "table month_orders already exists" names it unquoted.
+  for (const char* kind : {"table ", "view ", "index ", "trigger "}) {
+    for (size_t at = message.find(kind); at != std::string::npos; at = message.find(kind, at + 1)) {
+      const size_t start = at + std::strlen(kind);
+      size_t end = start;
+      while (end < message.size() && (IsWordCharacter(message[end]) || message[end] == '.')) ++end;
+      if (end > start && message.compare(end, 15, " already exists") == 0)
+        add(message.substr(start, end - start));
+    }
+  }
   for (size_t at = message.find("no such "); at != std::string::npos;
        at = message.find("no such ", at + 1)) {
     size_t colon = message.find(": ", at);
@@ -95,6 +109,121 @@ std::vector<std::string> NamesInMessage(const std::string& message) {
     add(message.substr(start, end - start));
   }
   return names;
+}
+
+// The sections a run reads and their keys; a numbered key is its prefix
+// and a number ("F1", "Name2").
+struct KnownSection {
+  const char* name;
+  std::vector<const char*> keys;
+  std::vector<const char*> numbered;
+};
+
+const std::vector<KnownSection>& KnownSections() {
+  static const std::vector<KnownSection> known = {
+      {"FILE", {"LogFileName", "ReportTemplateFileName", "ReportFileName", "PdfFileName"}, {}},
+      {"ODBC", {"DSN", "DBUSER", "DBPWD", "ConnectTimeout", "QueryTimeout"}, {}},
+      {"SQLFILE", {"F_MAXNUM"}, {"F"}},
+      {"PARAMETER", {}, {"Name", "Desc", "Default", "Pattern", "Choices"}},
+      {"Console", {"Title"}, {}},
+  };
+  return known;
+}
+
+// Edits (insertions, deletions, changes, swaps of neighbours) from \a a to
+// \a b, ignoring case.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  const std::string x = Lower(a);
+  const std::string y = Lower(b);
+  std::vector<std::vector<size_t>> d(x.size() + 1, std::vector<size_t>(y.size() + 1));
+  for (size_t i = 0; i <= x.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= y.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= x.size(); ++i)
+    for (size_t j = 1; j <= y.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                          d[i - 1][j - 1] + (x[i - 1] == y[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[x.size()][y.size()];
+}
+
+// The known name nearest to \a name, when it is near enough to be what was
+// meant (at most two edits, and fewer than a third of the name).
+std::string Nearest(const std::string& name, const std::vector<std::string>& known) {
+  std::string best;
+  size_t best_distance = SIZE_MAX;
+  for (const std::string& candidate : known) {
+    const size_t distance = EditDistance(name, candidate);
+    if (distance < best_distance) {
+      best = candidate;
+      best_distance = distance;
+    }
+  }
+  const size_t limit = std::min<size_t>(2, std::max<size_t>(1, name.size() / 3));
+  return best_distance <= limit ? best : "";
+}
+
+// True when \a key is \a prefix and a number from 1, ignoring case.
+bool NumberedKey(const std::string& key, const std::string& prefix) {
+  return key.size() > prefix.size() && Lower(key.substr(0, prefix.size())) == Lower(prefix) &&
+         key[prefix.size()] != '0' &&
+         key.find_first_not_of("0123456789", prefix.size()) == std::string::npos;
+}
+
+// What a cell's pattern prints that its author hardly meant: typographic
+// quotes (a word processor's autocorrect makes them of straight ones), which
+// quote nothing, and in a date pattern letters that are no date code (other
+// languages' "TT.MM.JJJJ"), which print as they stand.
+std::vector<std::string> PatternSurprises(const std::string& pattern) {
+  std::vector<std::string> surprises;
+  for (const char* quote : {"\u201C", "\u201D", "\u201E", "\u2018", "\u2019"}) {
+    if (pattern.find(quote) == std::string::npos) continue;
+    surprises.push_back("the pattern \"" + pattern + "\" holds typographic quotes, which print as "
+                        "they stand; only straight quotes (\") and apostrophes quote text in a "
+                        "pattern.");
+    break;
+  }
+  const FormatExpression expression = ParseFormatExpression(pattern);
+  const bool date = std::any_of(expression.sections.begin(), expression.sections.end(),
+                                [](const FormatSection& s) { return s.kind == SectionKind::kDate; });
+  if (!date || expression.named != NamedFormat::kNone) return surprises;
+  std::string strange;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (c == '"') {  // quoted text
+      const size_t end = pattern.find('"', i + 1);
+      if (end == std::string::npos) break;
+      i = end;
+      continue;
+    }
+    if (c == '\\') {  // one character as it stands
+      ++i;
+      continue;
+    }
+    if (!std::isalpha(static_cast<unsigned char>(c))) continue;
+    const std::string rest = Lower(pattern.substr(i, 5));
+    if (rest.starts_with("am/pm") || rest == "ttttt") {
+      i += 4;
+      continue;
+    }
+    if (rest.starts_with("ampm")) {
+      i += 3;
+      continue;
+    }
+    if (rest.starts_with("a/p")) {
+      i += 2;
+      continue;
+    }
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (std::strchr("cdwmqyhns", lower) != nullptr) continue;
+    if (strange.find(c) == std::string::npos) strange += std::string(strange.empty() ? "" : ", ") + c;
+  }
+  if (!strange.empty())
+    surprises.push_back("the date pattern \"" + pattern + "\" holds letters that are no date code (" +
+                        strange + "): they print as they stand. The codes are d, m, y, h, n, s "
+                        "(\"dd.mm.yyyy\" for a day, month and year).");
+  return surprises;
 }
 
 // A statement that runs for its effect only: later statements may need what
@@ -147,6 +276,7 @@ class Checker {
 
   bool CheckOutput(const std::string& key, const std::string& path, const char* what,
                    bool opened_for_writing);
+  void CheckLayout();
   void CheckLog();
   void CheckTemplate();
   void CheckReportName();
@@ -166,6 +296,7 @@ class Checker {
   std::optional<int> Prepare(const std::string& file, const ScriptStatement& statement,
                              const std::string& label);
   void CheckVariablesShown();
+  void NameTheCurrentFolder();
 
   PubDef& pub_;
   bool connect_;
@@ -202,6 +333,7 @@ CheckResult Checker::Run() {
     result_.no_run = true;
     return std::move(result_);
   }
+  CheckLayout();
   CheckLog();
   CheckTemplate();
   CheckReportName();
@@ -211,6 +343,7 @@ CheckResult Checker::Run() {
   if (connect_ && dsn_ok_) Connect();
   CheckJobs();
   CheckVariablesShown();
+  NameTheCurrentFolder();
   if (connection_) {
     try {
       connection_->Close();
@@ -264,6 +397,59 @@ bool Checker::CheckOutput(const std::string& key, const std::string& path, const
     return false;
   }
   return true;
+}
+
+// Sections and keys that no run reads are misspellings more often than
+// notes: the run passes over them in silence, so the check names the one
+// that was probably meant.
+void Checker::CheckLayout() {
+  const std::string& file = pub_.ini_file_name;
+  std::vector<std::string> section_names;
+  for (const KnownSection& known : KnownSections()) section_names.push_back(known.name);
+  std::map<std::string, int> first_line;  // lower-cased section to its header's line
+  const KnownSection* section = nullptr;
+  bool unknown_section = false;
+  for (const IniEntry& entry : pub_.ini.Entries()) {
+    if (entry.key.empty()) {
+      section = nullptr;
+      for (const KnownSection& known : KnownSections())
+        if (Lower(known.name) == Lower(entry.section)) section = &known;
+      unknown_section = section == nullptr;
+      if (auto [at, added] = first_line.emplace(Lower(entry.section), entry.line); !added) {
+        Add(false, file, entry.line,
+            "[" + entry.section + "] stands a second time; a run reads only the one at line " +
+                std::to_string(at->second) + " and passes over this one.");
+      } else if (unknown_section) {
+        const std::string near = Nearest(entry.section, section_names);
+        Add(false, file, entry.line,
+            "[" + entry.section + "] is no section a run reads" +
+                (near.empty() ? " (they are [FILE], [ODBC], [SQLFILE], [PARAMETER] and [Console])"
+                              : "; did you mean [" + near + "]?") +
+                " Its keys are not used.");
+      }
+      continue;
+    }
+    if (unknown_section || section == nullptr) continue;
+    std::vector<std::string> keys(section->keys.begin(), section->keys.end());
+    bool known_key = false;
+    for (const char* key : section->keys) known_key = known_key || Lower(key) == Lower(entry.key);
+    // A numbered key is compared with each prefix and the same number.
+    const size_t digits = entry.key.find_last_not_of("0123456789") + 1;
+    for (const char* prefix : section->numbered) {
+      known_key = known_key || NumberedKey(entry.key, prefix);
+      if (digits < entry.key.size()) keys.push_back(prefix + entry.key.substr(digits));
+    }
+    if (known_key) continue;
+    const std::string near = Nearest(entry.key, keys);
+    std::string all;
+    for (const char* key : section->keys) all += std::string(all.empty() ? "" : ", ") + key;
+    for (const char* prefix : section->numbered)
+      all += std::string(all.empty() ? "" : ", ") + prefix + "N";
+    Add(false, file, entry.line,
+        "[" + entry.section + "] " + entry.key + " is no key a run reads" +
+            (near.empty() ? " (the keys of [" + std::string(section->name) + "] are " + all + ")."
+                          : "; did you mean " + near + "?"));
+  }
 }
 
 void Checker::CheckLog() {
@@ -404,10 +590,12 @@ void Checker::Connect() {
 void Checker::CheckJobs() {
   const std::string max_text = Read("SQLFILE", "F_MAXNUM");
   int count = 0;
+  bool count_read = true;
   if (!max_text.empty()) {
     try {
       count = ToWholeNumber(max_text);
     } catch (const Error& error) {
+      count_read = false;
       ConfigError("[SQLFILE] F_MAXNUM \"" + max_text +
                   "\" is not a valid job count: " + error.Description() + ".");
     }
@@ -422,6 +610,13 @@ void Checker::CheckJobs() {
           "[SQLFILE] F" + key.substr(1) + " is beyond F_MAXNUM (" + std::to_string(count) +
               "): the run never reads it.");
   }
+  int listed = 0;
+  for (int job = 1; job <= count; ++job)
+    if (!TrimSpaces(pub_.ini.Get("SQLFILE", "F" + std::to_string(job))).empty()) ++listed;
+  if (listed == 0 && count_read)
+    Add(false, pub_.ini_file_name, 0,
+        "no statement would run: [SQLFILE] lists no script (it needs F_MAXNUM=1 or more and "
+        "F1=, F2=, ... naming the scripts); the report would be the template's copy.");
   for (int job = 1; job <= count; ++job) {
     const std::string key = "F" + std::to_string(job);
     const std::string name = TrimSpaces(pub_.ini.Get("SQLFILE", key));
@@ -498,10 +693,13 @@ void Checker::CheckStatement(const std::string& file, const ScriptStatement& sta
       CheckVariable(file, statement, label, fields);
       break;
     default:
-      Add(true, file, statement.line,
+      // The run logs the statement's "Failure." and goes on; its exit
+      // status does not change, so this is no error of the run's.
+      Add(false, file, statement.line,
           label + "function " + std::to_string(fields.function) +
               " does not exist (0 executes, 1 fills a table, 2 fills a growing table, 3 sets a "
-              "document variable): the run skips the statement as failed.");
+              "document variable): the run skips the statement, logs \"Failure.\" and counts "
+              "no error.");
   }
 }
 
@@ -634,6 +832,20 @@ void Checker::CheckFill(const std::string& file, const ScriptStatement& statemen
       start_ok = false;
     }
   }
+  // The pattern cells: from the begin cell along its row (down its column
+  // when transposed), to the end.
+  std::vector<std::pair<int, int>> pattern_cells;
+  if (start_ok) {
+    for (int r = row, c = col; r <= rows && c <= cells_in(r);
+         fields.transpose ? ++r : ++c) {
+      if (!table->rows[static_cast<size_t>(r) - 1][static_cast<size_t>(c) - 1].covered)
+        pattern_cells.emplace_back(r, c);
+    }
+    for (const auto& [r, c] : pattern_cells)
+      for (const std::string& surprise : PatternSurprises(
+               table->rows[static_cast<size_t>(r) - 1][static_cast<size_t>(c) - 1].text))
+        warning("cell " + CellName(r, c) + " of " + table_name + ": " + surprise);
+  }
   if (table && growing) {
     Growth& grown = growth_[*number];
     if (grown.statement.empty())
@@ -680,6 +892,22 @@ void Checker::CheckFill(const std::string& file, const ScriptStatement& statemen
     return true;
   };
   if (!check_record(row, col)) return;
+  // Pattern cells past the query's columns keep their text in every record
+  // a growing fill adds.
+  if (growing && static_cast<size_t>(*columns) < pattern_cells.size()) {
+    std::string kept;
+    for (size_t k = static_cast<size_t>(*columns); k < pattern_cells.size(); ++k) {
+      const auto [r, c] = pattern_cells[k];
+      if (!table->rows[static_cast<size_t>(r) - 1][static_cast<size_t>(c) - 1].text.empty())
+        kept += std::string(kept.empty() ? "" : ", ") + CellName(r, c);
+    }
+    if (!kept.empty())
+      warning("the query returns " + Count(*columns, "column", "columns") + " but the pattern " +
+              (fields.transpose ? "column" : "row") + " of " + table_name + " has " +
+              std::to_string(pattern_cells.size()) + " cells from " + CellName(row, col) +
+              ": the pattern text of " + kept + " stays in every " +
+              (fields.transpose ? "column" : "row") + " the fill adds.");
+  }
   if (growing && !fields.transpose && row + 1 <= rows) check_record(row + 1, col);
   if (growing && fields.transpose && col + 1 <= cells_in(row)) check_record(row, col + 1);
 }
@@ -740,6 +968,34 @@ void Checker::CheckVariablesShown() {
             ") shows a variable that no statement sets and the template does not hold: the "
             "report shows \"Error! No document variable supplied.\".");
   }
+}
+
+// Relative names are read from the current folder, as a run reads them. A
+// configuration checked from another folder often means them from its own:
+// the names that do not exist say where they were looked for, and one
+// warning says why.
+void Checker::NameTheCurrentFolder() {
+  std::error_code failure;
+  const std::filesystem::path here = std::filesystem::current_path(failure);
+  if (failure) return;
+  const std::filesystem::path own =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(pub_.ini_file_name, failure),
+                                        failure).parent_path();
+  if (failure || own == std::filesystem::weakly_canonical(here, failure)) return;
+  bool named = false;
+  for (CheckFinding& finding : result_.findings) {
+    const size_t at = finding.message.find("\" does not exist");
+    if (at == std::string::npos) continue;
+    const size_t open = finding.message.rfind('"', at - 1);
+    if (open == std::string::npos || finding.message[open + 1] == '/') continue;
+    finding.message.insert(at + 1, " in the current folder \"" + here.string() + "\"");
+    named = true;
+  }
+  if (named)
+    Add(false, pub_.ini_file_name, 0,
+        "relative names are read from the current folder \"" + here.string() +
+            "\", not from the configuration's folder \"" + own.string() +
+            "\": run the report from there (cd \"" + own.string() + "\") or give whole paths.");
 }
 
 }  // namespace

@@ -299,7 +299,11 @@ void Document::Activate() { application_->active_ = this; }
 
 Table& Document::TableItem(int n) {
   if (n < 1 || n > static_cast<int>(tables_.size())) {
-    throw Error("The requested member of the collection does not exist.", kErrNoSuchMember);
+    const size_t count = tables_.size();
+    throw Error("The requested member of the collection does not exist. (Table " +
+                    std::to_string(n) + ": the report has " + std::to_string(count) +
+                    (count == 1 ? " table.)" : " tables.)"),
+                kErrNoSuchMember);
   }
   return *tables_[static_cast<std::size_t>(n - 1)];
 }

@@ -94,9 +94,15 @@ void RefuseOtherFormats(const std::filesystem::path& path) {
       head.find(kOpenDocument) != std::string::npos) {
     std::string kind = head.substr(head.find(kOpenDocument) + sizeof kOpenDocument - 1);
     bool text = kind.rfind("text", 0) == 0;
+    // An OpenDocument text most often comes from LibreOffice Writer, whose
+    // own steps are the ones to give.
     throw Error(prefix + (text ? "it is an OpenDocument text (.odt or .ott)"
                                : "it is an OpenDocument file that is not a text") +
-                ", not a Word document package; " + kConvertAdvice);
+                ", not a Word document package; " +
+                (text ? "open it in LibreOffice Writer, choose File > Save As, set the file type "
+                        "to \"Word 2007\u2013365 (.docx)\" and answer \"Use Word 2007\u2013365 Format!\", "
+                        "then name the .docx file in [FILE] ReportTemplateFileName."
+                      : kConvertAdvice));
   }
 }
 

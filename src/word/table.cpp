@@ -298,12 +298,24 @@ void Table::EnsureIndex() {
 
 Cell& Table::CellAt(int row, int column) {
   EnsureIndex();
-  if (row < 1 || column < 1 || row > static_cast<int>(rows_.size())) NoSuchMember();
+  // The collection's own message first, then which cell of which table, as
+  // the report's author counts them.
+  auto missing = [&](const std::string& why) {
+    throw Error("The requested member of the collection does not exist. (Cell (" +
+                    std::to_string(row) + "," + std::to_string(column) + ") of table " +
+                    std::to_string(document_->TableNumberOf(tbl_)) + ": " + why + ".)",
+                kErrNoSuchMember);
+  };
+  const int rows = static_cast<int>(rows_.size());
+  if (row < 1 || column < 1 || row > rows)
+    missing(rows == 1 ? "the table has 1 row" : "the table has " + std::to_string(rows) + " rows");
   std::size_t start = row_start_[static_cast<std::size_t>(row - 1)];
   std::size_t count = row_start_[static_cast<std::size_t>(row)] - start;
-  if (static_cast<std::size_t>(column) > count) NoSuchMember();
+  if (static_cast<std::size_t>(column) > count)
+    missing("row " + std::to_string(row) + " has " + std::to_string(count) +
+            (count == 1 ? " cell" : " cells"));
   Cell& cell = cells_[start + static_cast<std::size_t>(column - 1)];
-  if (cell.covered_) NoSuchMember();
+  if (cell.covered_) missing("it is covered by a vertical merge");
   return cell;
 }
 

@@ -41,6 +41,27 @@ err="$(env -u WAYLAND_DISPLAY -u DISPLAY QT_QPA_PLATFORM=offscreen timeout 60 "$
 check "-platform xcb without a display exits 2" test $status -eq 2
 check "-platform xcb message" test "$err" = "vantrelle: no display to show the window on; use -C for batch mode."
 
+err="$(env -u WAYLAND_DISPLAY -u DISPLAY timeout 60 "$exe" -platform nosuch 2>&1 >/dev/null)"; status=$?
+check "-platform without a plugin exits 2 (was $status)" test $status -eq 2
+check "-platform without a plugin message" \
+  grep -q '^vantrelle: the window system "nosuch" (-platform) is not available here (there are .*offscreen.*); use -C for batch mode.$' <<<"$err"
+
+# -F in the window makes the configuration's folder the current folder, as
+# File > Open does (a file manager starts programs in the home folder).
+home="$(mktemp -d)"
+mkdir -p "$home/reports/monthly"
+touch "$home/reports/monthly/report.ini"
+(cd "$home" && exec env -u WAYLAND_DISPLAY "$exe" -platform offscreen -F reports/monthly/report.ini \
+  >/dev/null 2>&1) &
+pid=$!
+for _ in $(seq 100); do
+  [ "$(readlink "/proc/$pid/cwd")" = "$home/reports/monthly" ] && break; sleep 0.1
+done
+check "-F in the window opens where the configuration lies ($(readlink "/proc/$pid/cwd"))" \
+  test "$(readlink "/proc/$pid/cwd")" = "$home/reports/monthly"
+kill -TERM $pid; wait $pid
+rm -rf "$home"
+
 # -platform offscreen over an unanswering DISPLAY: the window starts, the
 # toolkit takes -style (and says it has no such style), the report's value
 # 2004-06 is no option, and SIGTERM closes the idle window with status 0.

@@ -125,7 +125,9 @@ class DescribeAgreesWithRuns(unittest.TestCase):
                 self.agree(os.path.join(self.templates, name))
 
 
-class ReportFolder(unittest.TestCase):
+class ScratchFolder(unittest.TestCase):
+    """A folder of the case's own, and the program run in it."""
+
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="vantrelle_check_")
         os.chmod(self.folder, 0o755)
@@ -140,6 +142,8 @@ class ReportFolder(unittest.TestCase):
                               gid=grp.getgrnam("nogroup").gr_gid)
         return subprocess.run(command, cwd=self.folder, capture_output=True, text=True, timeout=300)
 
+
+class ReportFolder(ScratchFolder):
     def test_example_report_checks_clean_and_runs(self):
         shutil.copytree(os.path.join(ROOT, "examples/monthly"), self.folder, dirs_exist_ok=True)
         os.makedirs(os.path.join(self.folder, "out"))
@@ -180,7 +184,10 @@ class ReportFolder(unittest.TestCase):
              'cannot be read (Permission denied).',
              'report.ini: error: [FILE] ReportFileName "out/report.docx": the folder "out" cannot '
              'be written (Permission denied).',
-             "report.ini: 3 errors, 0 warnings."], result.stdout.splitlines())
+             "report.ini: warning: no statement would run: [SQLFILE] lists no script (it needs "
+             "F_MAXNUM=1 or more and F1=, F2=, ... naming the scripts); the report would be the "
+             "template's copy.",
+             "report.ini: 3 errors, 1 warning."], result.stdout.splitlines())
         self.assertEqual(2, result.returncode)  # the run could not create its log
         # Whoever may write the folder and read the template passes.
         result = self.vantrelle("--check", "-F", "report.ini")
@@ -225,6 +232,118 @@ WRITER_TEMPLATE = """<?xml version="1.0" encoding="UTF-8"?>
 
 
 @unittest.skipUnless(SOFFICE, "LibreOffice (soffice) is needed to make the template")
+def replace_in(path, old, new):
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    assert old in text, (path, old)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text.replace(old, new, 1))
+
+
+def set_cell(path, table, row, column, text):
+    document = docx.Document(path)
+    document.tables[table - 1].cell(row - 1, column - 1).paragraphs[0].runs[0].text = text
+    document.save(path)
+
+
+FEWER_COLUMNS = (",\n       max(order_date)\nFROM month_orders\nGROUP BY region_name",
+                 "\nFROM month_orders\nGROUP BY region_name")
+# The mistakes a new author makes in the example report: the edit, whether
+# the check connects, the line the check must print ({sql} is the script's
+# name, {Marker} the line of that statement's marker), and the run's exit
+# status beside it: each mistake is a warning, as the run passes over it.
+BEGINNER_MISTAKES = [
+    ("misspelt section", lambda f: replace_in(f + "/report.ini", "[SQLFILE]", "[SQLFILES]"), False,
+     "report.ini:13: warning: [SQLFILES] is no section a run reads; did you mean [SQLFILE]? Its "
+     "keys are not used.", 0),
+    ("misspelt key", lambda f: replace_in(f + "/report.ini", "F_MAXNUM=", "F_MAXNUN="), False,
+     "report.ini:14: warning: [SQLFILE] F_MAXNUN is no key a run reads; did you mean F_MAXNUM?", 0),
+    ("no script", lambda f: replace_in(f + "/report.ini", "F_MAXNUM=2", "F_MAXNUM=0"), False,
+     "report.ini: warning: no statement would run: [SQLFILE] lists no script (it needs "
+     "F_MAXNUM=1 or more and F1=, F2=, ... naming the scripts); the report would be the template's "
+     "copy.", 0),
+    ("function number", lambda f: replace_in(f + "/scripts/report.sql", "@Summary=1;", "@Summary=7;"),
+     False, "{sql}:{Summary}: warning: [Summary] function 7 does not exist (0 executes, 1 fills a "
+     "table, 2 fills a growing table, 3 sets a document variable): the run skips the statement, logs "
+     "\"Failure.\" and counts no error.", 0),
+    ("date letters of another language", lambda f: set_cell(f + "/template.docx", 1, 4, 2,
+                                                             "TT.MM.JJJJ"), False,
+     "{sql}:{Summary}: warning: [Summary] cell (4,2) of table 1: the date pattern \"TT.MM.JJJJ\" "
+     "holds letters that are no date code (T, J): they print as they stand. The codes are d, m, y, "
+     "h, n, s (\"dd.mm.yyyy\" for a day, month and year).", 0),
+    ("typographic quotes", lambda f: set_cell(f + "/template.docx", 1, 1, 2,
+                                               "#,##0.00 \u201cEUR\u201d"), False,
+     "{sql}:{Summary}: warning: [Summary] cell (1,2) of table 1: the pattern \"#,##0.00 \u201cEUR"
+     "\u201d\" holds typographic quotes, which print as they stand; only straight quotes (\") and "
+     "apostrophes quote text in a pattern.", 0),
+    ("fewer columns than pattern cells",
+     lambda f: (run_example(f), replace_in(f + "/scripts/report.sql", *FEWER_COLUMNS)), True,
+     "{sql}:{Regions}: warning: [Regions] the query returns 5 columns but the pattern row of table "
+     "2 has 6 cells from (2,1): the pattern text of (2,6) stays in every row the fill adds.", 0),
+    ("a work table left by the last run", lambda f: run_example(f), True,
+     "scripts/prepare.sql:8: warning: [Select] cannot be prepared before the statement [Clear] at "
+     "scripts/prepare.sql:5 has run: it uses \"month_orders\", which that statement creates or "
+     "changes (table month_orders already exists (SQLite error 1)).", 0),
+]
+
+
+def run_example(folder):
+    subprocess.run([EXE, "-C", "-F", "report.ini"], cwd=folder, check=True, timeout=120)
+
+
+def marker_lines(path):
+    with open(path, encoding="utf-8") as f:
+        return {line[1:line.index("=")]: n for n, line in enumerate(f, 1) if line.startswith("@")}
+
+
+class BeginnerMistakes(ScratchFolder):
+    """Each mistake from the table is one line of the check, and the run
+    beside it ends as it always did."""
+
+    def example(self, folder):
+        shutil.copytree(os.path.join(ROOT, "examples/monthly"), folder, dirs_exist_ok=True)
+        os.makedirs(os.path.join(folder, "out"), exist_ok=True)
+        with open(os.path.join(folder, "sales.sql")) as f:
+            db = sqlite3.connect(os.path.join(folder, "out/sales.db"))
+            db.executescript(f.read())
+            db.close()
+
+    def test_each_mistake_is_said_and_the_run_ends_as_before(self):
+        for name, edit, connect, expected, run_status in BEGINNER_MISTAKES:
+            with self.subTest(name):
+                folder = os.path.join(self.folder, name.replace(" ", "-"))
+                self.example(folder)
+                edit(folder)
+                line = expected.format(sql="scripts/report.sql",
+                                       **marker_lines(folder + "/scripts/report.sql"))
+                check = subprocess.run([EXE, "--check", *(["--connect"] if connect else []), "-F",
+                                        "report.ini"], cwd=folder, capture_output=True, text=True,
+                                       timeout=120)
+                self.assertIn(line, check.stdout.splitlines(), check.stdout)
+                self.assertEqual(0, check.returncode, check.stdout)
+                run = subprocess.run([EXE, "-C", "-F", "report.ini"], cwd=folder,
+                                     capture_output=True, text=True, timeout=120)
+                self.assertEqual(run_status, run.returncode, run.stderr)
+
+    def test_checked_from_another_folder_names_the_folder_it_looked_in(self):
+        self.example(os.path.join(self.folder, "monthly"))
+        check = self.vantrelle("--check", "-F", "monthly/report.ini")
+        lines = check.stdout.splitlines()
+        here = os.path.realpath(self.folder)
+        self.assertIn('monthly/report.ini: error: [SQLFILE] F1: the script "scripts/prepare.sql" in '
+                      'the current folder "%s" does not exist.' % here, lines)
+        self.assertIn('monthly/report.ini: warning: relative names are read from the current folder '
+                      '"%s", not from the configuration\'s folder "%s/monthly": run the report from '
+                      'there (cd "%s/monthly") or give whole paths.' % (here, here, here), lines)
+        self.assertEqual(2, check.returncode)
+        self.assertEqual(2, self.vantrelle("-C", "-F", "monthly/report.ini").returncode)
+        # Without a configuration, batch mode says how one is found.
+        result = self.vantrelle("-C")
+        self.assertEqual((2, "Error!\nError Info: No configuration file: none was named with -F, "
+                             "and none was found beside the program or in /etc. Name one: "
+                             "vantrelle -C -F report.ini\n"), (result.returncode, result.stderr))
+
+
 class WriterTemplate(unittest.TestCase):
     def test_template_made_in_writer_runs_end_to_end(self):
         folder = tempfile.mkdtemp(prefix="vantrelle_writer_")

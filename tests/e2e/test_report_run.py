@@ -222,7 +222,8 @@ class ReportCase(ReportFolderCase):
         self.assertEqual(1, status)
         self.assertIn("[SQLFILE1]  [G]    Failure.", log)
         self.assertIn("Error: Failed to execute function 2.", log)
-        self.assertEqual("Error Info: The requested member of the collection does not exist.",
+        self.assertEqual("Error Info: The requested member of the collection does not exist. "
+                         "(Cell (4,1) of table 5: the table has 3 rows.)",
                          log[log.index("Error: Failed to execute function 2.") + 1])
         self.assertEqual([["H1", "H2"], ["1", "1.0"], ["2", "2.0"]], self.cells(5))
 
@@ -302,8 +303,8 @@ class ReportCase(ReportFolderCase):
         self.assertEqual(1, status)
         self.assertIn("[SQLFILE1]  [N]    Success.", log)
         i = log.index("Error: Failed to execute function 1.")
-        self.assertEqual("Error Info: The requested member of the collection does not exist.",
-                         log[i + 1])
+        self.assertEqual("Error Info: The requested member of the collection does not exist. "
+                         "(Table 99: the report has 5 tables.)", log[i + 1])
 
     def test_template_untouched_and_read_only_report_replaced(self):
         template = os.path.join(self.folder, "template.docx")

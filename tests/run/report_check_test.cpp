@@ -249,11 +249,11 @@ const CheckCase kStatementCases[] = {
      1},
     {"UnknownFunction",
      [](Folder& f) { f.script = Second("@Lines=9;1;2;1"); },
-     {"scripts/report.sql:3: error: [Lines] function 9 does not exist (0 executes, 1 fills a "
-      "table, 2 fills a growing table, 3 sets a document variable): the run skips the statement "
-      "as failed.",
-      kOneError},
-     1},
+     {"scripts/report.sql:3: warning: [Lines] function 9 does not exist (0 executes, 1 fills a "
+      "table, 2 fills a growing table, 3 sets a document variable): the run skips the statement, "
+      "logs \"Failure.\" and counts no error.",
+      "report.ini: 0 errors, 1 warning."},
+     0},
     {"FunctionNotANumber",
      [](Folder& f) { f.script = Second("@Lines=fill;1;2;1"); },
      {"scripts/report.sql:3: error: [Lines] control field 1 (function) \"fill\" is not a whole "

@@ -266,13 +266,18 @@ TEST_F(MainWindowTest, CheckShowsItsLinesInTheLogBoxAndRunsNothing) {
   const std::string ini = WriteConfiguration("", /*template_exists=*/false);
   SetIniBox(QString::fromStdString(" " + ini + " "));
   Trigger("mnuRCheck");
+  // The configuration lists no script.
+  const std::string no_script =
+      ini + ": warning: no statement would run: [SQLFILE] lists no script (it needs F_MAXNUM=1 "
+            "or more and F1=, F2=, ... naming the scripts); the report would be the template's "
+            "copy.\n";
   EXPECT_EQ(Text("txtLogInfo").toStdString(),
             ini + ": error: [FILE] ReportTemplateFileName: the template file \"" +
-                dir_.File("template.docx") + "\" does not exist.\n" + ini +
-                ": 1 error, 0 warnings.\n");
+                dir_.File("template.docx") + "\" does not exist.\n" + no_script + ini +
+                ": 1 error, 1 warning.\n");
   testing_util::WriteMinimalDocx(dir_.File("template.docx"));
   Trigger("mnuRCheck");
-  EXPECT_EQ(Text("txtLogInfo").toStdString(), ini + ": 0 errors, 0 warnings.\n");
+  EXPECT_EQ(Text("txtLogInfo").toStdString(), no_script + ini + ": 0 errors, 1 warning.\n");
   EXPECT_TRUE(Messages().empty());
   EXPECT_FALSE(std::filesystem::exists(LogPath()));
   EXPECT_FALSE(std::filesystem::exists(dir_.File("report.docx")));

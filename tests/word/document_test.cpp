@@ -65,7 +65,8 @@ TEST_F(DocumentTest, TablesAreTopLevelOnesInDocumentOrderIncludingContentControl
       doc.TableItem(n);
       ADD_FAILURE() << n;
     } catch (const Error& e) {
-      EXPECT_STREQ(e.what(), kNoSuchMember);
+      EXPECT_EQ(e.what(), std::string(kNoSuchMember) + " (Table " + std::to_string(n) +
+                              ": the report has 2 tables.)");
       EXPECT_EQ(e.Number(), kErrNoSuchMember);
     }
   }
@@ -82,8 +83,16 @@ TEST_F(DocumentTest, MissingAndMergedCellsDoNotExist) {
   EXPECT_EQ(table.ColumnCount(), 3);
   EXPECT_EQ(table.CellAt(2, 2).Text(), "e\r\a");
   EXPECT_EQ(table.CellAt(3, 2).Text(), "g\r\a") << "horizontally merged cells are one";
-  for (auto [r, c] : {std::pair{2, 1}, {2, 3}, {3, 3}, {4, 1}, {0, 1}, {1, 0}, {1, 4}}) {
-    EXPECT_EQ(ErrorOf([&, r = r, c = c] { table.CellAt(r, c); }), kNoSuchMember) << r << "," << c;
+  // The message names the cell and why it is not there, as authors count.
+  const std::tuple<int, int, const char*> missing[] = {
+      {2, 1, "it is covered by a vertical merge"}, {2, 3, "row 2 has 2 cells"},
+      {3, 3, "row 3 has 2 cells"},                 {4, 1, "the table has 3 rows"},
+      {0, 1, "the table has 3 rows"},              {1, 0, "the table has 3 rows"},
+      {1, 4, "row 1 has 3 cells"}};
+  for (auto [r, c, why] : missing) {
+    EXPECT_EQ(ErrorOf([&, r = r, c = c] { table.CellAt(r, c); }),
+              std::string(kNoSuchMember) + " (Cell (" + std::to_string(r) + "," +
+                  std::to_string(c) + ") of table 1: " + why + ".)");
   }
 }
 

@@ -150,7 +150,8 @@ TEST_F(PackageOpenTest, OtherFormatsSayWhatTheyAreAndHowToConvert) {
   Write("text.odt", "PK\x03\x04" + std::string(26, '\0') +
                         "mimetypeapplication/vnd.oasis.opendocument.text" + std::string(100, '\0'));
   EXPECT_NE(Refusal(dir_ / "text.odt").find("it is an OpenDocument text (.odt or .ott), not a "
-                                            "Word document package; " + advice),
+                                            "Word document package; open it in LibreOffice "
+                                            "Writer, choose File > Save As"),
             std::string::npos);
   Write("sheet.ods", "PK\x03\x04" + std::string(26, '\0') +
                          "mimetypeapplication/vnd.oasis.opendocument.spreadsheet");
