@@ -14,11 +14,22 @@ const PAGE = 25;
 
 const routes = [
   [/^reports$/, reportsView],
-  [/^run\/(.+)$/, (match) => runFormView(decodeURIComponent(match[1]))],
-  [/^runs\/(\d+)$/, (match) => runView(main, Number(match[1]), setLeave, titleOf)],
+  [/^run\/(.+)$/, (match) => runFormView(decoded(match[1]))],
+  [/^runs\/(\d+)$/, async (match) => {
+    await loadReports().catch(() => null);  // for the report's title; the run says the rest
+    return runView(main, Number(match[1]), setLeave, titleOf);
+  }],
   [/^history$/, historyView],
   [/^audit$/, auditView],
 ];
+
+function decoded(text) {
+  try {
+    return decodeURIComponent(text);
+  } catch (error) {
+    throw new Error('This address names no report.');
+  }
+}
 
 function setLeave(callback) {
   leaveView = callback;
@@ -166,7 +177,7 @@ async function reportsView() {
   const list = await loadReports(true);
   const filter = h('input', {id: 'filter', type: 'search', autocomplete: 'off',
                              'aria-describedby': 'filter-count'});
-  const count = h('p', {id: 'filter-count', class: 'count'});
+  const count = h('p', {id: 'filter-count', class: 'count', 'aria-live': 'polite'});
   const items = h('ul', {class: 'reports'});
   const render = () => {
     const words = filter.value.trim().toLowerCase();
@@ -214,7 +225,10 @@ async function runFormView(id) {
                             {parameters: values});
       location.hash = `#/runs/${run.id}`;
     } catch (failure) {
-      if (failure instanceof ApiError && failure.status === 401) throw failure;
+      if (failure instanceof ApiError && failure.status === 401) {
+        window.dispatchEvent(new Event('console:signed-out'));
+        return;
+      }
       fill(error, problem(failure.message));
       error.firstChild.tabIndex = -1;
       error.firstChild.focus();
@@ -227,17 +241,21 @@ async function runFormView(id) {
 
 // History and audit --------------------------------------------------------
 
+// Links to the newest page and to the next older one; a page is asked for
+// with one row more than it shows, so that Older is offered only when there
+// is an older row.
 function pager(route, query, rows) {
   const links = [];
+  const address = (parameters) => `#/${route}${String(parameters) ? `?${parameters}` : ''}`;
   if (query.get('before')) {
     const newest = new URLSearchParams(query);
     newest.delete('before');
-    links.push(h('a', {href: `#/${route}?${newest}`}, 'Newest'));
+    links.push(h('a', {href: address(newest)}, 'Newest'));
   }
-  if (rows.length === PAGE) {
+  if (rows.length > PAGE) {
     const older = new URLSearchParams(query);
-    older.set('before', rows[rows.length - 1].id);
-    links.push(h('a', {href: `#/${route}?${older}`}, 'Older'));
+    older.set('before', rows[PAGE - 1].id);
+    links.push(h('a', {href: address(older)}, 'Older'));
   }
   return links.length ? h('nav', {class: 'pager', 'aria-label': 'Pages'}, links) : null;
 }
@@ -259,13 +277,16 @@ function table(caption, headings, rows) {
 async function historyView() {
   const {query} = currentRoute();
   const list = await loadReports();
-  const parameters = new URLSearchParams({limit: PAGE});
+  const parameters = new URLSearchParams({limit: PAGE + 1});
   for (const key of ['report', 'state', 'before']) if (query.get(key)) parameters.set(key, query.get(key));
   const runs = await api('GET', `/api/v1/runs?${parameters}`);
+  const shown = runs.slice(0, PAGE);
+  const chosen = query.get('report') || '';
+  const choices = list.map((r) => [r.id, r.title]);
+  if (chosen && !list.some((r) => r.id === chosen)) choices.push([chosen, chosen]);
   const states = ['queued', 'running', ...FINAL_STATES];
   const filters = h('form', {class: 'filters'},
-    select('report', 'Report', [['', 'All reports'], ...list.map((r) => [r.id, r.title])],
-           query.get('report') || ''),
+    select('report', 'Report', [['', 'All reports'], ...choices], chosen),
     select('state', 'State', [['', 'Any state'], ...states.map((s) => [s, s])],
            query.get('state') || ''),
     h('button', {type: 'submit'}, 'Show'));
@@ -275,12 +296,14 @@ async function historyView() {
     for (const key of ['report', 'state']) if (filters.elements[key].value) chosen.set(key, filters.elements[key].value);
     location.hash = `#/history?${chosen}`;
   });
+  let empty = 'No run to show yet.';
+  if (query.get('before')) empty = 'No older runs.';
+  else if (query.get('report') || query.get('state')) empty = 'No run matches these filters.';
   fill(main, heading('History'), filters,
-       runs.length === 0
-         ? h('p', {class: 'count'}, query.get('report') || query.get('state')
-             ? 'No run matches these filters.' : 'No report has been run yet.')
+       shown.length === 0
+         ? h('p', {class: 'count'}, empty)
          : table('Runs, newest first', ['Run', 'Report', 'State', 'By', 'Started', 'Duration', 'Errors'],
-                 runs.map((run) => [h('a', {href: `#/runs/${run.id}`}, `#${run.id}`), titleOf(run.report),
+                 shown.map((run) => [h('a', {href: `#/runs/${run.id}`}, `#${run.id}`), titleOf(run.report),
                                     stateBadge(run.state), run.user, when(run.started_at || run.queued_at),
                                     duration(run.duration_seconds),
                                     run.errors === null ? '—' : String(run.errors)])),
@@ -290,13 +313,16 @@ async function historyView() {
 async function auditView() {
   const {query} = currentRoute();
   if (me.role !== 'admin') throw new Error('Only admins read the audit log.');
-  const parameters = new URLSearchParams({limit: PAGE});
+  const parameters = new URLSearchParams({limit: PAGE + 1});
   if (query.get('before')) parameters.set('before', query.get('before'));
   const entries = await api('GET', `/api/v1/audit?${parameters}`);
   fill(main, heading('Audit log'),
-       entries.length === 0 ? h('p', {class: 'count'}, 'Nothing has been recorded yet.')
+       entries.length === 0
+         ? h('p', {class: 'count'}, query.get('before') ? 'No older entries.'
+                                                        : 'Nothing has been recorded yet.')
          : table('Audit log, newest first', ['When', 'Who', 'Address', 'What', 'Detail'],
-                 entries.map((e) => [when(e.at), e.user, e.address, e.action, e.detail])),
+                 entries.slice(0, PAGE).map((e) => [when(e.at), e.user, e.address, e.action,
+                                                     e.detail])),
        pager('audit', query, entries));
 }
 

@@ -7,7 +7,8 @@ import {fill, h} from '/dom.js';
 
 /** Why the console would refuse \a value for \a parameter; '' when it would not. */
 export function valueProblem(parameter, value) {
-  if (value.length > 1000) return 'The value is longer than 1,000 characters.';
+  // The server counts bytes of UTF-8, as the report program reads them.
+  if (new TextEncoder().encode(value).length > 1000) return 'The value is longer than 1,000 characters.';
   if (/[\u0000-\u001f\u007f]/.test(value)) return 'The value holds a control character.';
   if (/^-[cf]$/i.test(value)) return 'The value cannot be -C or -F, which the report program reads as options.';
   if (parameter.choices) {

@@ -38,7 +38,8 @@ export async function runView(main, id, setLeave, titleOf) {
     fill(title, `Run #${run.id} of ${name}`);
     const error = run.state === 'failed' || run.state === 'interrupted' ? firstError() : null;
     fill(first, run.state === 'failed' || run.state === 'interrupted'
-      ? h('div', {class: 'alert', role: 'alert'}, h('strong', {}, `The run ${run.state}. `),
+      ? h('div', {class: 'alert', role: 'alert'},
+          h('strong', {}, run.state === 'failed' ? 'The run failed. ' : 'The run was interrupted. '),
           error ? `First error: ${error}` : (run.state === 'interrupted'
             ? 'The server stopped while it ran.' : `Exit status ${run.exit_status}.`))
       : null);
@@ -62,12 +63,16 @@ export async function runView(main, id, setLeave, titleOf) {
         : null);
     const going = !FINAL_STATES.includes(run.state);
     const files = {report: 'Download report', pdf: 'Download PDF', log: 'Download log'};
+    // A button that goes away (Stop, once the run has ended) hands the
+    // keyboard's focus on to what takes its place.
+    const focused = actions.contains(document.activeElement);
     fill(actions,
       going && run.may_stop ? h('button', {type: 'button', class: 'danger', onclick: stop}, 'Stop') : null,
       going ? null : (run.files || []).map((kind) => [h('a', {
         class: 'button', href: `/api/v1/runs/${run.id}/files/${kind}`, download: '',
       }, files[kind] || kind), ' ']),
       h('a', {href: `#/history?report=${encodeURIComponent(run.report)}`}, 'All runs of this report'));
+    if (focused && !actions.contains(document.activeElement)) actions.querySelector('a, button').focus();
     fill(logState, going ? 'The log grows as the run writes it.' : `${lines.length} lines.`);
   };
 
@@ -93,27 +98,47 @@ export async function runView(main, id, setLeave, titleOf) {
   const events = new EventSource(`/api/v1/runs/${id}/events`);
   // Each connection sends the log from its start: after a reconnection the
   // lines come again, so the list starts over.
+  // Lines are added in batches: a long log arrives at once, and measuring
+  // the box after every line would take seconds.
+  let pending = [];
+  let flushing = 0;
+  const flush = () => {
+    flushing = 0;
+    const follow = log.scrollTop + log.clientHeight >= log.scrollHeight - 4;
+    const batch = document.createDocumentFragment();
+    for (const line of pending) batch.append(h('li', {class: isError(line) ? 'error' : null}, line));
+    pending = [];
+    log.append(batch);
+    if (follow) log.scrollTop = log.scrollHeight;
+  };
   events.addEventListener('open', () => {
     lines.length = 0;
+    pending = [];
     log.replaceChildren();
+    render();
   });
   events.addEventListener('log', (event) => {
     const line = JSON.parse(event.data);
     lines.push(line);
-    const follow = log.scrollTop + log.clientHeight >= log.scrollHeight - 4;
-    log.append(h('li', {class: isError(line) ? 'error' : null}, line));
-    if (follow) log.scrollTop = log.scrollHeight;
+    pending.push(line);
+    if (!flushing) flushing = window.setTimeout(flush, 30);
   });
   events.addEventListener('state', (event) => {
     const changed = JSON.parse(event.data);
     const before = run.state;
     run = {...changed, may_stop: run.may_stop};
     if (FINAL_STATES.includes(run.state)) events.close();
+    window.clearTimeout(flushing);
+    flush();
     render();
     if (before !== run.state) announce(`Run #${run.id} ${run.state}.`);
   });
   events.addEventListener('error', () => {
     if (events.readyState === EventSource.CLOSED) fill(logState, 'The live log was cut off: reload the page.');
+    else fill(logState, 'The connection to the server was lost; trying again…');
   });
-  setLeave(() => events.close());
+  setLeave(() => {
+    events.close();
+    window.clearTimeout(flushing);
+  });
 }

@@ -2,9 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iostream>
 
 #include "base/ini_file.h"
+#include "base/text_encoding.h"
+#include "server/console_store.h"
 #include "sql/parameters.h"
 
 namespace vantrelle::server {
@@ -28,7 +32,8 @@ Report ReadReport(const std::string& catalogue, const std::string& id, const std
   const IniFile file = IniFile::Load(ini);
   report.title = file.Get("Console", "Title");
   if (report.title.empty()) report.title = fs::path(ini).stem().string();
-  report.json = ReportJson(report).dump();
+  // Texts the file could not give as UTF-8 are shown with a stand-in.
+  report.json = DumpJson(ReportJson(report));
   return report;
 }
 
@@ -68,6 +73,17 @@ std::shared_ptr<const Catalogues::ReportMap> Catalogues::All() {
       std::string relative = fs::relative(path, catalogue.folder, error).replace_extension().string();
       if (error || relative.empty() || relative.starts_with("..")) continue;
       const std::string id = catalogue.name + "/" + relative;
+      // An id is a path of the API and a text of the pages: a name that is
+      // not UTF-8 or holds control characters cannot be either.
+      const bool control = std::any_of(id.begin(), id.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+      });
+      if (!IsValidUtf8(id) || control) {
+        if (refused_.insert(path.string()).second)
+          std::cerr << "vantrelle-server: the report \"" << path.string()
+                    << "\" is left out: its name is not UTF-8 text; rename it.\n";
+        continue;
+      }
       // Only what changed since the last scan is read again.
       struct stat st;
       if (::stat(path.c_str(), &st) != 0) continue;

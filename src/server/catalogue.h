@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,6 +54,7 @@ class Catalogues {
   std::mutex mutex_;
   std::shared_ptr<const ReportMap> reports_;
   std::map<std::string, Known> known_;  // by the configuration's path
+  std::set<std::string> refused_;       // paths left out, said once each
   std::chrono::steady_clock::time_point scanned_{};
   bool fresh_ = false;
 };

@@ -30,7 +30,7 @@ constexpr size_t kMaxValue = 1000;
 HttpResponse Json(int status, const json& body) {
   HttpResponse response;
   response.status = status;
-  response.body = body.dump();
+  response.body = DumpJson(body);
   return response;
 }
 
@@ -133,7 +133,7 @@ class RunEvents {
     ReadLines();
     if (run->state != state_) {
       state_ = run->state;
-      pending_ += "event: state\ndata: " + RunJson(*run).dump() + "\n\n";
+      pending_ += "event: state\ndata: " + DumpJson(RunJson(*run)) + "\n\n";
     }
     if (state_ != "queued" && state_ != "running") done_ = true;
   }
@@ -151,7 +151,7 @@ class RunEvents {
     ::close(fd);
     size_t end;
     while ((end = partial_.find("\r\n")) != std::string::npos) {
-      pending_ += "event: log\ndata: " + json(partial_.substr(0, end)).dump() + "\n\n";
+      pending_ += "event: log\ndata: " + DumpJson(json(partial_.substr(0, end))) + "\n\n";
       partial_.erase(0, end + 2);
     }
   }

@@ -118,6 +118,10 @@ std::string Rfc3339(int64_t millis) {
   return std::string(text) + zone;
 }
 
+std::string DumpJson(const nlohmann::json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 nlohmann::json RunJson(const RunRecord& run) {
   auto time = [](const std::optional<int64_t>& millis) {
     return millis ? nlohmann::json(Rfc3339(*millis)) : nlohmann::json(nullptr);
@@ -165,7 +169,7 @@ void ConsoleStore::LoadLastRuns() {
                        " FROM runs WHERE id IN (SELECT max(id) FROM runs GROUP BY report)").c_str());
   while (rows.Step()) {
     RunRecord run = ReadRun(rows);
-    last_runs_[run.report] = RunJson(run).dump();
+    last_runs_[run.report] = DumpJson(RunJson(run));
   }
   last_runs_loaded_ = true;
 }
@@ -176,7 +180,7 @@ void ConsoleStore::RefreshLast(const std::string& report) {
   Statement row(db_, (std::string("SELECT ") + kRunColumns +
                       " FROM runs WHERE report = ? ORDER BY id DESC LIMIT 1").c_str());
   row.Bind(1, report);
-  if (row.Step()) last_runs_[report] = RunJson(ReadRun(row)).dump();
+  if (row.Step()) last_runs_[report] = DumpJson(RunJson(ReadRun(row)));
   else last_runs_.erase(report);
 }
 
@@ -348,7 +352,7 @@ int64_t ConsoleStore::AddRun(const RunRecord& run) {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement(db_, "INSERT INTO runs (report, catalogue, parameters, user, state, queued_at) "
                  "VALUES (?, ?, ?, ?, ?, ?)")
-      .Bind(1, run.report).Bind(2, run.catalogue).Bind(3, run.parameters.dump())
+      .Bind(1, run.report).Bind(2, run.catalogue).Bind(3, DumpJson(run.parameters))
       .Bind(4, run.user).Bind(5, run.state).Bind(6, run.queued_at).Run();
   const int64_t id = sqlite3_last_insert_rowid(db_);
   RefreshLast(run.report);
@@ -379,7 +383,7 @@ void ConsoleStore::SetEnded(int64_t id, const std::string& state, std::optional<
   if (exit_status) update.Bind(2, *exit_status); else update.BindNull(2);
   update.Bind(3, NowMillis());
   if (errors) update.Bind(4, *errors); else update.BindNull(4);
-  update.Bind(5, nlohmann::json(files).dump()).Bind(6, id).Run();
+  update.Bind(5, DumpJson(nlohmann::json(files))).Bind(6, id).Run();
   RefreshLast(ReportOf(id));
 }
 

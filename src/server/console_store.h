@@ -43,6 +43,9 @@ struct RunRecord {
 };
 
 /// The run as the API shows it.
+/// Compact JSON text of \a value. A text that is not UTF-8 is written with
+/// a stand-in character instead of failing the whole answer.
+std::string DumpJson(const nlohmann::json& value);
 nlohmann::json RunJson(const RunRecord& run);
 
 class ConsoleStore {

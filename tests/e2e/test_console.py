@@ -99,6 +99,10 @@ class ConsoleCase(unittest.TestCase):
             f.write("Pattern1=\\d{4}-\\d{2}\n[Console]\nTitle=Monthly <script>alert(1)</script>\n")
         self.add_report("finance/slow", ENDLESS, "Name1=&Note\nDesc1=A note\nDefault1=x\n")
         self.add_report("hr/staff", "@Var=3;Title\nSELECT 'staff'\n", "")
+        # A configuration whose name is not UTF-8 is left out of every list,
+        # never the reason the others cannot be listed or run.
+        with open(os.path.join(self.reports.encode(), b"finance", b"na\xefve.ini"), "w") as f:
+            f.write("[FILE]\n")
         self.port = free_port()
         self.config = os.path.join(self.root, "server.ini")
         with open(self.config, "w") as f:

@@ -7,6 +7,7 @@ import glob
 import os
 import re
 import shutil
+import sqlite3
 import subprocess
 import tempfile
 import time
@@ -32,7 +33,8 @@ class ConsolePagesTest(ConsoleCase):
     def setUp(self):
         super().setUp()
         self.add_report("finance/echo", "@Var=1;Echo\nSELECT '&Text'\n",
-                        "Name1=&Text\nDesc1=Any text\nDefault1=hello\nPattern1=.*\n")
+                        "Name1=&Text\nDesc1=Any_text_" + "x" * 80 + "\nDefault1=hello\n"
+                        "Pattern1=.*\n")
         with open(os.path.join(self.reports, "finance", "echo.ini"), "a") as f:
             f.write("[Console]\nTitle=Echo " + TRAP + "\n")
         self.add_report("finance/broken", "SELECT * FROM no_such_table\n", "")
@@ -61,6 +63,9 @@ class ConsolePagesTest(ConsoleCase):
                 "e.getBoundingClientRect().right > width + 1).map(e => e.tagName + '.' + "
                 "e.className + ' ' + e.getBoundingClientRect().right);")
             self.assertEqual([], wider, "%s is wider than %d pixels" % (name, width))
+            self.assertLessEqual(d.execute_script(
+                "return document.documentElement.scrollWidth - document.documentElement.clientWidth"),
+                0, "%s scrolls sideways at %d pixels" % (name, width))
         d.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
         self.checked.append(name)
 
@@ -117,11 +122,13 @@ class ConsolePagesTest(ConsoleCase):
         self.assertIn("Echo " + TRAP, titles)
         self.assertEqual("alice (runner)", text_of(d, "#who-name"))
         self.page_holds("reports")
+        nothing = "nothing_like_it_" * 5
         for typed, cards, said in (("MONTHLY", 1, "1 of 4 reports."),
-                                   ("nothing like it", 0, "No report matches “nothing like it”.")):
+                                   (nothing, 0, "No report matches “%s”." % nothing)):
             self.retype("#filter", typed)
             self.assertEqual(cards, len(self.find_all(".card")))
             self.assertIn(said, text_of(d, "#filter-count"))
+        self.page_holds("reports, filtered to nothing")
         self.retype("#filter", "")
         self.assertEqual(4, len(self.find_all(".card")))
 
@@ -168,8 +175,18 @@ class ConsolePagesTest(ConsoleCase):
         self.assertEqual("stopped", self.run_state())
         self.assertEqual([], d.find_elements(By.XPATH, "//button[text()='Stop']"))
 
-        # Markup in a parameter and so in the log: shown as text.
+        # Markup in a parameter and so in the log: shown as text. A session
+        # that ended meanwhile sends Run to the sign-in, and back.
         self.open_run_form("Echo " + TRAP)
+        self.page_holds("run form with a long description")
+        database = sqlite3.connect(os.path.join(self.state, "console.db"))
+        database.execute("DELETE FROM sessions")
+        database.commit()
+        database.close()
+        self.find("form.parameters button[type=submit]").click()
+        wait(d, lambda d: "Your session has ended: sign in again." in text_of(d, "main"))
+        self.sign_in("alice")
+        wait(d, lambda d: self.find_all("#parameter-1"))
         self.retype("#parameter-1", TRAP + "\n")
         self.run_to_end()
         self.assertIn("&Text = " + TRAP, text_of(d, ".facts"))
@@ -226,8 +243,8 @@ class ConsolePagesTest(ConsoleCase):
         actions = {row.find_elements(By.TAG_NAME, "td")[3].text for row in self.find_all("tbody tr")}
         self.assertTrue({"sign-in", "sign-in failed", "run", "stop", "download"} <= actions, actions)
         self.page_holds("audit log")
-        self.assertEqual(["sign-in", "reports", "run form", "finished run", "running run",
-                          "run with markup", "failed run", "history", "audit log"], self.checked)
+        self.assertEqual(["sign-in", "reports", "reports, filtered to nothing", "run form", "finished run", "running run",
+                          "run form with a long description", "run with markup", "failed run", "history", "audit log"], self.checked)
 
 
 @unittest.skipIf(browser.missing(), browser.missing())
