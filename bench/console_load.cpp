@@ -198,7 +198,12 @@ int main() {
     for (int i = 0; i < 2; ++i)
       c.Request("POST", "/api/v1/reports/finance/wait/wait/runs", token, "{}", nullptr);
   }
+  // Each answer's time, by the path asked for.
+  const char* paths[] = {"/api/v1/reports", "/api/v1/runs?limit=50",
+                         "/api/v1/runs?limit=50&before=50000",
+                         "/api/v1/runs?report=finance/many/r7&limit=50"};
   std::vector<double> latencies;
+  std::vector<std::vector<double>> by_path(4);
   std::mutex latencies_mutex;
   std::atomic<int> failures{0};
   const auto until = Clock::now() + std::chrono::seconds(5);
@@ -206,26 +211,58 @@ int main() {
   for (int c = 0; c < 50; ++c) {
     clients.emplace_back([&, c] {
       Connection connection;
-      std::vector<double> mine;
-      const char* paths[] = {"/api/v1/reports", "/api/v1/runs?limit=50",
-                             "/api/v1/runs?limit=50&before=50000",
-                             "/api/v1/runs?report=finance/many/r7&limit=50"};
+      std::vector<std::vector<double>> mine(4);
       for (int i = c; Clock::now() < until; ++i) {
         const auto t = Clock::now();
         std::string body;
         if (connection.Request("GET", paths[i % 4], token, "", &body) != 200) ++failures;
-        mine.push_back(Millis(Clock::now() - t));
+        mine[static_cast<size_t>(i % 4)].push_back(Millis(Clock::now() - t));
       }
       std::lock_guard<std::mutex> lock(latencies_mutex);
-      latencies.insert(latencies.end(), mine.begin(), mine.end());
+      for (size_t k = 0; k < 4; ++k) {
+        latencies.insert(latencies.end(), mine[k].begin(), mine[k].end());
+        by_path[k].insert(by_path[k].end(), mine[k].begin(), mine[k].end());
+      }
     });
   }
   for (std::thread& client : clients) client.join();
-  std::sort(latencies.begin(), latencies.end());
-  auto at = [&](double q) { return latencies[static_cast<size_t>(q * (latencies.size() - 1))]; };
+  auto at = [](std::vector<double>& values, double q) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[static_cast<size_t>(q * (values.size() - 1))];
+  };
+  const double p50 = at(latencies, 0.5);
+  const double p99 = at(latencies, 0.99);
   std::printf("50 clients, 5 s: %zu answers, %d failed; p50 %.1f ms, p99 %.1f ms (target < 20 "
-              "ms), max %.1f ms\n", latencies.size(), failures.load(), at(0.5), at(0.99),
-              latencies.back());
+              "ms), max %.1f ms\n", latencies.size(), failures.load(), p50, p99,
+              latencies.empty() ? 0.0 : latencies.back());
+  for (size_t k = 0; k < 4; ++k)
+    std::printf("  %-45s p50 %.1f ms, p99 %.1f ms\n", paths[k], at(by_path[k], 0.5),
+                at(by_path[k], 0.99));
+
+  // The same load from wrk, a load tool whose two threads cost the machine
+  // little, so that the figures are the server's more than the clients'.
+  if (std::system("command -v wrk >/dev/null 2>&1") == 0) {
+    Write(root / "paths.lua",
+          "local paths = {\"/api/v1/reports\", \"/api/v1/runs?limit=50\", "
+          "\"/api/v1/runs?limit=50&before=50000\", "
+          "\"/api/v1/runs?report=finance/many/r7&limit=50\"}\n"
+          "local n = 0\n"
+          "request = function()\n  n = n + 1\n"
+          "  return wrk.format(\"GET\", paths[n % 4 + 1], {[\"Authorization\"] = \"Bearer " +
+              token + "\"})\nend\n");
+    const std::string out = Capture("wrk -t2 -c50 -d5s --latency -s " +
+                                    (root / "paths.lua").string() + " http://127.0.0.1:" +
+                                    std::to_string(kPort) + "/ 2>&1");
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line))
+      if (line.find("50.000%") != std::string::npos || line.find("99.000%") != std::string::npos ||
+          line.find("  50%") != std::string::npos || line.find("  99%") != std::string::npos ||
+          line.find("Requests/sec") != std::string::npos || line.find("Non-2xx") != std::string::npos)
+        std::printf("wrk, 2 threads, 50 connections, 5 s: %s\n", line.c_str());
+  } else {
+    std::printf("wrk is not installed (scripts/setup installs it): no figures from it\n");
+  }
 
   // The example report from the command line and from the console.
   Connection c;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -63,6 +64,21 @@ class ConsoleApi {
   };
   std::mutex list_mutex_;
   std::map<std::string, ListCache> lists_;
+  // Pages of the history as last made, by who may see what and the query;
+  // all made again once any run changes. Bounded: emptied when full.
+  struct PageCache {
+    uint64_t runs_version = 0;
+    std::string body;
+  };
+  std::map<std::string, PageCache> pages_of_runs_;
+  // API tokens as last found, for a second: a script's requests cost no
+  // lookup each, and a token deleted by "token del" ends within a second.
+  struct TokenSeen {
+    User user;
+    std::chrono::steady_clock::time_point until;
+  };
+  std::mutex tokens_mutex_;
+  std::map<std::string, TokenSeen> tokens_;
   std::mutex hashing_;         // one password check at a time: each takes 64 MiB
 };
 

@@ -396,7 +396,12 @@ class ConsoleAttackTest(ConsoleCase):
         self.assertEqual(202, status, run)
         self.assertEqual(401, script.request("GET", "/api/v1/reports",
                                              headers={"Authorization": "Bearer x"})[0])
-        self.assertIn("alice", self.manage("token", "list").stdout)
+        listed = self.manage("token", "list").stdout
+        self.assertIn("alice", listed)
+        # A deleted token ends within the second the server keeps it.
+        self.assertEqual(0, self.manage("token", "del", listed.split()[0]).returncode, listed)
+        time.sleep(1.1)
+        self.assertEqual(401, script.request("GET", "/api/v1/reports", headers=headers)[0])
 
 
 class ConsoleHttpsProxyTest(ConsoleCase):
