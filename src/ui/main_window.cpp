@@ -130,7 +130,8 @@ MainWindow::MainWindow(PubDef& pub, WindowServices services, QWidget* parent)
   if (services_.launcher != nullptr) {
     QPointer<MainWindow> self(this);
     services_.launcher->on_late_failure = [self](int code) {
-      if (self != nullptr) ShowErrorBox(self->pub_, ShellFailureFor(code).message);
+      if (self != nullptr)
+        ShowErrorBox(self->pub_, ShellFailureFor(code).message + self->WhereToOpenByHand());
     };
   }
   // A signal's stop request is made on another thread; the window looks.
@@ -408,6 +409,11 @@ void MainWindow::Check() {
   try {
     ReadParameters(pub_);
     const CheckResult result = CheckReport(pub_, false);
+    // The last run's files and counts are not the check's: they would read
+    // as its findings.
+    for (QLineEdit* box : {template_file_name_, report_file_name_, log_file_name_,
+                           sql_file_count_, sql_stm_count_, error_count_})
+      box->clear();
     ClearLog();
     for (const std::string& line : result.Lines(pub_.ini_file_name))
       AppendLog(FromUtf8(line) + QLatin1Char('\n'));
@@ -545,8 +551,13 @@ void MainWindow::HelpContent() {
 
 void MainWindow::OpenDocument(const std::string& path) {
   ShellFailure failure;
+  last_opened_ = path;
   if (!ShellOpen(*services_.launcher, path, "open", &failure))
-    ShowErrorBox(pub_, failure.message);
+    ShowErrorBox(pub_, failure.message + WhereToOpenByHand());
+}
+
+std::string MainWindow::WhereToOpenByHand() const {
+  return " The file is \"" + last_opened_ + "\": open it by hand with a program that reads it.";
 }
 
 void MainWindow::About() {

@@ -155,6 +155,9 @@ class MainWindow : public QMainWindow {
   QList<QAction*> report_actions_;
   QList<QAction*> log_actions_;
   QList<QAction*> pdf_actions_;
+  // The file the last Open command handed to the opener, for its failures.
+  std::string last_opened_;
+  std::string WhereToOpenByHand() const;
   QLineEdit* ini_file_name_ = nullptr;
   QLineEdit* template_file_name_ = nullptr;
   QLineEdit* report_file_name_ = nullptr;

@@ -265,7 +265,12 @@ TEST_F(MainWindowTest, ConfirmedRunFillsTheBoxes) {
 TEST_F(MainWindowTest, CheckShowsItsLinesInTheLogBoxAndRunsNothing) {
   const std::string ini = WriteConfiguration("", /*template_exists=*/false);
   SetIniBox(QString::fromStdString(" " + ini + " "));
+  // What a last run showed is cleared, not left to read as the check's.
+  for (const char* box : {"txtTemplateFileName", "txtSQLStmCnt", "txtErrorCnt"})
+    Window().findChild<QLineEdit*>(box)->setText("7");
   Trigger("mnuRCheck");
+  for (const char* box : {"txtTemplateFileName", "txtSQLStmCnt", "txtErrorCnt"})
+    EXPECT_EQ(Text(box), "") << box;
   // The configuration lists no script.
   const std::string no_script =
       ini + ": warning: no statement would run: [SQLFILE] lists no script (it needs F_MAXNUM=1 "
@@ -793,14 +798,16 @@ TEST_F(MainWindowTest, HelpContentOpensThePageOrSaysWhatFailed) {
 
   launcher_.result = 31;
   Window().HelpContent();
-  EXPECT_EQ(Messages(), std::vector<QString>{
-                            "Error!\r\nError Info: No application is associated with this file type."});
+  const QString by_hand = QString::fromStdString(
+      " The file is \"" + page + "\": open it by hand with a program that reads it.");
+  EXPECT_EQ(Messages(), std::vector<QString>{"Error!\r\nError Info: No application is associated "
+                                             "with this file type." + by_hand});
 
   // An opener that fails after it was started says so through the window;
   // a window that is gone no longer listens.
   ASSERT_TRUE(launcher_.on_late_failure);
   launcher_.on_late_failure(2);
-  EXPECT_EQ(Messages().back(), "Error!\r\nError Info: File not found");
+  EXPECT_EQ(Messages().back(), "Error!\r\nError Info: File not found" + by_hand);
   window_.reset();
   EXPECT_FALSE(launcher_.on_late_failure);
 }
