@@ -567,8 +567,8 @@ void Document::ScanBookmarks() {
 }
 
 long long Document::NewBookmarkId() {
-  ScanBookmarks();
-  return ++last_bookmark_id_;
+  // Bookmarks draw from the package's one id space.
+  return Marks().NextId();
 }
 
 std::string Document::NewBookmarkName(std::string_view base) {

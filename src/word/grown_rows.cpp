@@ -111,7 +111,21 @@ bool GrownRows::CanHold(pugi::xml_node tr, const WordNames& names) {
                                          "subDoc",
                                          "drawing",
                                          "pict",
-                                         "object"};
+                                         "object",
+                                         "ins",
+                                         "del",
+                                         "moveFrom",
+                                         "moveTo",
+                                         "rPrChange",
+                                         "pPrChange",
+                                         "trPrChange",
+                                         "tcPrChange",
+                                         "tblPrExChange",
+                                         "cellIns",
+                                         "cellDel",
+                                         "cellMerge",
+                                         "moveFromRangeEnd",
+                                         "moveToRangeEnd"};
   for (pugi::xml_node child : tr.children()) {
     if (child.type() == pugi::node_element && !names.Is(child, names.tc) &&
         !names.Is(child, names.trPr) && std::strcmp(LocalName(child.name()), "tblPrEx") != 0) {

@@ -1,5 +1,6 @@
 #include "word/unique_marks.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -83,6 +84,34 @@ std::optional<long long> ShapeNumber(std::string_view id) {
     number = number * 10 + (c - '0');
   }
   return number;
+}
+
+// The value of an id attribute that is a whole number ("rId5", "_x0000_s1"
+// and hex ids are not).
+std::optional<long long> WholeId(std::string_view text) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  long long value = 0;
+  for (size_t i = text[0] == '-' ? 1 : 0; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+  }
+  return text[0] == '-' ? -value : value;
+}
+
+// Revision marks and permission and move ranges: each has a w:id of the
+// package's one id space; a start and its end share theirs.
+bool HasRenewedId(const char* local) {
+  static const char* const kMarks[] = {
+      "ins",           "del",          "moveFrom",           "moveTo",
+      "rPrChange",     "pPrChange",    "sectPrChange",       "tblPrChange",
+      "tblPrExChange", "tblGridChange", "trPrChange",        "tcPrChange",
+      "numberingChange", "cellIns",    "cellDel",            "cellMerge",
+      "permStart",     "permEnd",      "moveFromRangeStart", "moveFromRangeEnd",
+      "moveToRangeStart", "moveToRangeEnd", "customXmlInsRangeStart", "customXmlInsRangeEnd",
+      "customXmlDelRangeStart", "customXmlDelRangeEnd"};
+  for (const char* mark : kMarks)
+    if (std::strcmp(local, mark) == 0) return true;
+  return false;
 }
 
 void RemoveBookmarks(pugi::xml_node node) {
@@ -176,11 +205,13 @@ bool UniqueMarks::HoldsCopiedMarks(pugi::xml_node node) {
                                        "drawing",
                                        "pict",
                                        "object",
-                                       "docPr"};
+                                       "docPr",
+                                       "sdtPr"};
   bool found = false;
   ForEachElement(node, [&](pugi::xml_node n) {
     const char* local = LocalName(n.name());
     for (const char* mark : kMarks) found = found || std::strcmp(local, mark) == 0;
+    found = found || HasRenewedId(local);
   });
   return found;
 }
@@ -201,7 +232,13 @@ std::string UniqueMarks::ParagraphIdText(std::uint32_t id) {
 
 void UniqueMarks::ScanPart(pugi::xml_node root) {
   ForEachElement(root, [&](pugi::xml_node n) {
+    // Every whole-number id, of every kind; a content control's id is the
+    // value of its id element.
+    const bool id_element = LocalNameIs(n.name(), "id");
     for (pugi::xml_attribute a : n.attributes()) {
+      if (LocalNameIs(a.name(), "id") || (id_element && LocalNameIs(a.name(), "val"))) {
+        if (std::optional<long long> id = WholeId(a.value())) last_id_ = std::max(last_id_, *id);
+      }
       if (IsParagraphId(a.name())) {
         if (std::optional<std::uint32_t> id = HexId(a.value()))
           paragraph_ids_->Add(*id, *id + 1ull);
@@ -213,18 +250,12 @@ void UniqueMarks::ScanPart(pugi::xml_node root) {
           last_shape_number_ = std::max(last_shape_number_, *number);
       }
     }
-    const char* local = LocalName(n.name());
-    if (std::strcmp(local, "docPr") == 0) {
-      last_drawing_id_ = std::max(last_drawing_id_, n.attribute("id").as_llong());
-    } else if (IsVmlShape(n)) {
+    if (IsVmlShape(n)) {
       if (pugi::xml_attribute id = n.attribute("id")) {
         shape_ids_.insert(id.value());
         if (auto number = ShapeNumber(id.value()))
           last_shape_number_ = std::max(last_shape_number_, *number);
       }
-    } else if (std::strcmp(local, "commentRangeStart") == 0 ||
-               std::strcmp(local, "commentReference") == 0) {
-      last_comment_id_ = std::max(last_comment_id_, AttributeNamed(n, "id").as_llong(-1));
     }
   });
 }
@@ -249,11 +280,14 @@ void UniqueMarks::ScanIds() {
       if (LocalNameIs(child.name(), "footnote") || LocalNameIs(child.name(), "endnote")) {
         long long& last = last_note_id_[name];
         last = std::max(last, id);
-      } else if (LocalNameIs(child.name(), "comment")) {
-        last_comment_id_ = std::max(last_comment_id_, id);
       }
     }
   }
+}
+
+long long UniqueMarks::NextId() {
+  ScanIds();
+  return ++last_id_;
 }
 
 std::uint32_t UniqueMarks::ReserveParagraphIds(std::uint64_t count) {
@@ -285,6 +319,17 @@ void UniqueMarks::RenewIds(pugi::xml_node copy, std::uint32_t first_id,
                            std::map<std::string, std::string>* paragraph_ids) {
   std::uint32_t next = first_id;
   std::map<std::string, std::string> shapes;  // old id -> new id, within this copy
+  std::map<std::string, long long> ranges;    // a range's old id -> its new one
+  auto renew = [&](pugi::xml_attribute a, bool shared) {
+    if (!a || !WholeId(a.value())) return;
+    if (!shared) {
+      a.set_value(NextId());
+      return;
+    }
+    auto [it, fresh] = ranges.try_emplace(a.value());
+    if (fresh) it->second = NextId();
+    a.set_value(it->second);
+  };
   auto shape = [&](pugi::xml_attribute a) {
     if (!a || !*a.value()) return;
     auto [it, fresh] = shapes.try_emplace(a.value());
@@ -303,7 +348,13 @@ void UniqueMarks::RenewIds(pugi::xml_node copy, std::uint32_t first_id,
     }
     const char* local = LocalName(n.name());
     if (std::strcmp(local, "docPr") == 0) {
-      if (pugi::xml_attribute id = n.attribute("id")) id.set_value(++last_drawing_id_);
+      if (pugi::xml_attribute id = n.attribute("id")) id.set_value(NextId());
+    } else if (std::strcmp(local, "id") == 0 && LocalNameIs(n.parent().name(), "sdtPr")) {
+      renew(AttributeNamed(n, "val"), false);
+    } else if (HasRenewedId(local)) {
+      // A range's start and end keep one id; each revision gets its own.
+      const bool range = std::strstr(local, "Start") != nullptr || std::strstr(local, "End") != nullptr;
+      renew(AttributeNamed(n, "id"), range);
     } else if (std::strcmp(local, "OLEObject") == 0) {
       shape(n.attribute("ShapeID"));
     } else if (IsVmlShape(n)) {
@@ -421,6 +472,51 @@ void UniqueMarks::FinishCopies(const WordNames& names) {
     part->modified = true;
   }
   copied_notes_.clear();
+  RenumberFreshComments();
+}
+
+// Notes are numbered from 1 in the order of their references, and copies
+// add to them: a comment copied earlier may now share its number with a
+// note. Such comments move above every id; readers that keep notes and
+// comments in one list lose the note texts otherwise.
+void UniqueMarks::RenumberFreshComments() {
+  std::vector<std::string> fresh = std::move(fresh_comment_ids_);
+  fresh_comment_ids_.clear();
+  XmlPart* comments = notes_.comments.empty() ? nullptr : load_(notes_.comments);
+  if (fresh.empty() || !comments) return;
+  long long top_note = 0;
+  std::vector<XmlPart*> parts = {&main_};
+  for (const std::string* name : {&notes_.footnotes, &notes_.endnotes}) {
+    XmlPart* part = name->empty() ? nullptr : load_(*name);
+    if (!part) continue;
+    parts.push_back(part);
+    for (pugi::xml_node note : part->xml.document_element().children())
+      top_note = std::max(top_note, AttributeNamed(note, "id").as_llong());
+  }
+  const bool meets = std::any_of(fresh.begin(), fresh.end(), [&](const std::string& id) {
+    return WholeId(id).value_or(0) <= top_note;
+  });
+  if (!meets) return;
+  last_id_ = std::max(last_id_, top_note);
+  std::map<std::string, std::string> renumbered;
+  for (const std::string& id : fresh) renumbered[id] = std::to_string(NextId());
+  auto apply = [&](pugi::xml_node n) {
+    pugi::xml_attribute id = AttributeNamed(n, "id");
+    auto found = renumbered.find(id.value());
+    if (found == renumbered.end()) return false;
+    id.set_value(found->second.c_str());
+    return true;
+  };
+  for (pugi::xml_node comment : comments->xml.document_element().children())
+    if (LocalNameIs(comment.name(), "comment") && apply(comment)) comments->modified = true;
+  for (XmlPart* part : parts) {
+    ForEachElement(part->xml.document_element(), [&](pugi::xml_node n) {
+      if ((LocalNameIs(n.name(), "commentRangeStart") || LocalNameIs(n.name(), "commentRangeEnd") ||
+           LocalNameIs(n.name(), "commentReference")) &&
+          apply(n))
+        part->modified = true;
+    });
+  }
 }
 
 void UniqueMarks::DropUnshownComments() {
@@ -444,7 +540,10 @@ void UniqueMarks::DropUnshownComments() {
   }
   std::set<std::string> dropped, paragraphs, durables;
   for (const CopiedComment& copy : copied_comments_) {
-    if (shown.count(copy.id)) continue;
+    if (shown.count(copy.id)) {
+      fresh_comment_ids_.push_back(copy.id);
+      continue;
+    }
     dropped.insert(copy.id);
     copy.comment.parent().remove_child(copy.comment);
     for (const std::string& paragraph : copy.paragraph_ids) {
@@ -524,7 +623,7 @@ std::optional<long long> UniqueMarks::CopyComment(
   pugi::xml_node comment = ChildWithId(root, "comment", id_name, id);
   if (!comment) return std::nullopt;
   pugi::xml_node copied = root.append_copy(comment);
-  const long long fresh = ++last_comment_id_;
+  const long long fresh = NextId();
   copied.attribute(id_name.c_str()).set_value(fresh);
   RemoveBookmarks(copied);
   std::map<std::string, std::string> own_ids;

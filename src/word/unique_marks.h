@@ -61,6 +61,12 @@ class UniqueMarks {
   /// \a id as it is written: eight upper-case hex digits.
   static std::string ParagraphIdText(std::uint32_t id);
 
+  /// A number no mark of the package uses as its id (notes, comments,
+  /// bookmarks, drawings, content controls, revisions, permission ranges):
+  /// one counter above every id in use, of every kind, so that no fresh id
+  /// meets another kind's, which some readers keep in one list.
+  long long NextId();
+
   /// Reserves \a count consecutive paragraph ids no part uses; returns the
   /// first. Throws Error when the package has no such room left.
   std::uint32_t ReserveParagraphIds(std::uint64_t count);
@@ -105,7 +111,6 @@ class UniqueMarks {
   bool scanned_ = false;
   std::unique_ptr<IdRanges> paragraph_ids_;  // in use or handed out
   std::unique_ptr<IdRanges> durable_ids_;
-  long long last_drawing_id_ = 0;
   long long last_shape_number_ = 1024;
   std::set<std::string> shape_ids_;
   std::map<std::string, long long> last_note_id_;  // part name -> highest note id
@@ -120,7 +125,9 @@ class UniqueMarks {
   std::vector<CopiedComment> copied_comments_;
   std::map<std::string, std::string> durable_of_paragraph_;
   void DropUnshownComments();
-  long long last_comment_id_ = -1;
+  void RenumberFreshComments();
+  long long last_id_ = 0;                       // the highest id of any kind
+  std::vector<std::string> fresh_comment_ids_;  // copies kept since the last FinishCopies
 };
 
 }  // namespace vantrelle

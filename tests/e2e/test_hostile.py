@@ -208,7 +208,7 @@ class HostileTemplateCase(unittest.TestCase):
             ("old.doc", word, "old binary Word document", "save it as"),
             ("locked.docx", encrypted, "encrypted"),
             ("letter.rtf", b"{\\rtf1\\ansi hello}", "RTF", "save it as"),
-            ("letter.odt", odt.getvalue(), "OpenDocument text", "save it as"),
+            ("letter.odt", odt.getvalue(), "OpenDocument text", "File > Save As"),
             ("text.docx", b"just text, no zip", ""),
         ]
         for name, data, *reasons in cases:

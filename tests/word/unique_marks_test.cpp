@@ -36,7 +36,7 @@ void ForEachElement(pugi::xml_node node, Visit&& visit) {
 // about comments that do not match.
 std::set<std::string> MarkProblems(const Parts& parts) {
   std::set<std::string> problems;
-  std::map<std::string, int> paragraph_ids, drawing_ids, shape_ids;
+  std::map<std::string, int> paragraph_ids, drawing_ids, shape_ids, marks;
   std::map<std::string, std::map<std::string, int>> references;  // kind -> id -> count
   std::map<std::string, std::set<std::string>> defined;          // kind -> ids
   std::map<std::string, int> comment_starts, comment_ends;
@@ -75,6 +75,10 @@ std::set<std::string> MarkProblems(const Parts& parts) {
           }
         }
       }
+      // Content controls and revisions: ids of the one space, each once.
+      if (Local(n, "id") && Local(n.parent(), "sdtPr")) ++marks["control " + AttributeOf(n, "val")];
+      for (const char* kind : {"ins", "del"})
+        if (Local(n, kind)) ++marks[std::string(kind) + " " + AttributeOf(n, "id")];
       if (Local(n, "commentRangeStart")) ++comment_starts[AttributeOf(n, "id")];
       if (Local(n, "commentRangeEnd")) ++comment_ends[AttributeOf(n, "id")];
       if (Local(n, "commentEx"))
@@ -92,6 +96,13 @@ std::set<std::string> MarkProblems(const Parts& parts) {
       problems.insert("drawing id " + id + " used " + std::to_string(count) + " times");
   for (const auto& [id, count] : shape_ids)
     if (count > 1) problems.insert("shape id " + id + " used " + std::to_string(count) + " times");
+  for (const auto& [id, count] : marks)
+    if (count > 1) problems.insert(id + " used " + std::to_string(count) + " times");
+  // Readers that keep notes and comments in one list lose a note whose id
+  // a comment has too.
+  for (const std::string& id : defined["comment"])
+    if (defined["footnote"].count(id) || defined["endnote"].count(id))
+      problems.insert("comment " + id + " shares its id with a note");
   for (const auto& [kind, counts] : references) {
     for (const auto& [id, count] : counts) {
       if (count > 1)
@@ -159,7 +170,10 @@ const std::string kMarksRow =
     "<w:tc><w:p><w:r><w:drawing><wp:inline wp14:anchorId=\"20000001\" wp14:editId=\"20000002\">"
     "<wp:extent cx=\"9525\" cy=\"9525\"/><wp:docPr id=\"50\" name=\"Picture 1\"/><a:graphic>"
     "<a:graphicData uri=\"none\"/></a:graphic></wp:inline></w:drawing></w:r></w:p></w:tc>"
-    "<w:tc><w:p><w:r><w:pict><v:shape id=\"_x0000_s1026\" o:spid=\"_x0000_s1026\" "
+    "<w:tc><w:p><w:sdt><w:sdtPr><w:id w:val=\"60\"/></w:sdtPr><w:sdtContent><w:r><w:t>c</w:t>"
+    "</w:r></w:sdtContent></w:sdt><w:ins w:id=\"61\" w:author=\"A\"><w:r><w:t>i</w:t></w:r>"
+    "</w:ins><w:del w:id=\"62\" w:author=\"A\"><w:r><w:delText>d</w:delText></w:r></w:del>"
+    "<w:r><w:pict><v:shape id=\"_x0000_s1026\" o:spid=\"_x0000_s1026\" "
     "type=\"#_x0000_t202\"><v:textbox><w:txbxContent><w:p w14:paraId=\"10000002\"><w:r><w:t>box"
     "</w:t></w:r></w:p></w:txbxContent></v:textbox></v:shape><v:rect id=\"Frame\"/></w:pict>"
     "</w:r></w:p></w:tc></w:tr>";
@@ -290,6 +304,36 @@ TEST_F(UniqueMarksTest, EachGrownRowHasItsOwnNotesCommentsAndIds) {
         comment)
         << r;
   }
+}
+
+// Comment 0 and footnote 1 in the pattern row: the copies' notes are
+// numbered 1 to 4, so the copied comments must not take 1 to 4.
+TEST_F(UniqueMarksTest, CopiedCommentsAndNotesNeverShareAnId) {
+  Parts parts = MarksTemplate();
+  parts["word/comments.xml"] =
+      Part("w:comments", "<w:comment w:id=\"0\" w:author=\"A\"><w:p w14:paraId=\"40000001\">"
+                         "<w:r><w:t>one</w:t></w:r></w:p></w:comment>");
+  parts["word/commentsExtended.xml"] = Part("w15:commentsEx", "");
+  parts["word/commentsIds.xml"] = Part("w16cid:commentsIds", "");
+  parts["word/commentsExtensible.xml"] = Part("w16cex:commentsExtensible", "");
+  parts["word/endnotes.xml"] = Part("w:endnotes", "");
+  auto path = MakeDocx("", parts);
+  {
+    Parts with_body = testing::ReadZip(path);
+    with_body["word/document.xml"] = Part(
+        "w:document",
+        "<w:body><w:tbl><w:tr><w:tc><w:p><w:r><w:footnoteReference w:id=\"1\"/></w:r>"
+        "<w:commentRangeStart w:id=\"0\"/><w:r><w:t>x</w:t></w:r><w:commentRangeEnd w:id=\"0\"/>"
+        "<w:r><w:commentReference w:id=\"0\"/></w:r></w:p></w:tc></w:tr><w:tr><w:tc><w:p/></w:tc>"
+        "</w:tr></w:tbl><w:sectPr/></w:body>");
+    testing::WriteZip(path, with_body);
+  }
+  Document& doc = word_.Open(path);
+  doc.TableItem(1).CellAt(1, 1).Select();
+  word_.GetSelection().InsertRowCopies(3);
+  doc.Save();
+  doc.Close();
+  EXPECT_EQ(MarkProblems(testing::ReadZip(path)), std::set<std::string>{});
 }
 
 TEST_F(UniqueMarksTest, CopiesThatAWrittenCellNoLongerShowsGo) {
