@@ -271,11 +271,71 @@ void Document::FixTemplateContentType(const std::filesystem::path& path) {
     // the word processor refuses to open it.
     bool is_template = value.find("template") != std::string_view::npos ||
                        value.find("Template") != std::string_view::npos;
-    if (is_template && (extension == ".docx" || extension == ".docm")) {
-      type = extension == ".docx" ? kDocumentContentType : kMacroDocumentContentType;
+    const bool macros = value.find("macroEnabled") != std::string_view::npos;
+    if (is_template && extension == ".docm") {
+      type = kMacroDocumentContentType;
+      content_types_->modified = true;
+    } else if ((is_template || macros) && extension == ".docx") {
+      type = kDocumentContentType;
       content_types_->modified = true;
     }
   }
+  if (extension == ".docx") LeaveOutMacros();
+}
+
+// A .docx may not hold macros: the word processor refuses a .docx with a
+// macro project, and other readers reject it. A report so named from a
+// macro template is written without the project, its data and the key and
+// toolbar customizations that go with it.
+void Document::LeaveOutMacros() {
+  if (!main_rels_) return;
+  static const char* const kMacroTypes[] = {"/vbaProject", "/keyMapCustomizations",
+                                            "/attachedToolbars"};
+  std::vector<pugi::xml_node> relationships;
+  std::set<std::string> parts;  // lower-case part names left out
+  for (pugi::xml_node rel : main_rels_->xml.document_element().children()) {
+    const std::string_view type = rel.attribute("Type").value();
+    bool macro = false;
+    for (const char* suffix : kMacroTypes) macro = macro || EndsWith(type, suffix);
+    if (!macro) continue;
+    relationships.push_back(rel);
+    const std::string part = ResolvePartName(main_name_, rel.attribute("Target").value());
+    parts.insert(Lower(part));
+    // What the project refers to (its data) goes with it.
+    const std::string own_rels = RelationshipsPartName(part);
+    if (package_->HasPart(own_rels)) {
+      parts.insert(Lower(own_rels));
+      pugi::xml_document xml;
+      const std::string text = package_->ReadPart(own_rels);
+      if (xml.load_buffer(text.data(), text.size())) {
+        for (pugi::xml_node inner : xml.document_element().children())
+          parts.insert(Lower(ResolvePartName(part, inner.attribute("Target").value())));
+      }
+    }
+  }
+  if (relationships.empty()) return;
+  for (pugi::xml_node rel : relationships) rel.parent().remove_child(rel);
+  main_rels_->modified = true;
+  for (const std::string& part : parts)
+    if (package_->HasPart(part)) package_->RemovePart(part);
+  // The project's type goes; a default for ".bin" only when no other part
+  // of that extension is left to need it.
+  bool other_bin = false;
+  for (const std::string& name : package_->PartNames())
+    other_bin = other_bin || EndsWith(Lower(name), ".bin");
+  std::vector<pugi::xml_node> types;
+  for (pugi::xml_node entry : content_types_->xml.document_element().children()) {
+    const std::string name = Lower(entry.attribute("PartName").value());
+    const bool project_type = std::string_view(entry.attribute("ContentType").value()) ==
+                              "application/vnd.ms-office.vbaProject";
+    const bool is_default = LocalNameIs(entry.name(), "Default");
+    if ((!name.empty() && parts.count(name.substr(1))) ||
+        (project_type && (!is_default || !other_bin)))
+      types.push_back(entry);
+  }
+  for (pugi::xml_node entry : types) entry.parent().remove_child(entry);
+  content_types_->modified = true;
+  macros_left_out_ = true;
 }
 
 void Document::IndexTables() {

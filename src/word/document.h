@@ -54,6 +54,9 @@ class Document {
 
   /// Makes this the application's active document.
   void Activate();
+  /// True when the document was opened under a .docx name from a package
+  /// with macros, which it then leaves out: a .docx holds none.
+  bool MacrosLeftOut() const { return macros_left_out_; }
   /// Tables.Item(\a n), 1-based, counting the top-level tables of the main
   /// text. Throws Error "The requested member of the collection does not
   /// exist." when there is none. The reference lives until Close.
@@ -106,6 +109,8 @@ class Document {
   std::unique_ptr<XmlPart> LoadPart(const std::string& name);
   void FindParts();
   void FixTemplateContentType(const std::filesystem::path& path);
+  void LeaveOutMacros();
+  bool macros_left_out_ = false;
   void IndexTables();
   XmlPart& Settings();
   FieldContext MakeFieldContext() const;

@@ -384,8 +384,23 @@ std::string Package::EntryName(std::string_view name) const {
 }
 
 bool Package::HasPart(std::string_view name) const {
+  if (removed_.count(EntryName(name))) return false;
   return changed_.count(std::string(name)) || streamed_.count(std::string(name)) ||
          !EntryName(name).empty();
+}
+
+std::vector<std::string> Package::PartNames() const {
+  std::vector<std::string> names;
+  for (const auto& [lower, stored] : names_)
+    if (!removed_.count(stored)) names.push_back(stored);
+  return names;
+}
+
+void Package::RemovePart(std::string_view name) {
+  const std::string stored = EntryName(name);
+  changed_.erase(std::string(name));
+  streamed_.erase(std::string(name));
+  if (!stored.empty()) removed_.insert(stored);
 }
 
 std::string Package::ReadPart(std::string_view name) const {
@@ -481,7 +496,11 @@ void Package::Save() {
   if (::stat(path_.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
     throw Error("Cannot save " + Quoted(path_) + ": the file is read-only.");
   }
-  if (changed_.empty() && streamed_.empty()) return;
+  if (changed_.empty() && streamed_.empty() && removed_.empty()) return;
+  for (const std::string& name : removed_) {
+    const zip_int64_t index = zip_name_locate(archive_, name.c_str(), 0);
+    if (index >= 0) zip_delete(archive_, static_cast<zip_uint64_t>(index));
+  }
   // Deflated parts must live until the archive is written.
   std::vector<std::unique_ptr<DeflatedPart>> deflated;
   for (auto& [name, writer] : streamed_) {
@@ -531,11 +550,14 @@ void Package::Save() {
   std::map<std::string, PartWriter> streamed;
   changed.swap(changed_);
   streamed.swap(streamed_);
+  std::set<std::string> removed;
+  removed.swap(removed_);
   try {
     OpenArchive();
   } catch (...) {
     changed_.swap(changed);
     streamed_.swap(streamed);
+    removed_.swap(removed);
     throw;
   }
 }

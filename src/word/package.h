@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,6 +78,10 @@ class Package {
   /// a large part is never held whole. \a writer must stay callable until
   /// Save. Throws Error from Save when it produces more than the part limit.
   void ReplacePart(std::string_view name, PartWriter writer);
+  /// The names of the parts as stored, less those removed.
+  std::vector<std::string> PartNames() const;
+  /// Leaves part \a name out of the package from the next Save on.
+  void RemovePart(std::string_view name);
   /// Writes the package atomically to Path(). Throws Error with the file
   /// system's reason; the document on disk is then unchanged.
   void Save();
@@ -98,6 +103,8 @@ class Package {
   std::map<std::string, std::vector<std::string>> changed_;
   // Stored name -> producer of its new bytes, deflated at Save.
   std::map<std::string, PartWriter> streamed_;
+  // Stored names of the parts Save leaves out.
+  std::set<std::string> removed_;
 };
 
 /// Resolves a relationship target against the folder of the part that holds

@@ -8,6 +8,7 @@ import re
 import resource
 import shutil
 import sqlite3
+import subprocess
 import tempfile
 import unittest
 import zipfile
@@ -16,7 +17,7 @@ import docx
 from docx.oxml import OxmlElement
 from docx.oxml.ns import qn
 
-from report_folder import run_once
+from report_folder import EXE, run_once
 
 
 def bookmark(paragraph, bookmark_id, name):
@@ -108,3 +109,72 @@ class GrowthRunTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+def macro_template(path, kind):
+    """The example template made a macro document (.docm) or template
+    (.dotm): a macro project, its data, its relationships and types."""
+    main_types = {
+        "docm": "application/vnd.ms-word.document.macroEnabled.main+xml",
+        "dotm": "application/vnd.ms-word.template.macroEnabledTemplate.main+xml"}
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                          "../../examples/monthly/template.docx")
+    with zipfile.ZipFile(source) as zin, zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as zout:
+        for item in zin.infolist():
+            data = zin.read(item.filename)
+            if item.filename == "[Content_Types].xml":
+                data = re.sub(rb'ContentType="application/vnd\.openxmlformats-officedocument\.'
+                              rb'wordprocessingml\.document\.main\+xml"',
+                              b'ContentType="' + main_types[kind].encode() + b'"', data)
+                data = data.replace(b"</Types>", b'<Default Extension="bin" ContentType="application'
+                                    b'/vnd.ms-office.vbaProject"/><Override PartName="/word/vbaData'
+                                    b'.xml" ContentType="application/vnd.ms-word.vbaData+xml"/>'
+                                    b"</Types>")
+            if item.filename == "word/_rels/document.xml.rels":
+                data = data.replace(b"</Relationships>", b'<Relationship Id="rIdVba" Type="http://'
+                                    b'schemas.microsoft.com/office/2006/relationships/vbaProject" '
+                                    b'Target="vbaProject.bin"/></Relationships>')
+            zout.writestr(item, data)
+        zout.writestr("word/vbaProject.bin", b"\xd0\xcf\x11\xe0 not really a project")
+        zout.writestr("word/_rels/vbaProject.bin.rels",
+                      '<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.'
+                      'openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" '
+                      'Type="http://schemas.microsoft.com/office/2006/relationships/wordVbaData" '
+                      'Target="vbaData.xml"/></Relationships>')
+        zout.writestr("word/vbaData.xml", '<?xml version="1.0"?><wne:vbaSuppData xmlns:wne="http://'
+                      'schemas.microsoft.com/office/word/2006/wordml"/>')
+
+
+class MacroTemplateTest(unittest.TestCase):
+    """A .docx report of a macro template holds no macros and opens as a
+    document; a .docm report keeps them."""
+
+    def test_macros_go_only_where_the_name_cannot_hold_them(self):
+        folder = tempfile.mkdtemp(prefix="vantrelle_macros_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        for kind, report, kept in (("docm", "r.docx", False), ("dotm", "r.docx", False),
+                                   ("dotm", "r.docm", True)):
+            with self.subTest(kind=kind, report=report):
+                template = os.path.join(folder, "template." + kind)
+                macro_template(template, kind)
+                name = kind + "-" + report.replace(".", "-")
+                status, log, path = run_once(folder, template, "@V=3;Period\nSELECT 'May'\n",
+                                             name=name, report=os.path.join(folder, name, report))
+                self.assertEqual(0, status, log)
+                with zipfile.ZipFile(path) as z:
+                    names = set(z.namelist())
+                    types = z.read("[Content_Types].xml").decode()
+                    rels = z.read("word/_rels/document.xml.rels").decode()
+                self.assertEqual(kept, "word/vbaProject.bin" in names)
+                self.assertEqual(kept, "word/vbaData.xml" in names)
+                self.assertEqual(kept, "vbaProject" in rels + types)
+                self.assertEqual(kept, "macroEnabled" in types)
+                self.assertNotIn("Template.main", types)
+                said = [line for line in log if "macros are left out" in line]
+                self.assertEqual(0 if kept else 1, len(said), log)
+                if not kept:
+                    docx.Document(path)  # a reader of documents takes it
+                    check = subprocess.run([EXE, "--check", "-F", "report.ini"], capture_output=True,
+                                           text=True, cwd=os.path.dirname(path), timeout=60)
+                    self.assertIn("is a .docx, which holds no macros: the macros of the template",
+                                  check.stdout)
