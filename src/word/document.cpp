@@ -285,12 +285,11 @@ void Document::FixTemplateContentType(const std::filesystem::path& path) {
 
 // A .docx may not hold macros: the word processor refuses a .docx with a
 // macro project, and other readers reject it. A report so named from a
-// macro template is written without the project, its data and the key and
-// toolbar customizations that go with it.
+// macro template is written without the project and its data.
 void Document::LeaveOutMacros() {
   if (!main_rels_) return;
-  static const char* const kMacroTypes[] = {"/vbaProject", "/keyMapCustomizations",
-                                            "/attachedToolbars"};
+  // Key and toolbar customizations may stand in a .docx; the project not.
+  static const char* const kMacroTypes[] = {"/vbaProject"};
   std::vector<pugi::xml_node> relationships;
   std::set<std::string> parts;  // lower-case part names left out
   for (pugi::xml_node rel : main_rels_->xml.document_element().children()) {
