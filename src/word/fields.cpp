@@ -426,6 +426,12 @@ bool StaysField(const std::string& code) {
   return false;
 }
 
+// Fields whose result a run works out itself (ComputeFieldResult).
+bool RunComputes(const std::string& code) {
+  const std::string type = ParseFieldCode(code).type;
+  return type == "DOCVARIABLE" || type == "DATE" || type == "TIME";
+}
+
 // Unlinks the fields of one story: the text of a document, or of one of its
 // text boxes, which hold fields of their own.
 class FieldUnlinker {
@@ -480,11 +486,40 @@ class FieldUnlinker {
     visit(visit, story);
     for (std::size_t i = 0; i < all_.size(); ++i) {
       if (!all_[i].end) continue;
-      all_[i].stays = StaysField(all_[i].code);
+      // A field the run does not compute and that has no stored result
+      // (MACROBUTTON's prompt and SYMBOL's character are in its code) has
+      // nothing to stand for it: it stays a field, which the reader shows
+      // as it would. An empty result the run computed stays empty.
+      all_[i].stays = StaysField(all_[i].code) ||
+                      (!RunComputes(all_[i].code) && !ShowsResult(all_[i].separate, all_[i].end));
       for (pugi::xml_node mark : {all_[i].begin, all_[i].separate, all_[i].end}) {
         if (mark) fields_[mark.internal_object()] = i;
       }
     }
+  }
+
+  // True when something visible stands between \a separate and \a end.
+  bool ShowsResult(pugi::xml_node separate, pugi::xml_node end) const {
+    if (!separate) return false;
+    for (pugi::xml_node n = separate; n && n != end;) {
+      if (n.type() == pugi::node_element && n != separate && Visible(n)) return true;
+      if (n.first_child() && n != separate) {
+        n = n.first_child();
+        continue;
+      }
+      while (n && !n.next_sibling()) n = n.parent();
+      if (n) n = n.next_sibling();
+    }
+    return false;
+  }
+
+  static bool Visible(pugi::xml_node n) {
+    for (const char* local : {"t", "sym", "tab", "br", "cr", "drawing", "pict", "object",
+                              "noBreakHyphen", "softHyphen", "ptab"}) {
+      if (LocalNameIs(n.name(), local) && (std::strcmp(local, "t") != 0 || *n.child_value()))
+        return true;
+    }
+    return false;
   }
 
   // True inside the code of a field that goes: everything there goes too.
@@ -577,7 +612,11 @@ class FieldUnlinker {
       return;
     }
     Walk(simple);
-    if (StaysField(simple.attribute(names_.a_instr.c_str()).value())) return;
+    const char* code = simple.attribute(names_.a_instr.c_str()).value();
+    if (StaysField(code)) return;
+    const bool shown = static_cast<bool>(simple.find_node(
+        [](pugi::xml_node n) { return n.type() == pugi::node_element && Visible(n); }));
+    if (!shown && !RunComputes(code)) return;  // no stored result: it stays a field
     pugi::xml_node parent = simple.parent();
     for (pugi::xml_node child = simple.first_child(); child;) {
       pugi::xml_node next = child.next_sibling();

@@ -415,5 +415,25 @@ TEST(UnlinkFieldsTest, ResultsStayAsTextAndPageFieldsStayFields) {
   EXPECT_FALSE(UnlinkFields(body, names));
 }
 
+// Fields with no stored result, which the run does not compute, stay fields
+// for the reader to show; a DOCVARIABLE the run left empty is unlinked.
+TEST(UnlinkFieldsTest, FieldsWithoutAResultStayFields) {
+  pugi::xml_document xml;
+  ASSERT_TRUE(xml.load_string(
+      "<w:body xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"><w:p>"
+      "<w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText>MACROBUTTON NoMacro "
+      "[Name]</w:instrText></w:r><w:r><w:fldChar w:fldCharType=\"end\"/></w:r>"
+      "<w:fldSimple w:instr=\"SYMBOL 211 \\f Symbol\"/>"
+      "<w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText>DOCVARIABLE v"
+      "</w:instrText></w:r><w:r><w:fldChar w:fldCharType=\"separate\"/></w:r>"
+      "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r></w:p></w:body>"));
+  WordNames names("w");
+  UnlinkFields(xml.document_element(), names);
+  std::vector<std::string> codes;
+  for (const FieldSpan& field : FindFields(xml.document_element(), names))
+    codes.push_back(field.code);
+  EXPECT_EQ(codes, (std::vector<std::string>{"MACROBUTTON NoMacro [Name]", "SYMBOL 211 \\f Symbol"}));
+}
+
 }  // namespace
 }  // namespace vantrelle
