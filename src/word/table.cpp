@@ -617,33 +617,97 @@ void Table::InsertColumnsLeftOf(pugi::xml_node tc, int count) {
         1, IntAttribute(before.child(names.tcPr.c_str()).child(names.gridSpan.c_str()), names.a_val,
                         1));
   }
+  // Each copy takes as many grid columns as the selected cell spans, as
+  // wide as those: copies, grid and cell widths agree.
+  auto span_of = [&](pugi::xml_node cell) {
+    return std::max(1, IntAttribute(cell.child(names.tcPr.c_str()).child(names.gridSpan.c_str()),
+                                    names.a_val, 1));
+  };
+  const int span = span_of(tc);
+  double width = 0;
   if (pugi::xml_node grid = tbl_.child(names.tblGrid.c_str())) {
-    pugi::xml_node at, last;
+    std::vector<pugi::xml_node> taken;
+    pugi::xml_node last;
     int index = 0;
     for (pugi::xml_node col = grid.child(names.gridCol.c_str()); col;
          col = col.next_sibling(names.gridCol.c_str()), ++index) {
-      if (index == grid_index) at = col;
+      if (index >= grid_index && index < grid_index + span) taken.push_back(col);
       last = col;
     }
-    for (int i = 0; i < count; ++i) {
-      if (at) grid.insert_copy_before(at, at);
-      else if (last) grid.insert_copy_after(last, last);
+    const std::string w = Qualified(names, "w");
+    for (pugi::xml_node col : taken) width += Twips(col.attribute(w.c_str()).value()).value_or(0);
+    if (taken.empty() && last) {
+      taken.push_back(last);
+      width = Twips(last.attribute(w.c_str()).value()).value_or(0);
+    }
+    for (int i = 0; i < count && !taken.empty(); ++i) {
+      for (pugi::xml_node col : taken) {
+        if (grid_index < index) grid.insert_copy_before(col, taken.front());
+        else grid.insert_copy_after(col, last);
+      }
     }
   }
+  const std::string tc_w = Qualified(names, "tcW");
+  const std::string w = Qualified(names, "w");
+  // Sets \a cell's span and, where it is given in twips, its width.
+  auto set_span = [&](pugi::xml_node cell, int cell_span, double cell_width) {
+    pugi::xml_node properties = cell.child(names.tcPr.c_str());
+    if (!properties) properties = cell.prepend_child(names.tcPr.c_str());
+    pugi::xml_node grid_span = properties.child(names.gridSpan.c_str());
+    if (cell_span > 1) {
+      if (!grid_span) {
+        pugi::xml_node width_element = properties.child(tc_w.c_str());
+        grid_span = width_element ? properties.insert_child_after(names.gridSpan.c_str(), width_element)
+                                  : properties.prepend_child(names.gridSpan.c_str());
+      }
+      pugi::xml_attribute value = grid_span.attribute(names.a_val.c_str());
+      if (!value) value = grid_span.append_attribute(names.a_val.c_str());
+      value.set_value(cell_span);
+    } else if (grid_span) {
+      properties.remove_child(grid_span);
+    }
+    pugi::xml_node width_element = properties.child(tc_w.c_str());
+    if (width > 0 && DxaWidth(width_element, names))
+      width_element.attribute(w.c_str()).set_value(std::llround(cell_width));
+  };
 
   for (std::size_t r = 0; r < rows_.size(); ++r) {
     std::size_t start = row_start_[r], cells = row_start_[r + 1] - start;
     if (cells == 0) continue;
+    // The cell of this row over the grid column the new cells take.
+    int grid_at =
+        IntAttribute(rows_[r].child(names.trPr.c_str()).child(names.gridBefore.c_str()), names.a_val, 0);
+    pugi::xml_node over;
+    int over_start = 0;
+    for (std::size_t c = 0; c < cells && !over; ++c) {
+      pugi::xml_node cell = cells_[start + c].tc_;
+      const int cell_span = span_of(cell);
+      if (grid_at <= grid_index && grid_index < grid_at + cell_span) {
+        over = cell;
+        over_start = grid_at;
+      }
+      grid_at += cell_span;
+    }
+    if (over && over_start < grid_index) {
+      // A cell across that place (a title over the table) widens over the
+      // new columns.
+      const double over_width = DxaWidth(over.child(names.tcPr.c_str()).child(tc_w.c_str()), names)
+                                    .value_or(0);
+      set_span(over, span_of(over) + span * count, over_width + width * count);
+      continue;
+    }
     pugi::xml_node added;
-    if (cells >= static_cast<std::size_t>(column)) {
-      pugi::xml_node target = cells_[start + static_cast<std::size_t>(column - 1)].tc_;
-      added = target.parent().insert_copy_before(target, target);
+    if (over) {
+      added = over.parent().insert_copy_before(over, over);
       MakeEmptyCell(added, names, false);
-      for (int i = 1; i < count; ++i) target.parent().insert_copy_before(added, target);
+      set_span(added, span, width);
+      for (int i = 1; i < count; ++i) over.parent().insert_copy_before(added, over);
     } else {
+      // The row ends before that place: the new cells follow its last.
       pugi::xml_node last = cells_[start + cells - 1].tc_;
       added = last.parent().insert_copy_after(last, last);
       MakeEmptyCell(added, names, false);
+      set_span(added, span, width);
       for (int i = 1; i < count; ++i) added = added.parent().insert_copy_after(added, added);
     }
   }

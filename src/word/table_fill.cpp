@@ -99,7 +99,9 @@ void GrowTable(const TableFill& fill, int16_t table, int begin_row, int begin_co
     selection.InsertRowCopies(added);
     return;
   }
-  doc.TableItem(table).CellAt(1, begin_col).Select();
+  // The pattern column's cell in the begin row: a title row above it may
+  // be one cell across the table.
+  doc.TableItem(table).CellAt(begin_row, begin_col).Select();
   doc.TableItem(table).CheckColumnCopies(begin_col, added);
   // All the columns in one insertion: the same table as that many single
   // insertions, without indexing the table again after each.

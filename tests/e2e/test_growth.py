@@ -178,3 +178,55 @@ class MacroTemplateTest(unittest.TestCase):
                                            text=True, cwd=os.path.dirname(path), timeout=60)
                     self.assertIn("is a .docx, which holds no macros: the macros of the template",
                                   check.stdout)
+
+
+def spanning_template(path, title):
+    """A table grown by columns from column 2: with a title row of one cell
+    across the table above it (\\a title), or with pattern cells two grid
+    columns wide."""
+    document = docx.Document()
+    table = document.add_table(rows=3 if title else 2, cols=3 if title else 4)
+    table.style = "Table Grid"
+    first = 0
+    if title:
+        table.cell(0, 0).merge(table.cell(0, 2)).text = "Title"
+        first = 1
+    for r, (head, pattern) in enumerate((("Week", "@"), ("Orders", "#,##0")), first):
+        table.cell(r, 0).text = head
+        if title:
+            table.cell(r, 1).text = table.cell(r, 2).text = pattern
+        else:
+            table.cell(r, 1).merge(table.cell(r, 2)).text = pattern
+            table.cell(r, 3).text = pattern
+    document.save(path)
+    return first + 1
+
+
+class SpanningColumnGrowthTest(unittest.TestCase):
+    """Growth by columns where cells span grid columns: a title across the
+    table widens over the new columns, a pattern two columns wide is copied
+    two columns wide, and grid and cell widths agree in every row."""
+
+    def test_cells_that_span_grid_columns(self):
+        folder = tempfile.mkdtemp(prefix="vantrelle_spans_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        for title, rows in ((True, [["Title"] * 4, ["Week", "w1", "w2", "w3"],
+                                     ["Orders", "10", "20", "30"]]),
+                            (False, [["Week", "w1", "w1", "w2", "w2", "w3"],
+                                     ["Orders", "10", "10", "20", "20", "30"]])):
+            with self.subTest(title=title):
+                template = os.path.join(folder, "title.docx" if title else "span.docx")
+                begin = spanning_template(template, title)
+                status, log, path = run_once(
+                    folder, template, "@W=2;1;%d;2;1\nSELECT 'w' || n, n * 10 FROM (SELECT 1 AS n "
+                    "UNION ALL SELECT 2 UNION ALL SELECT 3)\n" % begin, name="title" if title else "span")
+                self.assertEqual(0, status, log)
+                table = docx.Document(path).tables[0]
+                self.assertEqual(rows, [[c.text for c in row.cells] for row in table.rows])
+                with zipfile.ZipFile(path) as z:
+                    xml = z.read("word/document.xml").decode()
+                grid = [int(w) for w in re.findall(r'<w:gridCol w:w="(\d+)"', xml)]
+                for row in re.findall(r"<w:tr[ >].*?</w:tr>", xml, re.S):
+                    widths = [int(w) for w in re.findall(r'<w:tcW w:type="dxa" w:w="(\d+)"', row)]
+                    self.assertAlmostEqual(sum(grid), sum(widths), delta=len(widths))
+                self.assertAlmostEqual(8640, sum(grid), delta=len(grid))  # the page's text width
