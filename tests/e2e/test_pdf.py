@@ -120,6 +120,12 @@ class PdfTest(unittest.TestCase):
                 runs = runs.replace('w:fldCharType="begin"', 'w:fldCharType="begin" w:fldLock="1"', 1)
             office_templates.append_xml(document, office_templates.paragraph(
                 office_templates.text_run(label + ": ") + runs))
+        # A field with no stored result, which the run does not compute: the
+        # converter shows it as it would.
+        office_templates.append_xml(document, office_templates.paragraph(
+            office_templates.text_run("H: ") + '<w:r><w:fldChar w:fldCharType="begin"/></w:r><w:r>'
+            '<w:instrText xml:space="preserve"> MACROBUTTON NoMacro [Click here] </w:instrText></w:r>'
+            '<w:r><w:fldChar w:fldCharType="end"/></w:r>'))
         document.save(os.path.join(self.dir, "fields.docx"))
         with open(os.path.join(self.dir, "fields.sql"), "w") as f:
             f.write("@Amount=3;Amount\nSELECT 1234567.891\n@Day=3;Day\nSELECT '2004-05-05'\n")
@@ -130,17 +136,18 @@ class PdfTest(unittest.TestCase):
         self.assertEqual(0, self.run_report(), self.log)
         text = subprocess.run(["pdftotext", "-layout", self.out("fields.pdf"), "-"],
                               capture_output=True, text=True, check=True).stdout
-        shown = dict(re.findall(r"^([A-G]): (.*?)\s*$", text, re.M))
+        shown = dict(re.findall(r"^([A-H]): (.*?)\s*$", text, re.M))
         # The report shows the time of its run; the PDF shows that too.
         report = docx.Document(self.out("fields.docx"))
         time_shown = [p.text[3:] for p in report.paragraphs if p.text.startswith("F: ")][0]
         self.assertRegex(time_shown, r"^\d\d:\d\d:\d\d$")
         self.assertEqual({"A": "1,234,567.89", "B": "1234567.9", "C": "Wednesday, 5 May 2004",
-                          "D": "05.05.04", "E": "1999-12-31", "F": time_shown, "G": "1"}, shown)
+                          "D": "05.05.04", "E": "1999-12-31", "F": time_shown, "G": "1",
+                          "H": "[Click here]"}, shown)
         # The report itself keeps its fields.
         with zipfile.ZipFile(self.out("fields.docx")) as package:
             main = package.read("word/document.xml").decode()
-        self.assertEqual(7, main.count('w:fldCharType="begin"'))
+        self.assertEqual(8, main.count('w:fldCharType="begin"'))
         self.assert_nothing_left()
 
     def test_without_the_key_the_log_is_as_before(self):
