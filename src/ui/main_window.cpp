@@ -318,7 +318,9 @@ void MainWindow::BuildClientArea() {
   log_info_->setObjectName(QStringLiteral("txtLogInfo"));
   log_info_->setReadOnly(true);
   log_info_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  log_info_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // A box too low for its messages (a small screen at a large scale, the
+  // lines of a check) shows a scroll bar, so that none is out of reach.
+  log_info_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   // Two lines at least; the box takes the height the window has left.
   log_info_->setMinimumHeight(2 * log_info_->fontMetrics().lineSpacing() +
                               2 * log_info_->frameWidth() + 8);
@@ -400,7 +402,12 @@ void MainWindow::Start() {
     ParameterDialog dialog(pub_, *services_.prompter, this);
     services_.prompter->RunDialog(dialog);
   }
-  if (pub_.run_confirmed) RunReportInBackground();
+  if (!pub_.run_confirmed) return;
+  // The dialog and its question have closed: the window takes the keyboard,
+  // so that Esc stops the run without a click first.
+  raise();
+  activateWindow();
+  RunReportInBackground();
 }
 
 void MainWindow::Check() {

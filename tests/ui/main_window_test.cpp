@@ -372,6 +372,7 @@ TEST_F(MainWindowTest, LogBoxKeepsTheNewestMessageInViewWhenLinesWrap) {
   QScrollBar* bar = box->verticalScrollBar();
   ASSERT_GT(bar->maximum(), 0) << "the messages fit; the case needs more text";
   EXPECT_EQ(bar->value(), bar->maximum());
+  EXPECT_TRUE(bar->isVisible()) << "the earlier messages are out of sight: a bar says so";
   // The end of the text, just after the last message, is inside the box.
   EXPECT_TRUE(box->toPlainText().endsWith("Close the log file.\n"));
   EXPECT_TRUE(box->viewport()->rect().contains(box->cursorRect()));
