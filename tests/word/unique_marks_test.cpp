@@ -230,6 +230,15 @@ Parts MarksTemplate() {
 
 class UniqueMarksTest : public testing::ScratchTest {
  protected:
+  // A package of \a parts whose main part's body is \a body, declaring
+  // every namespace the rows need.
+  std::filesystem::path WithBody(const Parts& parts, const std::string& body) {
+    auto path = MakeDocx("", parts);
+    Parts all = testing::ReadZip(path);
+    all["word/document.xml"] = Part("w:document", "<w:body>" + body + "<w:sectPr/></w:body>");
+    testing::WriteZip(path, all);
+    return path;
+  }
   Application word_;
 };
 
@@ -239,12 +248,7 @@ TEST_F(UniqueMarksTest, EachGrownRowHasItsOwnNotesCommentsAndIds) {
       "<w:tr><w:tc><w:p><w:commentRangeEnd w:id=\"7\"/><w:r>"
       "<w:commentReference w:id=\"7\"/></w:r></w:p></w:tc><w:tc><w:p/></w:tc><w:tc><w:p/>"
       "</w:tc></w:tr></w:tbl>";
-  auto path = MakeDocx("", MarksTemplate());
-  {  // the main part with every namespace the row needs
-    Parts parts = testing::ReadZip(path);
-    parts["word/document.xml"] = Part("w:document", "<w:body>" + body + "<w:sectPr/></w:body>");
-    testing::WriteZip(path, parts);
-  }
+  auto path = WithBody(MarksTemplate(), body);
   ASSERT_EQ(MarkProblems(testing::ReadZip(path)), std::set<std::string>{});
   Document& doc = word_.Open(path);
   doc.TableItem(1).CellAt(1, 1).Select();
@@ -317,17 +321,12 @@ TEST_F(UniqueMarksTest, CopiedCommentsAndNotesNeverShareAnId) {
   parts["word/commentsIds.xml"] = Part("w16cid:commentsIds", "");
   parts["word/commentsExtensible.xml"] = Part("w16cex:commentsExtensible", "");
   parts["word/endnotes.xml"] = Part("w:endnotes", "");
-  auto path = MakeDocx("", parts);
-  {
-    Parts with_body = testing::ReadZip(path);
-    with_body["word/document.xml"] = Part(
-        "w:document",
-        "<w:body><w:tbl><w:tr><w:tc><w:p><w:r><w:footnoteReference w:id=\"1\"/></w:r>"
-        "<w:commentRangeStart w:id=\"0\"/><w:r><w:t>x</w:t></w:r><w:commentRangeEnd w:id=\"0\"/>"
-        "<w:r><w:commentReference w:id=\"0\"/></w:r></w:p></w:tc></w:tr><w:tr><w:tc><w:p/></w:tc>"
-        "</w:tr></w:tbl><w:sectPr/></w:body>");
-    testing::WriteZip(path, with_body);
-  }
+  auto path = WithBody(
+      parts,
+      "<w:tbl><w:tr><w:tc><w:p><w:r><w:footnoteReference w:id=\"1\"/></w:r>"
+      "<w:commentRangeStart w:id=\"0\"/><w:r><w:t>x</w:t></w:r><w:commentRangeEnd w:id=\"0\"/>"
+      "<w:r><w:commentReference w:id=\"0\"/></w:r></w:p></w:tc></w:tr><w:tr><w:tc><w:p/></w:tc>"
+      "</w:tr></w:tbl>");
   Document& doc = word_.Open(path);
   doc.TableItem(1).CellAt(1, 1).Select();
   word_.GetSelection().InsertRowCopies(3);
@@ -337,16 +336,10 @@ TEST_F(UniqueMarksTest, CopiedCommentsAndNotesNeverShareAnId) {
 }
 
 TEST_F(UniqueMarksTest, CopiesThatAWrittenCellNoLongerShowsGo) {
-  auto path = MakeDocx("", MarksTemplate());
-  {
-    Parts parts = testing::ReadZip(path);
-    parts["word/document.xml"] =
-        Part("w:document", "<w:body><w:tbl>" + kMarksRow +
-                               "<w:tr><w:tc><w:p><w:commentRangeEnd w:id=\"7\"/><w:r>"
-                               "<w:commentReference w:id=\"7\"/></w:r></w:p></w:tc></w:tr>"
-                               "</w:tbl><w:sectPr/></w:body>");
-    testing::WriteZip(path, parts);
-  }
+  auto path = WithBody(MarksTemplate(), "<w:tbl>" + kMarksRow +
+                                           "<w:tr><w:tc><w:p><w:commentRangeEnd w:id=\"7\"/><w:r>"
+                                           "<w:commentReference w:id=\"7\"/></w:r></w:p></w:tc>"
+                                           "</w:tr></w:tbl>");
   Document& doc = word_.Open(path);
   doc.TableItem(1).CellAt(1, 1).Select();
   word_.GetSelection().InsertRowCopies(3);
