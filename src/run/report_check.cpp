@@ -177,17 +177,33 @@ bool NumberedKey(const std::string& key, const std::string& prefix) {
 // languages' "TT.MM.JJJJ"), which print as they stand.
 std::vector<std::string> PatternSurprises(const std::string& pattern) {
   std::vector<std::string> surprises;
-  for (const char* quote : {"\u201C", "\u201D", "\u201E", "\u2018", "\u2019"}) {
-    if (pattern.find(quote) == std::string::npos) continue;
-    surprises.push_back("the pattern \"" + pattern + "\" holds typographic quotes, which print as "
-                        "they stand; only straight quotes (\") and apostrophes quote text in a "
-                        "pattern.");
-    break;
-  }
   const FormatExpression expression = ParseFormatExpression(pattern);
-  const bool date = std::any_of(expression.sections.begin(), expression.sections.end(),
-                                [](const FormatSection& s) { return s.kind == SectionKind::kDate; });
-  if (!date || expression.named != NamedFormat::kNone) return surprises;
+  auto any = [&](SectionKind kind) {
+    return std::any_of(expression.sections.begin(), expression.sections.end(),
+                       [&](const FormatSection& s) { return s.kind == kind; });
+  };
+  // The names of named formats ("Short Date", "Currency") are no patterns
+  // to look into.
+  static const char* const kNamed[] = {
+      "general date", "long date", "medium date", "short date", "long time", "medium time",
+      "short time", "general number", "currency", "fixed", "standard", "percent", "scientific",
+      "yes/no", "true/false", "on/off"};
+  const std::string lower = Lower(TrimSpaces(pattern));
+  for (const char* named : kNamed)
+    if (lower == named) return surprises;
+  // Typographic double quotes in a number or date pattern quote nothing
+  // (a typographic apostrophe is a grouping sign some authors mean).
+  if (any(SectionKind::kNumber) || any(SectionKind::kDate)) {
+    for (const char* quote : {"\u201C", "\u201D", "\u201E"}) {
+      if (pattern.find(quote) == std::string::npos) continue;
+      surprises.push_back("the pattern \"" + pattern + "\" holds typographic quotes, which print as "
+                          "they stand; only straight quotes (\") quote text in a pattern.");
+      break;
+    }
+  }
+  if (!any(SectionKind::kDate) || expression.named != NamedFormat::kNone) return surprises;
+  // Another language's date codes: a letter no code knows, doubled as codes
+  // are (TT, JJJJ); a label's single letters are left alone.
   std::string strange;
   for (size_t i = 0; i < pattern.size(); ++i) {
     const char c = pattern[i];
@@ -215,9 +231,11 @@ std::vector<std::string> PatternSurprises(const std::string& pattern) {
       i += 2;
       continue;
     }
-    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (std::strchr("cdwmqyhns", lower) != nullptr) continue;
-    if (strange.find(c) == std::string::npos) strange += std::string(strange.empty() ? "" : ", ") + c;
+    const char low = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (std::strchr("cdwmqyhns", low) != nullptr) continue;
+    const bool doubled = i + 1 < pattern.size() && pattern[i + 1] == c;
+    if (doubled && strange.find(c) == std::string::npos)
+      strange += std::string(strange.empty() ? "" : ", ") + c;
   }
   if (!strange.empty())
     surprises.push_back("the date pattern \"" + pattern + "\" holds letters that are no date code (" +
@@ -423,7 +441,7 @@ void Checker::CheckLayout() {
         const std::string near = Nearest(entry.section, section_names);
         Add(false, file, entry.line,
             "[" + entry.section + "] is no section a run reads" +
-                (near.empty() ? " (they are [FILE], [ODBC], [SQLFILE], [PARAMETER] and [Console])"
+                (near.empty() ? " (they are [FILE], [ODBC], [SQLFILE], [PARAMETER] and [Console])."
                               : "; did you mean [" + near + "]?") +
                 " Its keys are not used.");
       }
@@ -435,16 +453,18 @@ void Checker::CheckLayout() {
     for (const char* key : section->keys) known_key = known_key || Lower(key) == Lower(entry.key);
     // A numbered key is compared with each prefix and the same number.
     const size_t digits = entry.key.find_last_not_of("0123456789") + 1;
+    std::string number = entry.key.substr(digits);
+    number.erase(0, std::min(number.find_first_not_of('0'), number.size()));  // "F01" means F1
     for (const char* prefix : section->numbered) {
       known_key = known_key || NumberedKey(entry.key, prefix);
-      if (digits < entry.key.size()) keys.push_back(prefix + entry.key.substr(digits));
+      if (!number.empty() && number.size() < 6) keys.push_back(prefix + number);
     }
     if (known_key) continue;
     const std::string near = Nearest(entry.key, keys);
     std::string all;
     for (const char* key : section->keys) all += std::string(all.empty() ? "" : ", ") + key;
     for (const char* prefix : section->numbered)
-      all += std::string(all.empty() ? "" : ", ") + prefix + "N";
+      all += std::string(all.empty() ? "" : ", ") + prefix + "1, " + prefix + "2, ...";
     Add(false, file, entry.line,
         "[" + entry.section + "] " + entry.key + " is no key a run reads" +
             (near.empty() ? " (the keys of [" + std::string(section->name) + "] are " + all + ")."
@@ -627,6 +647,14 @@ void Checker::CheckJobs() {
   for (int job = 1; job <= count; ++job) {
     const std::string key = "F" + std::to_string(job);
     const std::string name = TrimSpaces(pub_.ini.Get("SQLFILE", key));
+    if (name.empty() && listed > 0) {
+      // The run passes over it: what it would have made stays as the last
+      // run left it.
+      Add(false, pub_.ini_file_name, 0,
+          "[SQLFILE] " + key + " is not set: script " + std::to_string(job) + " of F_MAXNUM=" +
+              std::to_string(count) + " never runs.");
+      continue;
+    }
     if (name.empty() || TooLong("SQLFILE", key)) continue;
     std::optional<std::string> path = Locate("[SQLFILE] " + key, name, false);
     if (!path) continue;
@@ -946,9 +974,13 @@ std::optional<int> Checker::Prepare(const std::string& file, const ScriptStateme
     return connection_->Prepare(statement.sql);
   } catch (const Error& error) {
     const std::string description = error.Description();
+    // A table that exists already is the earlier statement's doing only when
+    // that statement drops or renames it.
+    const bool exists = description.find("already exists") != std::string::npos;
     for (const std::string& name : NamesInMessage(description)) {
       for (auto it = effects_.rbegin(); it != effects_.rend(); ++it) {
         if (!MentionsWord(it->sql, name)) continue;
+        if (exists && !MentionsWord(it->sql, "drop") && !MentionsWord(it->sql, "rename")) continue;
         Add(false, file, statement.line,
             label + "cannot be prepared before the statement [" + it->label + "] at " + it->file +
                 ":" + std::to_string(it->line) + " has run: it uses \"" + name +
@@ -998,7 +1030,19 @@ void Checker::NameTheCurrentFolder() {
     finding.message.insert(at + 1, " in the current folder \"" + here.string() + "\"");
     named = true;
   }
-  if (named)
+  // Names that exist by chance in the current folder are relative all the
+  // same: the warning stands whenever the configuration uses one.
+  auto relative = [](const std::string& name) { return !name.empty() && name.front() != '/'; };
+  bool uses_relative = false;
+  for (const char* key : {"LogFileName", "ReportTemplateFileName", "ReportFileName", "PdfFileName"})
+    uses_relative = uses_relative || relative(Read("FILE", key));
+  const std::string dsn = Read("ODBC", "DSN");
+  if (dsn.starts_with("sqlite:") && dsn != "sqlite::memory:")
+    uses_relative = uses_relative || relative(dsn.substr(7));
+  for (const std::string& key : pub_.ini.Keys("SQLFILE"))
+    if (key.size() > 1 && key[0] == 'f' && std::isdigit(static_cast<unsigned char>(key[1])))
+      uses_relative = uses_relative || relative(Read("SQLFILE", key.c_str()));
+  if (named || uses_relative)
     Add(false, pub_.ini_file_name, 0,
         "relative names are read from the current folder \"" + here.string() +
             "\", not from the configuration's folder \"" + own.string() +

@@ -671,6 +671,7 @@ void Table::InsertColumnsLeftOf(pugi::xml_node tc, int count) {
       width_element.attribute(w.c_str()).set_value(std::llround(cell_width));
   };
 
+  widened_rows_.clear();
   for (std::size_t r = 0; r < rows_.size(); ++r) {
     std::size_t start = row_start_[r], cells = row_start_[r + 1] - start;
     if (cells == 0) continue;
@@ -688,12 +689,13 @@ void Table::InsertColumnsLeftOf(pugi::xml_node tc, int count) {
       }
       grid_at += cell_span;
     }
-    if (over && over_start < grid_index) {
+    if (over && (over_start < grid_index || span_of(over) > span)) {
       // A cell across that place (a title over the table) widens over the
       // new columns.
       const double over_width = DxaWidth(over.child(names.tcPr.c_str()).child(tc_w.c_str()), names)
                                     .value_or(0);
       set_span(over, span_of(over) + span * count, over_width + width * count);
+      widened_rows_.push_back(static_cast<int>(r) + 1);
       continue;
     }
     pugi::xml_node added;
@@ -764,13 +766,28 @@ void Table::FitToPage(double old_width) {
   };
   // Widths given as a share of the table (pct) keep their share; automatic
   // ones follow the grid.
+  // A cell given in twips is as wide as the grid columns it spans, to the
+  // twip, so that grid and cells agree after the rounding.
   const std::string tc_w = Qualified(names, "tcW");
   ForEachWrapped(tbl_, names.tr, names, [&](pugi::xml_node row) {
     pugi::xml_node row_properties = row.child(names.trPr.c_str());
     narrow(row_properties.child(Qualified(names, "wBefore").c_str()));
     narrow(row_properties.child(Qualified(names, "wAfter").c_str()));
+    std::size_t grid_at = static_cast<std::size_t>(std::max(
+        0, IntAttribute(row_properties.child(names.gridBefore.c_str()), names.a_val, 0)));
     ForEachWrapped(row, names.tc, names, [&](pugi::xml_node tc) {
-      narrow(tc.child(names.tcPr.c_str()).child(tc_w.c_str()));
+      pugi::xml_node properties = tc.child(names.tcPr.c_str());
+      const std::size_t span = static_cast<std::size_t>(std::max(
+          1, IntAttribute(properties.child(names.gridSpan.c_str()), names.a_val, 1)));
+      pugi::xml_node width = properties.child(tc_w.c_str());
+      if (grid_at + span <= columns.size() && DxaWidth(width, names)) {
+        long long sum = 0;
+        for (std::size_t k = grid_at; k < grid_at + span; ++k) sum += columns[k];
+        width.attribute(w.c_str()).set_value(sum);
+      } else {
+        narrow(width);
+      }
+      grid_at += span;
     });
   });
   if (DxaWidth(table_width, names)) table_width.attribute(w.c_str()).set_value(rounded_sum);

@@ -77,6 +77,9 @@ class Table {
   /// Checks that \a count copies of column \a column fit the document's
   /// size limit. Throws Error when they do not.
   void CheckColumnCopies(int column, int count);
+  /// The rows (1-based) whose cell across the last column insertion's place
+  /// widened over the new columns instead of getting copies.
+  const std::vector<int>& RowsWidened() const { return widened_rows_; }
 
  private:
   friend class Cell;
@@ -131,6 +134,7 @@ class Table {
   std::vector<std::size_t> row_start_;  // offset of each row's cells in cells_
   std::vector<Cell> cells_;
   int column_count_ = 0;
+  std::vector<int> widened_rows_;
   // Rows grown above an XML row, in the order they were inserted.
   std::vector<std::unique_ptr<GrownRows>> grown_;
 };

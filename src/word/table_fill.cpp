@@ -1,5 +1,6 @@
 #include "word/table_fill.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -107,6 +108,9 @@ void GrowTable(const TableFill& fill, int16_t table, int begin_row, int begin_co
   // insertions, without indexing the table again after each.
   selection.InsertColumns(added);
   const int pattern_column = begin_col + added;
+  // A row whose cell widened over the new columns (a title) has no copies
+  // to give the pattern's content.
+  const std::vector<int> widened = doc.TableItem(table).RowsWidened();
   for (int column = begin_col; column < pattern_column; ++column) {
     int rows = 0;
     try {
@@ -114,6 +118,7 @@ void GrowTable(const TableFill& fill, int16_t table, int begin_row, int begin_co
     } catch (const Error&) {
     }
     for (int row = 1; row <= rows; ++row) {
+      if (std::find(widened.begin(), widened.end(), row) != widened.end()) continue;
       try {
         Table& t = doc.TableItem(table);
         t.CopyCellContent(t.CellAt(row, column), t.CellAt(row, pattern_column));

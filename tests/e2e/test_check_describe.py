@@ -251,7 +251,8 @@ FEWER_COLUMNS = (",\n       max(order_date)\nFROM month_orders\nGROUP BY region_
 # The mistakes a new author makes in the example report: the edit, whether
 # the check connects, the line the check must print ({sql} is the script's
 # name, {Marker} the line of that statement's marker), and the run's exit
-# status beside it: each mistake is a warning, as the run passes over it.
+# status beside it; the check exits 0 (warnings) unless the case says 1.
+# What is no mistake checks clean.
 BEGINNER_MISTAKES = [
     ("misspelt section", lambda f: replace_in(f + "/report.ini", "[SQLFILE]", "[SQLFILES]"), False,
      "report.ini:13: warning: [SQLFILES] is no section a run reads; did you mean [SQLFILE]? Its "
@@ -274,8 +275,8 @@ BEGINNER_MISTAKES = [
     ("typographic quotes", lambda f: set_cell(f + "/template.docx", 1, 1, 2,
                                                "#,##0.00 \u201cEUR\u201d"), False,
      "{sql}:{Summary}: warning: [Summary] cell (1,2) of table 1: the pattern \"#,##0.00 \u201cEUR"
-     "\u201d\" holds typographic quotes, which print as they stand; only straight quotes (\") and "
-     "apostrophes quote text in a pattern.", 0),
+     "\u201d\" holds typographic quotes, which print as they stand; only straight quotes (\") quote "
+     "text in a pattern.", 0),
     ("fewer columns than pattern cells",
      lambda f: (run_example(f), replace_in(f + "/scripts/report.sql", *FEWER_COLUMNS)), True,
      "{sql}:{Regions}: warning: [Regions] the query returns 5 columns but the pattern row of table "
@@ -284,6 +285,17 @@ BEGINNER_MISTAKES = [
      "scripts/prepare.sql:8: warning: [Select] cannot be prepared before the statement [Clear] at "
      "scripts/prepare.sql:5 has run: it uses \"month_orders\", which that statement creates or "
      "changes (table month_orders already exists (SQLite error 1)).", 0),
+    ("a work table no earlier statement drops",
+     lambda f: (run_example(f), replace_in(f + "/scripts/prepare.sql", "DROP TABLE IF EXISTS",
+                                           "DELETE FROM")), True,
+     "scripts/prepare.sql:8: error: [Select] cannot be prepared: table month_orders already "
+     "exists (SQLite error 1)", 1, 1),
+    ("a script left out", lambda f: replace_in(f + "/report.ini", "F1=scripts/prepare.sql", "F1="),
+     False, "report.ini: warning: [SQLFILE] F1 is not set: script 1 of F_MAXNUM=2 never runs.", 1),
+    ("a label and a named format are no date patterns",
+     lambda f: (set_cell(f + "/template.docx", 1, 1, 2, "Short Date"),
+                set_cell(f + "/template.docx", 1, 3, 2, "Name")), False,
+     "report.ini: 0 errors, 0 warnings.", 0),
 ]
 
 
@@ -309,7 +321,7 @@ class BeginnerMistakes(ScratchFolder):
             db.close()
 
     def test_each_mistake_is_said_and_the_run_ends_as_before(self):
-        for name, edit, connect, expected, run_status in BEGINNER_MISTAKES:
+        for name, edit, connect, expected, run_status, *check_status in BEGINNER_MISTAKES:
             with self.subTest(name):
                 folder = os.path.join(self.folder, name.replace(" ", "-"))
                 self.example(folder)
@@ -320,7 +332,8 @@ class BeginnerMistakes(ScratchFolder):
                                         "report.ini"], cwd=folder, capture_output=True, text=True,
                                        timeout=120)
                 self.assertIn(line, check.stdout.splitlines(), check.stdout)
-                self.assertEqual(0, check.returncode, check.stdout)
+                self.assertEqual(check_status[0] if check_status else 0, check.returncode,
+                                 check.stdout)
                 run = subprocess.run([EXE, "-C", "-F", "report.ini"], cwd=folder,
                                      capture_output=True, text=True, timeout=120)
                 self.assertEqual(run_status, run.returncode, run.stderr)

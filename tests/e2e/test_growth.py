@@ -180,53 +180,71 @@ class MacroTemplateTest(unittest.TestCase):
                                   check.stdout)
 
 
-def spanning_template(path, title):
-    """A table grown by columns from column 2: with a title row of one cell
-    across the table above it (\\a title), or with pattern cells two grid
-    columns wide."""
+def spanning_template(path, kind):
+    """A table grown by columns from column 2: under a title row of one cell
+    across the table ("table") or across the two pattern columns
+    ("columns"), or with pattern cells two grid columns wide ("span").
+    Returns the begin row."""
     document = docx.Document()
-    table = document.add_table(rows=3 if title else 2, cols=3 if title else 4)
+    table = document.add_table(rows=2 if kind == "span" else 3, cols=4 if kind == "span" else 3)
     table.style = "Table Grid"
-    first = 0
-    if title:
+    first = 0 if kind == "span" else 1
+    if kind == "table":
         table.cell(0, 0).merge(table.cell(0, 2)).text = "Title"
-        first = 1
+    if kind == "columns":
+        table.cell(0, 1).merge(table.cell(0, 2)).text = "Weeks"
     for r, (head, pattern) in enumerate((("Week", "@"), ("Orders", "#,##0")), first):
         table.cell(r, 0).text = head
-        if title:
-            table.cell(r, 1).text = table.cell(r, 2).text = pattern
-        else:
+        if kind == "span":
             table.cell(r, 1).merge(table.cell(r, 2)).text = pattern
             table.cell(r, 3).text = pattern
+        else:
+            table.cell(r, 1).text = table.cell(r, 2).text = pattern
     document.save(path)
     return first + 1
 
 
 class SpanningColumnGrowthTest(unittest.TestCase):
     """Growth by columns where cells span grid columns: a title across the
-    table widens over the new columns, a pattern two columns wide is copied
-    two columns wide, and grid and cell widths agree in every row."""
+    table or across the pattern columns widens over the new columns, a
+    pattern two columns wide is copied two columns wide, and every cell is
+    as wide as the grid columns it spans."""
 
     def test_cells_that_span_grid_columns(self):
         folder = tempfile.mkdtemp(prefix="vantrelle_spans_")
         self.addCleanup(shutil.rmtree, folder, True)
-        for title, rows in ((True, [["Title"] * 4, ["Week", "w1", "w2", "w3"],
-                                     ["Orders", "10", "20", "30"]]),
-                            (False, [["Week", "w1", "w1", "w2", "w2", "w3"],
-                                     ["Orders", "10", "10", "20", "20", "30"]])):
-            with self.subTest(title=title):
-                template = os.path.join(folder, "title.docx" if title else "span.docx")
-                begin = spanning_template(template, title)
+        # Ten records: the grown table is narrowed to the page, and its
+        # widths rounded.
+        words = ["w%d" % n for n in range(1, 11)]
+        counts = [str(n * 10) for n in range(1, 11)]
+        twice = lambda values: [v for value in values[:-1] for v in (value, value)] + values[-1:]
+        # The rows as a reader shows them (a spanning cell once per grid
+        # column), and the cells of the first row.
+        for kind, rows, first_row_cells in (
+                ("table", [["Title"] * 11, ["Week"] + words, ["Orders"] + counts], 1),
+                ("columns", [[""] + ["Weeks"] * 10, ["Week"] + words, ["Orders"] + counts], 2),
+                ("span", [["Week"] + twice(words), ["Orders"] + twice(counts)], 11)):
+            with self.subTest(kind):
+                template = os.path.join(folder, kind + ".docx")
+                begin = spanning_template(template, kind)
                 status, log, path = run_once(
-                    folder, template, "@W=2;1;%d;2;1\nSELECT 'w' || n, n * 10 FROM (SELECT 1 AS n "
-                    "UNION ALL SELECT 2 UNION ALL SELECT 3)\n" % begin, name="title" if title else "span")
+                    folder, template, "@W=2;1;%d;2;1\nWITH RECURSIVE s(n) AS (SELECT 1 UNION ALL "
+                    "SELECT n + 1 FROM s WHERE n < 10) SELECT 'w' || n, n * 10 FROM s\n" % begin,
+                    name=kind)
                 self.assertEqual(0, status, log)
                 table = docx.Document(path).tables[0]
                 self.assertEqual(rows, [[c.text for c in row.cells] for row in table.rows])
                 with zipfile.ZipFile(path) as z:
                     xml = z.read("word/document.xml").decode()
                 grid = [int(w) for w in re.findall(r'<w:gridCol w:w="(\d+)"', xml)]
-                for row in re.findall(r"<w:tr[ >].*?</w:tr>", xml, re.S):
-                    widths = [int(w) for w in re.findall(r'<w:tcW w:type="dxa" w:w="(\d+)"', row)]
-                    self.assertAlmostEqual(sum(grid), sum(widths), delta=len(widths))
                 self.assertAlmostEqual(8640, sum(grid), delta=len(grid))  # the page's text width
+                table_rows = re.findall(r"<w:tr[ >].*?</w:tr>", xml, re.S)
+                self.assertEqual(first_row_cells, table_rows[0].count("<w:tc>"))
+                for row in table_rows:
+                    at = 0
+                    for cell in re.findall(r"<w:tc>.*?</w:tc>", row, re.S):
+                        span = int((re.findall(r'<w:gridSpan w:val="(\d+)"', cell) or [1])[0])
+                        width = int(re.findall(r'<w:tcW w:type="dxa" w:w="(\d+)"', cell)[0])
+                        self.assertEqual(sum(grid[at:at + span]), width, (kind, row))
+                        at += span
+                    self.assertEqual(len(grid), at)

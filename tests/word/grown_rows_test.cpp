@@ -473,7 +473,10 @@ TEST_F(PageFitTest, AGrownTableNarrowsToTheTextWidthKeepingItsProportions) {
   const double factor = 9840.0 / (2880 + 15 * 1440);
   EXPECT_NEAR(widths.grid[0], 2880 * factor, 1);
   for (std::size_t c = 1; c < 16; ++c) EXPECT_NEAR(widths.grid[c], 1440 * factor, 1) << c;
-  EXPECT_EQ(widths.cells[0], "1158 dxa");
+  // Each cell is as wide as its grid column, to the twip.
+  ASSERT_EQ(widths.cells.size(), 16u);
+  for (std::size_t c = 0; c < 16; ++c)
+    EXPECT_EQ(widths.cells[c], std::to_string(widths.grid[c]) + " dxa") << c;
   EXPECT_EQ(widths.table, "9840 dxa");
 }
 
