@@ -535,12 +535,14 @@ void Checker::CheckReportName() {
   if (std::optional<std::string> path = Locate("[FILE] ReportFileName", name, true))
     CheckOutput("ReportFileName", *path, "report", false);
   const std::string template_name = Lower(Read("FILE", "ReportTemplateFileName"));
-  if (Lower(name).ends_with(".docx") &&
+  const std::string report_name = Lower(name);
+  if ((report_name.ends_with(".docx") || report_name.ends_with(".dotx")) &&
       (template_name.ends_with(".docm") || template_name.ends_with(".dotm")))
     Add(false, pub_.ini_file_name, 0,
-        "[FILE] ReportFileName \"" + name + "\" is a .docx, which holds no macros: the macros of "
-        "the template \"" + Read("FILE", "ReportTemplateFileName") + "\" are left out of the "
-        "report (name it .docm to keep them).");
+        "[FILE] ReportFileName \"" + name + "\" is a " + report_name.substr(report_name.size() - 5) +
+            ", which holds no macros: the macros of the template \"" +
+            Read("FILE", "ReportTemplateFileName") +
+            "\" are left out of the report (name it .docm to keep them).");
 }
 
 void Checker::CheckPdf() {

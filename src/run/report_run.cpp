@@ -141,8 +141,8 @@ bool CreateReportFile(RunSession& session) {
     session.report_doc->Activate();
     WriteLog(pub, "Open the report file \"" + report + "\".");
     if (session.report_doc->MacrosLeftOut())
-      WriteLog(pub, "The template's macros are left out of the report: a .docx holds none (a "
-                    "report named .docm keeps them).");
+      WriteLog(pub, "The template's macros are left out of the report: a .docx or .dotx holds "
+                    "none (a report named .docm keeps them).");
     return true;
   } catch (const Error& error) {
     // What is wrong with the fresh copy is wrong with the template: the

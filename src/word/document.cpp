@@ -46,6 +46,10 @@ constexpr const char* kDocumentContentType =
     "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
 constexpr const char* kMacroDocumentContentType =
     "application/vnd.ms-word.document.macroEnabled.main+xml";
+constexpr const char* kTemplateContentType =
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.template.main+xml";
+constexpr const char* kMacroTemplateContentType =
+    "application/vnd.ms-word.template.macroEnabledTemplate.main+xml";
 
 // Settings elements that come after the variables, in the order the schema
 // gives; new variables are inserted before the first of them.
@@ -269,22 +273,23 @@ void Document::FixTemplateContentType(const std::filesystem::path& path) {
     }
     // A template copied to a document name must say it is a document, or
     // the word processor refuses to open it.
-    bool is_template = value.find("template") != std::string_view::npos ||
-                       value.find("Template") != std::string_view::npos;
-    const bool macros = value.find("macroEnabled") != std::string_view::npos;
-    if (is_template && extension == ".docm") {
-      type = kMacroDocumentContentType;
-      content_types_->modified = true;
-    } else if ((is_template || macros) && extension == ".docx") {
-      type = kDocumentContentType;
+    // The main part says what the name says: a document or a template,
+    // with macros or without; the word processor refuses any other pair.
+    const char* wanted = extension == ".docx"   ? kDocumentContentType
+                         : extension == ".docm" ? kMacroDocumentContentType
+                         : extension == ".dotx" ? kTemplateContentType
+                         : extension == ".dotm" ? kMacroTemplateContentType
+                                                : nullptr;
+    if (wanted != nullptr && value != wanted) {
+      type = wanted;
       content_types_->modified = true;
     }
   }
-  if (extension == ".docx") LeaveOutMacros();
+  if (extension == ".docx" || extension == ".dotx") LeaveOutMacros();
 }
 
-// A .docx may not hold macros: the word processor refuses a .docx with a
-// macro project, and other readers reject it. A report so named from a
+// A .docx (or .dotx) may not hold macros: the word processor refuses one
+// with a macro project, and other readers reject it. A report so named from a
 // macro template is written without the project and its data.
 void Document::LeaveOutMacros() {
   if (!main_rels_) return;

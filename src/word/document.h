@@ -54,8 +54,8 @@ class Document {
 
   /// Makes this the application's active document.
   void Activate();
-  /// True when the document was opened under a .docx name from a package
-  /// with macros, which it then leaves out: a .docx holds none.
+  /// True when the document was opened under a .docx or .dotx name from a
+  /// package with macros, which it then leaves out: such a file holds none.
   bool MacrosLeftOut() const { return macros_left_out_; }
   /// Tables.Item(\a n), 1-based, counting the top-level tables of the main
   /// text. Throws Error "The requested member of the collection does not

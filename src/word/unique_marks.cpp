@@ -410,6 +410,7 @@ void UniqueMarks::CopyNotes(pugi::xml_node copy, const WordNames& names) {
 }
 
 void UniqueMarks::FinishCopies(const WordNames& names) {
+  const bool copied = !copied_notes_.empty() || !copied_comments_.empty();
   DropUnshownComments();
   const std::string id_name = Qualified(names, "id");
   for (const auto& [part_name, copies] : copied_notes_) {
@@ -472,34 +473,36 @@ void UniqueMarks::FinishCopies(const WordNames& names) {
     part->modified = true;
   }
   copied_notes_.clear();
-  RenumberFreshComments();
+  if (copied) SeparateCommentsFromNotes();
 }
 
 // Notes are numbered from 1 in the order of their references, and copies
-// add to them: a comment copied earlier may now share its number with a
-// note. Such comments move above every id; readers that keep notes and
-// comments in one list lose the note texts otherwise.
-void UniqueMarks::RenumberFreshComments() {
-  std::vector<std::string> fresh = std::move(fresh_comment_ids_);
-  fresh_comment_ids_.clear();
+// add to them: a comment, copied or the template's own, may now share its
+// number with a note. Such comments move above every id; readers that keep
+// notes and comments in one list lose the note texts otherwise.
+void UniqueMarks::SeparateCommentsFromNotes() {
   XmlPart* comments = notes_.comments.empty() ? nullptr : load_(notes_.comments);
-  if (fresh.empty() || !comments) return;
-  long long top_note = 0;
+  if (!comments) return;
+  std::set<long long> note_ids;
   std::vector<XmlPart*> parts = {&main_};
   for (const std::string* name : {&notes_.footnotes, &notes_.endnotes}) {
     XmlPart* part = name->empty() ? nullptr : load_(*name);
     if (!part) continue;
     parts.push_back(part);
     for (pugi::xml_node note : part->xml.document_element().children())
-      top_note = std::max(top_note, AttributeNamed(note, "id").as_llong());
+      if (std::optional<long long> id = WholeId(AttributeNamed(note, "id").value()))
+        note_ids.insert(*id);
   }
-  const bool meets = std::any_of(fresh.begin(), fresh.end(), [&](const std::string& id) {
-    return WholeId(id).value_or(0) <= top_note;
-  });
-  if (!meets) return;
-  last_id_ = std::max(last_id_, top_note);
+  if (note_ids.empty()) return;
+  last_id_ = std::max(last_id_, *note_ids.rbegin());
   std::map<std::string, std::string> renumbered;
-  for (const std::string& id : fresh) renumbered[id] = std::to_string(NextId());
+  for (pugi::xml_node comment : comments->xml.document_element().children()) {
+    if (!LocalNameIs(comment.name(), "comment")) continue;
+    const std::string id = AttributeNamed(comment, "id").value();
+    if (note_ids.count(WholeId(id).value_or(-2)) && !renumbered.count(id))
+      renumbered[id] = std::to_string(NextId());
+  }
+  if (renumbered.empty()) return;
   auto apply = [&](pugi::xml_node n) {
     pugi::xml_attribute id = AttributeNamed(n, "id");
     auto found = renumbered.find(id.value());
@@ -540,10 +543,7 @@ void UniqueMarks::DropUnshownComments() {
   }
   std::set<std::string> dropped, paragraphs, durables;
   for (const CopiedComment& copy : copied_comments_) {
-    if (shown.count(copy.id)) {
-      fresh_comment_ids_.push_back(copy.id);
-      continue;
-    }
+    if (shown.count(copy.id)) continue;
     dropped.insert(copy.id);
     copy.comment.parent().remove_child(copy.comment);
     for (const std::string& paragraph : copy.paragraph_ids) {

@@ -125,9 +125,8 @@ class UniqueMarks {
   std::vector<CopiedComment> copied_comments_;
   std::map<std::string, std::string> durable_of_paragraph_;
   void DropUnshownComments();
-  void RenumberFreshComments();
-  long long last_id_ = 0;                       // the highest id of any kind
-  std::vector<std::string> fresh_comment_ids_;  // copies kept since the last FinishCopies
+  void SeparateCommentsFromNotes();
+  long long last_id_ = 0;  // the highest id of any kind
 };
 
 }  // namespace vantrelle

@@ -310,13 +310,15 @@ TEST_F(UniqueMarksTest, EachGrownRowHasItsOwnNotesCommentsAndIds) {
   }
 }
 
-// Comment 0 and footnote 1 in the pattern row: the copies' notes are
-// numbered 1 to 4, so the copied comments must not take 1 to 4.
+// Comment 0 and footnote 1 in the pattern row, comment 3 below the table:
+// the copies' notes are numbered 1 to 4, so neither the copied comments nor
+// the template's comment 3 may keep a number from 1 to 4.
 TEST_F(UniqueMarksTest, CopiedCommentsAndNotesNeverShareAnId) {
   Parts parts = MarksTemplate();
   parts["word/comments.xml"] =
       Part("w:comments", "<w:comment w:id=\"0\" w:author=\"A\"><w:p w14:paraId=\"40000001\">"
-                         "<w:r><w:t>one</w:t></w:r></w:p></w:comment>");
+                         "<w:r><w:t>one</w:t></w:r></w:p></w:comment><w:comment w:id=\"3\" "
+                         "w:author=\"B\"><w:p><w:r><w:t>three</w:t></w:r></w:p></w:comment>");
   parts["word/commentsExtended.xml"] = Part("w15:commentsEx", "");
   parts["word/commentsIds.xml"] = Part("w16cid:commentsIds", "");
   parts["word/commentsExtensible.xml"] = Part("w16cex:commentsExtensible", "");
@@ -326,7 +328,8 @@ TEST_F(UniqueMarksTest, CopiedCommentsAndNotesNeverShareAnId) {
       "<w:tbl><w:tr><w:tc><w:p><w:r><w:footnoteReference w:id=\"1\"/></w:r>"
       "<w:commentRangeStart w:id=\"0\"/><w:r><w:t>x</w:t></w:r><w:commentRangeEnd w:id=\"0\"/>"
       "<w:r><w:commentReference w:id=\"0\"/></w:r></w:p></w:tc></w:tr><w:tr><w:tc><w:p/></w:tc>"
-      "</w:tr></w:tbl>");
+      "</w:tr></w:tbl><w:p><w:commentRangeStart w:id=\"3\"/><w:r><w:t>y</w:t></w:r>"
+      "<w:commentRangeEnd w:id=\"3\"/><w:r><w:commentReference w:id=\"3\"/></w:r></w:p>");
   Document& doc = word_.Open(path);
   doc.TableItem(1).CellAt(1, 1).Select();
   word_.GetSelection().InsertRowCopies(3);
