@@ -110,6 +110,15 @@ class ConsolePagesTest(ConsoleCase):
     def test_runner_viewer_and_admin_in_a_browser(self):
         d = self.driver
         d.get(self.base)
+        # Keyboard alone: the user name has the focus, Tab goes on to the
+        # password and the button, and the focus ring shows where it is.
+        wait(d, lambda d: d.switch_to.active_element.get_attribute("id") == "user")
+        for expected in ("password", "Sign in"):
+            d.switch_to.active_element.send_keys(Keys.TAB)
+            focused = d.switch_to.active_element
+            self.assertIn(expected, (focused.get_attribute("id"), focused.text))
+            self.assertNotEqual("none", d.execute_script(
+                "return getComputedStyle(document.activeElement).outlineStyle"))
         self.sign_in("alice", "wrong password")
         wait(d, lambda d: "Wrong user name or password." in text_of(d, "#sign-in-error"))
         self.page_holds("sign-in")
