@@ -111,6 +111,17 @@ int IntAttribute(pugi::xml_node node, const std::string& attribute, int fallback
   return a ? a.as_int(fallback) : fallback;
 }
 
+// The grid columns cell \a tc spans, at least one.
+int GridSpan(pugi::xml_node tc, const WordNames& names) {
+  return std::max(
+      1, IntAttribute(tc.child(names.tcPr.c_str()).child(names.gridSpan.c_str()), names.a_val, 1));
+}
+
+// The grid columns row \a tr leaves out before its first cell.
+int GridBefore(pugi::xml_node tr, const WordNames& names) {
+  return IntAttribute(tr.child(names.trPr.c_str()).child(names.gridBefore.c_str()), names.a_val, 0);
+}
+
 // The name \a local in the part's namespace ("w:" + local).
 std::string Qualified(const WordNames& names, const char* local) {
   return names.prefix.empty() ? std::string(local) : names.prefix + ":" + local;
@@ -203,8 +214,7 @@ std::vector<std::vector<CellLayout>> TableLayout(pugi::xml_node tbl, const WordN
     ForEachWrapped(tr, names.tc, names, [&](pugi::xml_node tc) {
       pugi::xml_node properties = tc.child(names.tcPr.c_str());
       if (IsContinuation(properties.child(names.hMerge.c_str()), names)) return;
-      int span = IntAttribute(properties.child(names.gridSpan.c_str()), names.a_val, 1);
-      row.push_back({tc, IsCovered(tc, names), span < 1 ? 1 : span});
+      row.push_back({tc, IsCovered(tc, names), GridSpan(tc, names)});
     });
   });
   return rows;
@@ -608,22 +618,13 @@ void Table::InsertColumnsLeftOf(pugi::xml_node tc, int count) {
   std::size_t selected_row = static_cast<std::size_t>(row - 1);
 
   // The grid column the new cells take: where the selected cell starts.
-  int grid_index =
-      IntAttribute(rows_[selected_row].child(names.trPr.c_str()).child(names.gridBefore.c_str()),
-                   names.a_val, 0);
-  for (int c = 1; c < column; ++c) {
-    pugi::xml_node before = cells_[row_start_[selected_row] + static_cast<std::size_t>(c - 1)].tc_;
-    grid_index += std::max(
-        1, IntAttribute(before.child(names.tcPr.c_str()).child(names.gridSpan.c_str()), names.a_val,
-                        1));
-  }
+  int grid_index = GridBefore(rows_[selected_row], names);
+  for (int c = 1; c < column; ++c)
+    grid_index += GridSpan(cells_[row_start_[selected_row] + static_cast<std::size_t>(c - 1)].tc_,
+                           names);
   // Each copy takes as many grid columns as the selected cell spans, as
   // wide as those: copies, grid and cell widths agree.
-  auto span_of = [&](pugi::xml_node cell) {
-    return std::max(1, IntAttribute(cell.child(names.tcPr.c_str()).child(names.gridSpan.c_str()),
-                                    names.a_val, 1));
-  };
-  const int span = span_of(tc);
+  const int span = GridSpan(tc, names);
   double width = 0;
   if (pugi::xml_node grid = tbl_.child(names.tblGrid.c_str())) {
     std::vector<pugi::xml_node> taken;
@@ -676,25 +677,24 @@ void Table::InsertColumnsLeftOf(pugi::xml_node tc, int count) {
     std::size_t start = row_start_[r], cells = row_start_[r + 1] - start;
     if (cells == 0) continue;
     // The cell of this row over the grid column the new cells take.
-    int grid_at =
-        IntAttribute(rows_[r].child(names.trPr.c_str()).child(names.gridBefore.c_str()), names.a_val, 0);
+    int grid_at = GridBefore(rows_[r], names);
     pugi::xml_node over;
     int over_start = 0;
     for (std::size_t c = 0; c < cells && !over; ++c) {
       pugi::xml_node cell = cells_[start + c].tc_;
-      const int cell_span = span_of(cell);
+      const int cell_span = GridSpan(cell, names);
       if (grid_at <= grid_index && grid_index < grid_at + cell_span) {
         over = cell;
         over_start = grid_at;
       }
       grid_at += cell_span;
     }
-    if (over && (over_start < grid_index || span_of(over) > span)) {
+    if (over && (over_start < grid_index || GridSpan(over, names) > span)) {
       // A cell across that place (a title over the table) widens over the
       // new columns.
       const double over_width = DxaWidth(over.child(names.tcPr.c_str()).child(tc_w.c_str()), names)
                                     .value_or(0);
-      set_span(over, span_of(over) + span * count, over_width + width * count);
+      set_span(over, GridSpan(over, names) + span * count, over_width + width * count);
       widened_rows_.push_back(static_cast<int>(r) + 1);
       continue;
     }
@@ -773,13 +773,10 @@ void Table::FitToPage(double old_width) {
     pugi::xml_node row_properties = row.child(names.trPr.c_str());
     narrow(row_properties.child(Qualified(names, "wBefore").c_str()));
     narrow(row_properties.child(Qualified(names, "wAfter").c_str()));
-    std::size_t grid_at = static_cast<std::size_t>(std::max(
-        0, IntAttribute(row_properties.child(names.gridBefore.c_str()), names.a_val, 0)));
+    std::size_t grid_at = static_cast<std::size_t>(std::max(0, GridBefore(row, names)));
     ForEachWrapped(row, names.tc, names, [&](pugi::xml_node tc) {
-      pugi::xml_node properties = tc.child(names.tcPr.c_str());
-      const std::size_t span = static_cast<std::size_t>(std::max(
-          1, IntAttribute(properties.child(names.gridSpan.c_str()), names.a_val, 1)));
-      pugi::xml_node width = properties.child(tc_w.c_str());
+      const std::size_t span = static_cast<std::size_t>(GridSpan(tc, names));
+      pugi::xml_node width = tc.child(names.tcPr.c_str()).child(tc_w.c_str());
       if (grid_at + span <= columns.size() && DxaWidth(width, names)) {
         long long sum = 0;
         for (std::size_t k = grid_at; k < grid_at + span; ++k) sum += columns[k];

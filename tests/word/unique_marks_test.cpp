@@ -239,6 +239,13 @@ class UniqueMarksTest : public testing::ScratchTest {
     testing::WriteZip(path, all);
     return path;
   }
+  // Opens \a path and grows its first table by \a copies of row 1.
+  Document& GrowFirstRow(const std::filesystem::path& path, int copies) {
+    Document& doc = word_.Open(path);
+    doc.TableItem(1).CellAt(1, 1).Select();
+    word_.GetSelection().InsertRowCopies(copies);
+    return doc;
+  }
   Application word_;
 };
 
@@ -250,9 +257,7 @@ TEST_F(UniqueMarksTest, EachGrownRowHasItsOwnNotesCommentsAndIds) {
       "</w:tc></w:tr></w:tbl>";
   auto path = WithBody(MarksTemplate(), body);
   ASSERT_EQ(MarkProblems(testing::ReadZip(path)), std::set<std::string>{});
-  Document& doc = word_.Open(path);
-  doc.TableItem(1).CellAt(1, 1).Select();
-  word_.GetSelection().InsertRowCopies(3);
+  Document& doc = GrowFirstRow(path, 3);
   ASSERT_EQ(doc.TableItem(1).RowCount(), 5);
   doc.Save();
   doc.Close();
@@ -330,9 +335,7 @@ TEST_F(UniqueMarksTest, CopiedCommentsAndNotesNeverShareAnId) {
       "<w:r><w:commentReference w:id=\"0\"/></w:r></w:p></w:tc></w:tr><w:tr><w:tc><w:p/></w:tc>"
       "</w:tr></w:tbl><w:p><w:commentRangeStart w:id=\"3\"/><w:r><w:t>y</w:t></w:r>"
       "<w:commentRangeEnd w:id=\"3\"/><w:r><w:commentReference w:id=\"3\"/></w:r></w:p>");
-  Document& doc = word_.Open(path);
-  doc.TableItem(1).CellAt(1, 1).Select();
-  word_.GetSelection().InsertRowCopies(3);
+  Document& doc = GrowFirstRow(path, 3);
   doc.Save();
   doc.Close();
   EXPECT_EQ(MarkProblems(testing::ReadZip(path)), std::set<std::string>{});
@@ -343,9 +346,7 @@ TEST_F(UniqueMarksTest, CopiesThatAWrittenCellNoLongerShowsGo) {
                                            "<w:tr><w:tc><w:p><w:commentRangeEnd w:id=\"7\"/><w:r>"
                                            "<w:commentReference w:id=\"7\"/></w:r></w:p></w:tc>"
                                            "</w:tr></w:tbl>");
-  Document& doc = word_.Open(path);
-  doc.TableItem(1).CellAt(1, 1).Select();
-  word_.GetSelection().InsertRowCopies(3);
+  Document& doc = GrowFirstRow(path, 3);
   // The first copy's label is written over: its note and comments go.
   doc.TableItem(1).CellAt(1, 1).SetText("written");
   doc.Save();
