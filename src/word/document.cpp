@@ -615,12 +615,9 @@ void Document::ScanBookmarks() {
   if (bookmarks_scanned_) return;
   bookmarks_scanned_ = true;
   const WordNames& names = Names();
-  const std::string id_name = names.prefix.empty() ? "id" : names.prefix + ":id";
   for (pugi::xml_node node = main_->xml.document_element(); node;) {
-    if (names.Is(node, names.bookmarkStart)) {
+    if (names.Is(node, names.bookmarkStart))
       bookmark_names_.insert(Lower(node.attribute(names.a_name.c_str()).value()));
-      last_bookmark_id_ = std::max(last_bookmark_id_, node.attribute(id_name.c_str()).as_llong());
-    }
     if (node.first_child()) {
       node = node.first_child();
       continue;

@@ -163,7 +163,6 @@ class Document {
   std::uint64_t main_bytes_ = 0;  // the main part's size, growth included
   std::uint64_t xml_memory_ = 0;  // what the parsed parts take, as reckoned
   bool bookmarks_scanned_ = false;
-  long long last_bookmark_id_ = 0;
   std::set<std::string> bookmark_names_;  // lower case
   std::map<std::string, int> bookmark_suffix_;
 };
