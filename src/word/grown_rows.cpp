@@ -111,21 +111,7 @@ bool GrownRows::CanHold(pugi::xml_node tr, const WordNames& names) {
                                          "subDoc",
                                          "drawing",
                                          "pict",
-                                         "object",
-                                         "ins",
-                                         "del",
-                                         "moveFrom",
-                                         "moveTo",
-                                         "rPrChange",
-                                         "pPrChange",
-                                         "trPrChange",
-                                         "tcPrChange",
-                                         "tblPrExChange",
-                                         "cellIns",
-                                         "cellDel",
-                                         "cellMerge",
-                                         "moveFromRangeEnd",
-                                         "moveToRangeEnd"};
+                                         "object"};
   for (pugi::xml_node child : tr.children()) {
     if (child.type() == pugi::node_element && !names.Is(child, names.tc) &&
         !names.Is(child, names.trPr) && std::strcmp(LocalName(child.name()), "tblPrEx") != 0) {
@@ -133,6 +119,9 @@ bool GrownRows::CanHold(pugi::xml_node tr, const WordNames& names) {
     }
   }
   if (!tr.child(names.tc.c_str())) return false;
+  // Revisions and content controls with ids of the package's one space are
+  // renewed in the XML copy, as notes and drawings are.
+  if (UniqueMarks::HoldsCopiedMarks(tr)) return false;
   const std::string slot_mark(kSlotMark);
   for (pugi::xml_node node = tr.first_child(); node;) {
     if (node.type() == pugi::node_element) {

@@ -341,6 +341,24 @@ TEST_F(UniqueMarksTest, CopiedCommentsAndNotesNeverShareAnId) {
   EXPECT_EQ(MarkProblems(testing::ReadZip(path)), std::set<std::string>{});
 }
 
+// A row whose only mark is a tracked change: each copy gets an id of its
+// own too.
+TEST_F(UniqueMarksTest, ARevisionAloneIsRenewed) {
+  auto path = WithBody(
+      MarksTemplate(),
+      "<w:tbl><w:tr><w:tc><w:p><w:ins w:id=\"61\" w:author=\"A\"><w:r><w:t>i</w:t></w:r>"
+      "</w:ins></w:p></w:tc></w:tr><w:tr><w:tc><w:p/></w:tc></w:tr></w:tbl>"
+      "<w:p><w:commentRangeStart w:id=\"0\"/><w:commentRangeEnd w:id=\"0\"/><w:r>"
+      "<w:commentReference w:id=\"0\"/></w:r><w:commentRangeStart w:id=\"8\"/><w:commentRangeEnd "
+      "w:id=\"8\"/><w:r><w:commentReference w:id=\"8\"/></w:r><w:commentRangeStart w:id=\"7\"/>"
+      "<w:commentRangeEnd w:id=\"7\"/><w:r><w:commentReference w:id=\"7\"/>"
+      "<w:footnoteReference w:id=\"1\"/><w:endnoteReference w:id=\"1\"/></w:r></w:p>");
+  Document& doc = GrowFirstRow(path, 3);
+  doc.Save();
+  doc.Close();
+  EXPECT_EQ(MarkProblems(testing::ReadZip(path)), std::set<std::string>{});
+}
+
 TEST_F(UniqueMarksTest, CopiesThatAWrittenCellNoLongerShowsGo) {
   auto path = WithBody(MarksTemplate(), "<w:tbl>" + kMarksRow +
                                            "<w:tr><w:tc><w:p><w:commentRangeEnd w:id=\"7\"/><w:r>"
