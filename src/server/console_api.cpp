@@ -223,13 +223,16 @@ std::string ConsoleValueProblem(const ParameterRecord& parameter, const std::str
 }
 
 ConsoleApi::ConsoleApi(const ServerConfig& config, ConsoleStore& store, Catalogues& catalogues,
-                       RunQueue& runs, HttpServer& http, const ConsolePages& pages)
+                       RunQueue& runs, HttpServer& http, const ConsolePages& pages,
+                       Scheduler& scheduler, Postman& postman)
     : config_(config),
       store_(store),
       catalogues_(catalogues),
       runs_(runs),
       http_(http),
-      pages_(pages) {}
+      pages_(pages),
+      scheduler_(scheduler),
+      postman_(postman) {}
 
 std::optional<Caller> ConsoleApi::Identify(const HttpRequest& request) {
   if (!config_.trusted_proxy.empty() && request.address == config_.trusted_proxy) {
@@ -327,6 +330,8 @@ HttpResponse ConsoleApi::Handle(const HttpRequest& request) {
                                                   path.size() - reports.size() - 5));
   if (path == "/api/v1/runs" && request.method == "GET") return ListRuns(request, *caller);
   if (path.starts_with("/api/v1/runs/")) return RunRoute(request, *caller, path.substr(13));
+  if (path == "/api/v1/schedules" || path.starts_with("/api/v1/schedules/"))
+    return ScheduleRoute(request, *caller, path.substr(17));
   if (path == "/api/v1/audit" && request.method == "GET") {
     if (caller->user.role != "admin") return Problem(403, "Only admins read the audit log.");
     const int limit = static_cast<int>(NumberOr(request.Query("limit"), 50, 1, 500));
@@ -507,6 +512,7 @@ HttpResponse ConsoleApi::RunRoute(const HttpRequest& request, const Caller& call
     if (!runs_.Stop(id)) return Problem(409, "The run has ended already.");
     return Json(202, {{"id", id}, {"stopping", true}});
   }
+  if (tail == "/resend" && request.method == "POST") return Resend(request, caller, *run);
   if (tail == "/log" && request.method == "GET") {
     const std::string log = runs_.RunFile(id, "log");
     const int64_t from = NumberOr(request.Query("from"), 0, 0, INT64_MAX);
@@ -581,6 +587,79 @@ HttpResponse ConsoleApi::Metrics() {
   response.content_type = "text/plain; version=0.0.4; charset=utf-8";
   response.body = out.str();
   return response;
+}
+
+HttpResponse ConsoleApi::Resend(const HttpRequest& request, const Caller& caller,
+                                const RunRecord& run) {
+  if (!MayRun(caller, run.catalogue)) return Problem(403, "You may not resend this run's results.");
+  json body = request.body.empty() ? json::object() : json::parse(request.body, nullptr, false);
+  if (!body.is_object() || (body.contains("all") && !body["all"].is_boolean()))
+    return Problem(400, "Send {\"all\": false} for the recipients who did not get it, "
+                        "{\"all\": true} for everyone.");
+  const bool all = body.value("all", false);
+  const bool any = std::any_of(run.deliveries.begin(), run.deliveries.end(),
+                               [](const DeliveryRecord& d) { return d.kind != "notice"; });
+  if (!any) return Problem(409, "The run has no recipients: it was not started by a schedule "
+                                "that delivers, or it did not succeed.");
+  const int count = store_.Resend(run.id, all, scheduler_.NowSeconds() * 1000);
+  store_.Audit(caller.user.name, request.address, "resend",
+               run.report + " #" + std::to_string(run.id) + (all ? " to all" : ""));
+  postman_.Wake();
+  return Json(202, {{"id", run.id}, {"resent", count}});
+}
+
+HttpResponse ConsoleApi::ScheduleRoute(const HttpRequest& request, const Caller& caller,
+                                       const std::string& rest) {
+  if (caller.user.role != "admin") return Problem(403, "Only admins manage schedules.");
+  std::string problem;
+  if (rest.empty()) {
+    if (request.method == "GET") {
+      json list = json::array();
+      for (const ScheduleRecord& schedule : store_.Schedules())
+        list.push_back(scheduler_.Json(schedule));
+      return Json(200, list);
+    }
+    if (request.method != "POST") return Problem(405, "GET or POST.");
+    std::optional<json> definition = scheduler_.Check(
+        json::parse(request.body, nullptr, false), caller.user.name, &problem);
+    if (!definition) return Problem(400, problem);
+    const std::string name = (*definition)["name"];
+    const int64_t id = store_.AddSchedule(name, *definition, scheduler_.NowSeconds());
+    if (id == 0) return Problem(409, "A schedule named \"" + name + "\" exists already.");
+    store_.Audit(caller.user.name, request.address, "schedule add", name + " #" + std::to_string(id));
+    scheduler_.Wake();
+    return Json(201, scheduler_.Json(*store_.Schedule(id)));
+  }
+  const int64_t id = rest.front() == '/' ? NumberOr(rest.substr(1), -1, 1, INT64_MAX) : -1;
+  std::optional<ScheduleRecord> schedule = id > 0 ? store_.Schedule(id) : std::nullopt;
+  if (!schedule) return Problem(404, "There is no such schedule.");
+  if (request.method == "GET") return Json(200, scheduler_.Json(*schedule));
+  if (request.method == "DELETE") {
+    store_.DeleteSchedule(id);
+    store_.Audit(caller.user.name, request.address, "schedule delete",
+                 schedule->name + " #" + std::to_string(id));
+    scheduler_.Wake();
+    return Json(200, {{"id", id}, {"deleted", true}});
+  }
+  if (request.method != "PUT") return Problem(405, "GET, PUT or DELETE.");
+  std::optional<json> definition =
+      scheduler_.Check(json::parse(request.body, nullptr, false),
+                       schedule->definition.value("owner", caller.user.name), &problem);
+  if (!definition) return Problem(400, problem);
+  // A new calendar, zone or a schedule switched on counts from now: it does
+  // not catch up on times of the old one.
+  const json& old = schedule->definition;
+  std::optional<int64_t> last_fire;
+  if ((*definition)["calendar"] != old.value("calendar", json()) ||
+      (*definition)["time_zone"] != old.value("time_zone", json()) ||
+      ((*definition)["enabled"] == true && old.value("enabled", true) == false))
+    last_fire = scheduler_.NowSeconds();
+  const std::string name = (*definition)["name"];
+  if (!store_.UpdateSchedule(id, name, *definition, last_fire))
+    return Problem(409, "A schedule named \"" + name + "\" exists already.");
+  store_.Audit(caller.user.name, request.address, "schedule change", name + " #" + std::to_string(id));
+  scheduler_.Wake();
+  return Json(200, scheduler_.Json(*store_.Schedule(id)));
 }
 
 }  // namespace vantrelle::server

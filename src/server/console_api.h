@@ -15,6 +15,7 @@
 #include "server/console_store.h"
 #include "server/http_server.h"
 #include "server/run_queue.h"
+#include "server/scheduler.h"
 #include "server/server_config.h"
 
 namespace vantrelle::server {
@@ -30,7 +31,8 @@ struct Caller {
 class ConsoleApi {
  public:
   ConsoleApi(const ServerConfig& config, ConsoleStore& store, Catalogues& catalogues,
-             RunQueue& runs, HttpServer& http, const ConsolePages& pages);
+             RunQueue& runs, HttpServer& http, const ConsolePages& pages, Scheduler& scheduler,
+             Postman& postman);
 
   HttpResponse Handle(const HttpRequest& request);
 
@@ -42,6 +44,9 @@ class ConsoleApi {
   HttpResponse ListRuns(const HttpRequest& request, const Caller& caller);
   HttpResponse RunRoute(const HttpRequest& request, const Caller& caller, const std::string& rest);
   HttpResponse Metrics();
+  HttpResponse ScheduleRoute(const HttpRequest& request, const Caller& caller,
+                             const std::string& rest);
+  HttpResponse Resend(const HttpRequest& request, const Caller& caller, const RunRecord& run);
 
   std::optional<Caller> Identify(const HttpRequest& request);
   bool MaySee(const Caller& caller, const std::string& catalogue) const;
@@ -54,6 +59,8 @@ class ConsoleApi {
   RunQueue& runs_;
   HttpServer& http_;
   const ConsolePages& pages_;
+  Scheduler& scheduler_;
+  Postman& postman_;
   std::string dummy_hash_;     // verified for names that do not exist, to take as long
   // The reports list as last made for each kind of caller (which
   // catalogues they see and run), with the scan and the runs it shows.

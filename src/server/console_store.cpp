@@ -26,6 +26,14 @@ CREATE INDEX IF NOT EXISTS runs_by_catalogue ON runs (catalogue, id);
 CREATE INDEX IF NOT EXISTS runs_by_state ON runs (state, id);
 CREATE TABLE IF NOT EXISTS audit (id INTEGER PRIMARY KEY, at INTEGER NOT NULL,
   user TEXT NOT NULL, address TEXT NOT NULL, action TEXT NOT NULL, detail TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS schedules (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE,
+  definition TEXT NOT NULL, last_fire INTEGER NOT NULL, retry_due INTEGER,
+  retry_attempt INTEGER NOT NULL DEFAULT 0, retry_fire INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS deliveries (id INTEGER PRIMARY KEY, run INTEGER NOT NULL,
+  kind TEXT NOT NULL, target TEXT NOT NULL, attach TEXT NOT NULL, state TEXT NOT NULL,
+  tries INTEGER NOT NULL DEFAULT 0, message TEXT NOT NULL DEFAULT '', next_try INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS deliveries_by_run ON deliveries (run);
+CREATE INDEX IF NOT EXISTS deliveries_by_state ON deliveries (state, next_try);
 )";
 
 // One prepared statement, finalized when it goes.
@@ -75,7 +83,11 @@ class Statement {
 
 constexpr char kRunColumns[] =
     "id, report, catalogue, parameters, user, state, exit_status, queued_at, started_at, "
-    "ended_at, errors, files";
+    "ended_at, errors, files, schedule, attempt, fire_time";
+constexpr char kDeliveryColumns[] =
+    "id, run, kind, target, attach, state, tries, message, next_try";
+constexpr char kScheduleColumns[] =
+    "id, name, definition, last_fire, retry_due, retry_attempt, retry_fire";
 
 RunRecord ReadRun(const Statement& row) {
   RunRecord run;
@@ -94,7 +106,38 @@ RunRecord ReadRun(const Statement& row) {
   nlohmann::json files = nlohmann::json::parse(row.Text(11), nullptr, false);
   if (files.is_array())
     for (const auto& file : files) run.files.push_back(file.get<std::string>());
+  if (!row.Null(12)) run.schedule = row.Int(12);
+  run.attempt = static_cast<int>(row.Int(13));
+  run.fire_time = row.Int(14);
   return run;
+}
+
+DeliveryRecord ReadDelivery(const Statement& row) {
+  DeliveryRecord delivery;
+  delivery.id = row.Int(0);
+  delivery.run = row.Int(1);
+  delivery.kind = row.Text(2);
+  delivery.target = row.Text(3);
+  delivery.attach = nlohmann::json::parse(row.Text(4), nullptr, false);
+  if (delivery.attach.is_discarded()) delivery.attach = nlohmann::json::array();
+  delivery.state = row.Text(5);
+  delivery.tries = static_cast<int>(row.Int(6));
+  delivery.message = row.Text(7);
+  delivery.next_try = row.Int(8);
+  return delivery;
+}
+
+ScheduleRecord ReadSchedule(const Statement& row) {
+  ScheduleRecord schedule;
+  schedule.id = row.Int(0);
+  schedule.name = row.Text(1);
+  schedule.definition = nlohmann::json::parse(row.Text(2), nullptr, false);
+  if (!schedule.definition.is_object()) schedule.definition = nlohmann::json::object();
+  schedule.last_fire = row.Int(3);
+  if (!row.Null(4)) schedule.retry_due = row.Int(4);
+  schedule.retry_attempt = static_cast<int>(row.Int(5));
+  schedule.retry_fire = row.Int(6);
+  return schedule;
 }
 
 }  // namespace
@@ -142,6 +185,14 @@ nlohmann::json RunJson(const RunRecord& run) {
                          {"files", run.files}};
   if (run.started_at && run.ended_at)
     json["duration_seconds"] = static_cast<double>(*run.ended_at - *run.started_at) / 1000.0;
+  json["schedule"] = run.schedule ? nlohmann::json(*run.schedule) : nlohmann::json(nullptr);
+  json["attempt"] = run.attempt;
+  nlohmann::json deliveries = nlohmann::json::array();
+  for (const DeliveryRecord& delivery : run.deliveries)
+    deliveries.push_back({{"kind", delivery.kind}, {"target", delivery.target},
+                          {"attach", delivery.attach}, {"state", delivery.state},
+                          {"tries", delivery.tries}, {"message", delivery.message}});
+  json["deliveries"] = deliveries;
   return json;
 }
 
@@ -161,6 +212,27 @@ ConsoleStore::ConsoleStore(const std::string& path) {
     sqlite3_close_v2(db_);
     throw std::runtime_error("Cannot prepare \"" + path + "\": " + message + ".");
   }
+  // Columns that stores made by earlier versions lack.
+  AddColumn("users", "mail", "TEXT NOT NULL DEFAULT ''");
+  AddColumn("runs", "schedule", "INTEGER");
+  AddColumn("runs", "attempt", "INTEGER NOT NULL DEFAULT 1");
+  AddColumn("runs", "fire_time", "INTEGER NOT NULL DEFAULT 0");
+}
+
+void ConsoleStore::AddColumn(const std::string& table, const std::string& column,
+                             const std::string& type) {
+  Statement columns(db_, ("PRAGMA table_info(" + table + ")").c_str());
+  while (columns.Step())
+    if (columns.Text(1) == column) return;
+  Statement(db_, ("ALTER TABLE " + table + " ADD COLUMN " + column + " " + type).c_str()).Run();
+}
+
+void ConsoleStore::ReadDeliveries(RunRecord& run) {
+  Statement rows(db_, (std::string("SELECT ") + kDeliveryColumns +
+                       " FROM deliveries WHERE run = ? ORDER BY id").c_str());
+  rows.Bind(1, run.id);
+  run.deliveries.clear();
+  while (rows.Step()) run.deliveries.push_back(ReadDelivery(rows));
 }
 
 void ConsoleStore::LoadLastRuns() {
@@ -234,17 +306,23 @@ bool ConsoleStore::DeleteUser(const std::string& name) {
 std::vector<User> ConsoleStore::Users() {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<User> users;
-  Statement rows(db_, "SELECT name, role FROM users ORDER BY name");
-  while (rows.Step()) users.push_back({rows.Text(0), rows.Text(1)});
+  Statement rows(db_, "SELECT name, role, mail FROM users ORDER BY name");
+  while (rows.Step()) users.push_back({rows.Text(0), rows.Text(1), rows.Text(2)});
   return users;
 }
 
 std::optional<User> ConsoleStore::FindUser(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement row(db_, "SELECT name, role FROM users WHERE name = ?");
+  Statement row(db_, "SELECT name, role, mail FROM users WHERE name = ?");
   row.Bind(1, name);
   if (!row.Step()) return std::nullopt;
-  return User{row.Text(0), row.Text(1)};
+  return User{row.Text(0), row.Text(1), row.Text(2)};
+}
+
+bool ConsoleStore::SetMail(const std::string& name, const std::string& mail) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement(db_, "UPDATE users SET mail = ? WHERE name = ?").Bind(1, mail).Bind(2, name).Run();
+  return sqlite3_changes(db_) == 1;
 }
 
 std::optional<std::string> ConsoleStore::PasswordHash(const std::string& name) {
@@ -284,7 +362,7 @@ std::optional<User> ConsoleStore::TokenUser(const std::string& digest) {
                      "WHERE t.digest = ?");
   row.Bind(1, digest);
   if (!row.Step()) return std::nullopt;
-  return User{row.Text(0), row.Text(1)};
+  return User{row.Text(0), row.Text(1), ""};
 }
 
 void ConsoleStore::AddSession(const std::string& digest, const std::string& user,
@@ -310,7 +388,7 @@ std::optional<std::pair<User, std::string>> ConsoleStore::TouchSession(const std
   if (!row.Step()) return std::nullopt;
   const int64_t last_seen = row.Int(3);
   if (last_seen < now - idle_ms) return std::nullopt;
-  std::pair<User, std::string> found{User{row.Text(0), row.Text(1)}, row.Text(2)};
+  std::pair<User, std::string> found{User{row.Text(0), row.Text(1), ""}, row.Text(2)};
   if (now - last_seen > 60000)
     Statement(db_, "UPDATE sessions SET last_seen = ? WHERE digest = ?")
         .Bind(1, now).Bind(2, digest).Run();
@@ -350,10 +428,12 @@ void ConsoleStore::ClearFailures(const std::string& name) {
 
 int64_t ConsoleStore::AddRun(const RunRecord& run) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement(db_, "INSERT INTO runs (report, catalogue, parameters, user, state, queued_at) "
-                 "VALUES (?, ?, ?, ?, ?, ?)")
-      .Bind(1, run.report).Bind(2, run.catalogue).Bind(3, DumpJson(run.parameters))
-      .Bind(4, run.user).Bind(5, run.state).Bind(6, run.queued_at).Run();
+  Statement insert(db_, "INSERT INTO runs (report, catalogue, parameters, user, state, "
+                        "queued_at, schedule, attempt, fire_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  insert.Bind(1, run.report).Bind(2, run.catalogue).Bind(3, DumpJson(run.parameters))
+      .Bind(4, run.user).Bind(5, run.state).Bind(6, run.queued_at);
+  if (run.schedule) insert.Bind(7, *run.schedule); else insert.BindNull(7);
+  insert.Bind(8, static_cast<int64_t>(run.attempt)).Bind(9, run.fire_time).Run();
   const int64_t id = sqlite3_last_insert_rowid(db_);
   RefreshLast(run.report);
   return id;
@@ -364,7 +444,9 @@ std::optional<RunRecord> ConsoleStore::Run(int64_t id) {
   Statement row(db_, (std::string("SELECT ") + kRunColumns + " FROM runs WHERE id = ?").c_str());
   row.Bind(1, id);
   if (!row.Step()) return std::nullopt;
-  return ReadRun(row);
+  RunRecord run = ReadRun(row);
+  ReadDeliveries(run);
+  return run;
 }
 
 void ConsoleStore::SetRunning(int64_t id, int64_t started_at) {
@@ -411,6 +493,7 @@ std::vector<RunRecord> ConsoleStore::Runs(const std::vector<std::string>& catalo
   if (before > 0) rows.Bind(i++, before);
   rows.Bind(i, static_cast<int64_t>(limit));
   while (rows.Step()) runs.push_back(ReadRun(rows));
+  for (RunRecord& run : runs) ReadDeliveries(run);
   return runs;
 }
 
@@ -439,6 +522,7 @@ void ConsoleStore::DeleteRun(int64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string report = ReportOf(id);
   Statement(db_, "DELETE FROM runs WHERE id = ?").Bind(1, id).Run();
+  Statement(db_, "DELETE FROM deliveries WHERE run = ?").Bind(1, id).Run();
   RefreshLast(report);
 }
 
@@ -452,6 +536,121 @@ nlohmann::json ConsoleStore::RunStatistics() {
   sums.Step();
   return {{"by_state", by_state}, {"ended", sums.Int(0)},
           {"duration_seconds", static_cast<double>(sums.Int(1)) / 1000.0}};
+}
+
+int64_t ConsoleStore::AddSchedule(const std::string& name, const nlohmann::json& definition,
+                                  int64_t last_fire) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement(db_, "INSERT OR IGNORE INTO schedules (name, definition, last_fire) VALUES (?, ?, ?)")
+      .Bind(1, name).Bind(2, DumpJson(definition)).Bind(3, last_fire).Run();
+  return sqlite3_changes(db_) == 1 ? sqlite3_last_insert_rowid(db_) : 0;
+}
+
+bool ConsoleStore::UpdateSchedule(int64_t id, const std::string& name,
+                                  const nlohmann::json& definition,
+                                  std::optional<int64_t> last_fire) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement update(db_, "UPDATE OR IGNORE schedules SET name = ?, definition = ?, "
+                        "last_fire = coalesce(?, last_fire) WHERE id = ?");
+  update.Bind(1, name).Bind(2, DumpJson(definition));
+  if (last_fire) update.Bind(3, *last_fire); else update.BindNull(3);
+  update.Bind(4, id).Run();
+  return sqlite3_changes(db_) == 1;
+}
+
+bool ConsoleStore::DeleteSchedule(int64_t id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement(db_, "DELETE FROM schedules WHERE id = ?").Bind(1, id).Run();
+  return sqlite3_changes(db_) == 1;
+}
+
+std::vector<ScheduleRecord> ConsoleStore::Schedules() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<ScheduleRecord> schedules;
+  Statement rows(db_, (std::string("SELECT ") + kScheduleColumns + " FROM schedules ORDER BY name")
+                          .c_str());
+  while (rows.Step()) schedules.push_back(ReadSchedule(rows));
+  return schedules;
+}
+
+std::optional<ScheduleRecord> ConsoleStore::Schedule(int64_t id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement row(db_, (std::string("SELECT ") + kScheduleColumns + " FROM schedules WHERE id = ?")
+                         .c_str());
+  row.Bind(1, id);
+  if (!row.Step()) return std::nullopt;
+  return ReadSchedule(row);
+}
+
+void ConsoleStore::SetLastFire(int64_t id, int64_t last_fire) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement(db_, "UPDATE schedules SET last_fire = ? WHERE id = ?").Bind(1, last_fire).Bind(2, id)
+      .Run();
+}
+
+void ConsoleStore::SetRetry(int64_t id, std::optional<int64_t> due, int attempt,
+                            int64_t fire_time) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement update(db_, "UPDATE schedules SET retry_due = ?, retry_attempt = ?, retry_fire = ? "
+                        "WHERE id = ?");
+  if (due) update.Bind(1, *due); else update.BindNull(1);
+  update.Bind(2, static_cast<int64_t>(attempt)).Bind(3, fire_time).Bind(4, id).Run();
+}
+
+void ConsoleStore::AddDelivery(const DeliveryRecord& delivery) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement(db_, "INSERT INTO deliveries (run, kind, target, attach, state, tries, message, "
+                 "next_try) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+      .Bind(1, delivery.run).Bind(2, delivery.kind).Bind(3, delivery.target)
+      .Bind(4, DumpJson(delivery.attach)).Bind(5, delivery.state)
+      .Bind(6, static_cast<int64_t>(delivery.tries)).Bind(7, delivery.message)
+      .Bind(8, delivery.next_try).Run();
+  ++runs_version_;
+}
+
+std::vector<DeliveryRecord> ConsoleStore::Deliveries(int64_t run) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  RunRecord record;
+  record.id = run;
+  ReadDeliveries(record);
+  return record.deliveries;
+}
+
+std::vector<DeliveryRecord> ConsoleStore::DueDeliveries(int64_t now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<DeliveryRecord> due;
+  Statement rows(db_, (std::string("SELECT ") + kDeliveryColumns +
+                       " FROM deliveries WHERE state = 'pending' AND next_try <= ? ORDER BY "
+                       "next_try, id").c_str());
+  rows.Bind(1, now);
+  while (rows.Step()) due.push_back(ReadDelivery(rows));
+  return due;
+}
+
+std::optional<int64_t> ConsoleStore::NextDeliveryDue() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement row(db_, "SELECT min(next_try) FROM deliveries WHERE state = 'pending'");
+  if (!row.Step() || row.Null(0)) return std::nullopt;
+  return row.Int(0);
+}
+
+void ConsoleStore::UpdateDelivery(const DeliveryRecord& delivery) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement(db_, "UPDATE deliveries SET state = ?, tries = ?, message = ?, next_try = ? "
+                 "WHERE id = ?")
+      .Bind(1, delivery.state).Bind(2, static_cast<int64_t>(delivery.tries))
+      .Bind(3, delivery.message).Bind(4, delivery.next_try).Bind(5, delivery.id).Run();
+  ++runs_version_;
+}
+
+int ConsoleStore::Resend(int64_t run, bool all, int64_t now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement(db_, "UPDATE deliveries SET state = 'pending', tries = 0, next_try = ? "
+                 "WHERE run = ? AND kind IN ('mail', 'folder') AND state != 'pending' "
+                 "AND (? OR state = 'failed')")
+      .Bind(1, now).Bind(2, run).Bind(3, static_cast<int64_t>(all ? 1 : 0)).Run();
+  ++runs_version_;
+  return sqlite3_changes(db_);
 }
 
 void ConsoleStore::Audit(const std::string& user, const std::string& address,

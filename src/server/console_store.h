@@ -1,5 +1,6 @@
 // The console's own state in SQLite (console.db under State=): users, API
-// tokens, sessions, failed sign-ins, the history of runs and the audit log.
+// tokens, sessions, failed sign-ins, the history of runs, schedules and the
+// deliveries of their runs, and the audit log.
 // One connection, one lock: every call is short.
 #pragma once
 
@@ -25,6 +26,34 @@ std::string Rfc3339(int64_t millis);
 struct User {
   std::string name;
   std::string role;  ///< "viewer", "runner" or "admin"
+  std::string mail;  ///< where notices go; may be empty
+};
+
+/// One recipient of one run's results: a mail address, a folder, or the
+/// schedule owner's notice of a failure.
+struct DeliveryRecord {
+  int64_t id = 0;
+  int64_t run = 0;
+  std::string kind;     ///< "mail", "folder" or "notice"
+  std::string target;   ///< the address or the folder
+  /// What to send: ["report", "pdf"]; for a notice {"about": "what failed"}.
+  nlohmann::json attach = nlohmann::json::array();
+  std::string state;    ///< pending, sent, failed
+  int tries = 0;
+  std::string message;  ///< the last answer or failure
+  int64_t next_try = 0; ///< milliseconds by the schedule clock
+};
+
+/// A schedule: its definition as the API takes it, the last fire time it
+/// has dealt with, and a retry of a failed run when one is due.
+struct ScheduleRecord {
+  int64_t id = 0;
+  std::string name;
+  nlohmann::json definition = nlohmann::json::object();
+  int64_t last_fire = 0;                ///< seconds since 1970
+  std::optional<int64_t> retry_due;     ///< seconds since 1970
+  int retry_attempt = 0;
+  int64_t retry_fire = 0;               ///< the fire time the retry runs for
 };
 
 struct RunRecord {
@@ -40,6 +69,10 @@ struct RunRecord {
   std::optional<int64_t> ended_at;
   std::optional<int> errors;
   std::vector<std::string> files;  ///< names in the run's folder
+  std::optional<int64_t> schedule; ///< the schedule that started it
+  int attempt = 1;                 ///< 2 and up: a retry of a failed run
+  int64_t fire_time = 0;           ///< the fire time it ran for (seconds)
+  std::vector<DeliveryRecord> deliveries;
 };
 
 /// The run as the API shows it.
@@ -64,6 +97,7 @@ class ConsoleStore {
   std::vector<User> Users();
   std::optional<User> FindUser(const std::string& name);
   std::optional<std::string> PasswordHash(const std::string& name);
+  bool SetMail(const std::string& name, const std::string& mail);
 
   // API tokens, stored by the digest of the token.
   int64_t AddToken(const std::string& user, const std::string& digest);
@@ -108,6 +142,29 @@ class ConsoleStore {
   /// Count of runs by state, and the sum and count of ended runs' durations.
   nlohmann::json RunStatistics();
 
+  // Schedules. AddSchedule gives 0 when the name is taken.
+  int64_t AddSchedule(const std::string& name, const nlohmann::json& definition, int64_t last_fire);
+  /// False when there is no such schedule or the new name is taken.
+  bool UpdateSchedule(int64_t id, const std::string& name, const nlohmann::json& definition,
+                      std::optional<int64_t> last_fire);
+  bool DeleteSchedule(int64_t id);
+  std::vector<ScheduleRecord> Schedules();
+  std::optional<ScheduleRecord> Schedule(int64_t id);
+  void SetLastFire(int64_t id, int64_t last_fire);
+  /// A retry of attempt \a attempt due at \a due; none with nullopt.
+  void SetRetry(int64_t id, std::optional<int64_t> due, int attempt, int64_t fire_time);
+
+  // Deliveries of runs' results.
+  void AddDelivery(const DeliveryRecord& delivery);
+  std::vector<DeliveryRecord> Deliveries(int64_t run);
+  /// Pending deliveries due at \a now; and when the next one falls due.
+  std::vector<DeliveryRecord> DueDeliveries(int64_t now);
+  std::optional<int64_t> NextDeliveryDue();
+  void UpdateDelivery(const DeliveryRecord& delivery);
+  /// Makes the failed (or, with \a all, every) mail and folder deliveries of
+  /// \a run pending again, due at \a now; how many.
+  int Resend(int64_t run, bool all, int64_t now);
+
   // The audit log.
   void Audit(const std::string& user, const std::string& address, const std::string& action,
              const std::string& detail);
@@ -118,6 +175,10 @@ class ConsoleStore {
   void RefreshLast(const std::string& report);
   // Reads every report's last run into the cache, once; the lock is held.
   void LoadLastRuns();
+  // Adds \a column to \a table when a store of an older version lacks it.
+  void AddColumn(const std::string& table, const std::string& column, const std::string& type);
+  // Reads the deliveries of \a run into it; the lock is held.
+  void ReadDeliveries(RunRecord& run);
   // The report of run \a id; the lock is held.
   std::string ReportOf(int64_t id);
 

@@ -64,14 +64,20 @@ std::string RunQueue::RunFile(int64_t id, const std::string& kind) const {
 }
 
 void RunQueue::Start() {
-  for (int64_t id : store_.EndUnfinished("interrupted")) (void)id;
+  for (int64_t id : store_.EndUnfinished("interrupted"))
+    if (ended_) ended_(id);
   ::mkdir((config_.state + "/runs").c_str(), 0750);
   supervisor_ = std::thread([this] { Supervise(); });
 }
 
 int64_t RunQueue::Enqueue(const Report& report, const std::vector<std::string>& values,
-                          const std::string& user) {
+                          const std::string& user, std::optional<RunOrigin> origin) {
   RunRecord record;
+  if (origin) {
+    record.schedule = origin->schedule;
+    record.attempt = origin->attempt;
+    record.fire_time = origin->fire_time;
+  }
   record.report = report.id;
   record.catalogue = report.catalogue;
   for (size_t k = 0; k < values.size() && k < report.parameters.size(); ++k)
@@ -144,6 +150,7 @@ void RunQueue::StartChild(const Pending& run) {
   if (null >= 0) ::close(null);
   if (pid < 0) {
     store_.SetEnded(run.id, "failed", std::nullopt, std::nullopt, {});
+    if (ended_) ended_(run.id);
     return;
   }
   children_[pid] = Child{run.id, run.report};
@@ -173,6 +180,7 @@ void RunQueue::Finish(pid_t pid, int status) {
     if (std::string(kind) == "log") errors = CountErrors(file);
   }
   store_.SetEnded(child.id, state, exit_status, errors, files);
+  if (ended_) ended_(child.id);
   Prune(child.report);
   wake_.notify_all();
 }

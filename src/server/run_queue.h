@@ -10,6 +10,8 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
+#include <optional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,6 +23,14 @@
 #include "server/server_config.h"
 
 namespace vantrelle::server {
+
+/// The schedule that started a run, which attempt it is and the fire time it
+/// runs for.
+struct RunOrigin {
+  int64_t schedule = 0;
+  int attempt = 1;
+  int64_t fire_time = 0;
+};
 
 class RunQueue {
  public:
@@ -35,7 +45,10 @@ class RunQueue {
   /// Queues a run of \a report with \a values (one per parameter, in slot
   /// order); returns its id.
   int64_t Enqueue(const Report& report, const std::vector<std::string>& values,
-                  const std::string& user);
+                  const std::string& user, std::optional<RunOrigin> origin = std::nullopt);
+  /// \a ended is called with a run's id once it has ended and its state is
+  /// recorded (also for the runs Start finds interrupted). Set before Start.
+  void OnEnded(std::function<void(int64_t)> ended) { ended_ = std::move(ended); }
   /// Stops run \a id: a queued run never starts, a running one gets SIGTERM.
   /// False when it is not queued or running.
   bool Stop(int64_t id);
@@ -79,6 +92,7 @@ class RunQueue {
   std::map<pid_t, Child> children_;
   bool shutting_down_ = false;
   std::thread supervisor_;
+  std::function<void(int64_t)> ended_;
 };
 
 }  // namespace vantrelle::server

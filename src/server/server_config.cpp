@@ -1,5 +1,7 @@
 #include "server/server_config.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -65,7 +67,64 @@ void ReadListen(const Reader& reader, int line, const std::string& value, Server
   config.listen_port = reader.Number(line, "[Server] Listen port", value.substr(colon + 1), 1, 65535);
 }
 
+void ReadMailKey(const Reader& reader, int line, const std::string& key, const std::string& value,
+                 MailConfig& mail) {
+  const std::string lower = LowerAscii(key);
+  if (lower == "server") {
+    if (!value.starts_with("smtp://") && !value.starts_with("smtps://"))
+      reader.Fail(line, "[Mail] Server=" + value + " must start with smtp:// or smtps://.");
+    mail.server = value;
+  } else if (lower == "from") {
+    if (!PlausibleAddress(value)) reader.Fail(line, "[Mail] From=" + value + " is no mail address.");
+    mail.from = value;
+  } else if (lower == "user") {
+    mail.user = value;
+  } else if (lower == "passwordfile") {
+    // The password is the file's first line. Only the service may read it.
+    struct stat st;
+    std::ifstream in(value);
+    if (value.empty() || value.front() != '/' || ::stat(value.c_str(), &st) != 0 || !in)
+      reader.Fail(line, "[Mail] PasswordFile=" + value + " cannot be read: it must be an absolute "
+                        "file name of a file the server may read.");
+    if ((st.st_mode & 077) != 0)
+      reader.Fail(line, "[Mail] PasswordFile=" + value + " may be read by other users; "
+                        "make it readable by the server alone (chmod 600).");
+    std::getline(in, mail.password);
+    if (!mail.password.empty() && mail.password.back() == '\r') mail.password.pop_back();
+    if (mail.password.empty()) reader.Fail(line, "[Mail] PasswordFile=" + value + " is empty.");
+  } else if (lower == "requiretls") {
+    const std::string answer = LowerAscii(value);
+    if (answer != "yes" && answer != "no") reader.Fail(line, "[Mail] RequireTls= is yes or no.");
+    mail.require_tls = answer == "yes";
+  } else if (lower == "cafile") {
+    mail.ca_file = value;
+  } else if (lower == "attachlimit") {
+    mail.attach_limit = reader.Number(line, "[Mail] AttachLimit", value, 0, 1 << 30);
+  } else if (lower == "tries") {
+    mail.tries = reader.Number(line, "[Mail] Tries", value, 1, 20);
+  } else if (lower == "retrydelay") {
+    mail.retry_seconds = reader.Number(line, "[Mail] RetryDelay", value, 1, 86400);
+  } else {
+    reader.Fail(line, "[Mail] " + key + "= is no key of the mail section (Server, From, User, "
+                      "PasswordFile, RequireTls, CaFile, AttachLimit, Tries, RetryDelay).");
+  }
+}
+
 }  // namespace
+
+// A mail address as the server takes it: one "@", no spaces, no brackets,
+// no line breaks: nothing that could end a header or add a recipient.
+bool PlausibleAddress(const std::string& address) {
+  const size_t at = address.find('@');
+  if (at == std::string::npos || at == 0 || at + 1 >= address.size() ||
+      address.find('@', at + 1) != std::string::npos || address.size() > 254)
+    return false;
+  for (unsigned char c : address)
+    if (c <= ' ' || c == 0x7f || c == '<' || c == '>' || c == ',' || c == ';' || c == '"' ||
+        c == '(' || c == ')' || c == '\\')
+      return false;
+  return true;
+}
 
 ServerConfig LoadServerConfig(const std::string& file) {
   ServerConfig config;
@@ -91,6 +150,8 @@ ServerConfig LoadServerConfig(const std::string& file) {
       catalogue = nullptr;
       if (lower == "server") {
         section = "server";
+      } else if (lower == "mail") {
+        section = "mail";
       } else if (lower.starts_with("catalogue ")) {
         const std::string id = Trim(name.substr(10));
         if (id.empty() || id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
@@ -103,7 +164,7 @@ ServerConfig LoadServerConfig(const std::string& file) {
         section = "catalogue " + id;
       } else {
         reader.Fail(line, "[" + name + "] is no section of the server's configuration; the "
-                          "sections are [Server] and [Catalogue NAME].");
+                          "sections are [Server], [Mail] and [Catalogue NAME].");
       }
       continue;
     }
@@ -124,6 +185,10 @@ ServerConfig LoadServerConfig(const std::string& file) {
                                  "= is no key of a catalogue (Folder, Viewers, Runners).");
       continue;
     }
+    if (section == "mail") {
+      ReadMailKey(reader, line, key, value, config.mail);
+      continue;
+    }
     if (lower == "listen") ReadListen(reader, line, value, config);
     else if (lower == "state") config.state = value;
     else if (lower == "maxruns") config.max_runs = reader.Number(line, "[Server] MaxRuns", value, 1, 64);
@@ -137,9 +202,10 @@ ServerConfig LoadServerConfig(const std::string& file) {
     else if (lower == "proxyuserheader") config.proxy_user_header = value;
     else if (lower == "program") config.program = value;
     else if (lower == "pages") config.pages = value;
+    else if (lower == "publicurl") config.public_url = value;
     else reader.Fail(line, "[Server] " + key + "= is no key of the server (Listen, State, MaxRuns, "
                            "KeepRuns, StopGrace, SessionIdle, ClientTimeout, TlsCertificate, TlsKey, "
-                           "TrustedProxy, ProxyUserHeader, Program, Pages).");
+                           "TrustedProxy, ProxyUserHeader, Program, Pages, PublicUrl).");
   }
   auto line_of = [&](const std::string& key) {
     auto found = lines.find(key);
@@ -158,6 +224,21 @@ ServerConfig LoadServerConfig(const std::string& file) {
   if (!config.pages.empty() && config.pages.front() != '/')
     reader.Fail(line_of("server\npages"),
                 "[Server] Pages=" + config.pages + " must be an absolute folder.");
+  if (!config.public_url.empty() && !config.public_url.starts_with("http://") &&
+      !config.public_url.starts_with("https://"))
+    reader.Fail(line_of("server\npublicurl"),
+                "[Server] PublicUrl=" + config.public_url + " must start with http:// or https://.");
+  if (config.public_url.empty())
+    config.public_url = std::string(config.tls_certificate.empty() ? "http://" : "https://") +
+                        (config.listen_host.find(':') != std::string::npos
+                             ? "[" + config.listen_host + "]"
+                             : config.listen_host) +
+                        ":" + std::to_string(config.listen_port);
+  while (config.public_url.ends_with("/")) config.public_url.pop_back();
+  if (!config.mail.server.empty() && config.mail.from.empty())
+    reader.Fail(line_of("mail\nserver"), "[Mail] Server= needs From=, the sender's address.");
+  if (!config.mail.user.empty() && config.mail.password.empty() && line_of("mail\npasswordfile") == 0)
+    reader.Fail(line_of("mail\nuser"), "[Mail] User= needs PasswordFile=.");
   for (const Catalogue& c : config.catalogues)
     if (c.folder.empty() || c.folder.front() != '/')
       reader.Fail(line_of("catalogue " + c.name + "\nfolder"),

@@ -1,8 +1,9 @@
 // vantrelle-server: the report console. Serves the JSON API, runs reports
 // through the batch program, and manages its users and API tokens:
 //   vantrelle-server [--config FILE]
-//   vantrelle-server [--config FILE] user add|passwd|del|list [NAME] [--role ROLE]
+//   vantrelle-server [--config FILE] user add|set|passwd|del|list [NAME] [--role ROLE] [--mail ADDRESS]
 //   vantrelle-server [--config FILE] token add|del|list [NAME|ID]
+#include <curl/curl.h>
 #include <signal.h>
 #include <sodium.h>
 #include <sys/stat.h>
@@ -17,8 +18,11 @@
 #include "server/catalogue.h"
 #include "server/console_api.h"
 #include "server/console_store.h"
+#include "server/delivery.h"
 #include "server/http_server.h"
 #include "server/run_queue.h"
+#include "server/schedule_clock.h"
+#include "server/scheduler.h"
 #include "server/server_config.h"
 
 namespace {
@@ -28,7 +32,8 @@ using namespace vantrelle::server;
 constexpr char kDefaultConfig[] = "/etc/vantrelle/server.ini";
 constexpr char kUsage[] =
     "Usage: vantrelle-server [--config FILE]\n"
-    "       vantrelle-server [--config FILE] user add NAME [--role viewer|runner|admin]\n"
+    "       vantrelle-server [--config FILE] user add NAME [--role viewer|runner|admin] [--mail ADDRESS]\n"
+    "       vantrelle-server [--config FILE] user set NAME --mail ADDRESS|\"\"\n"
     "       vantrelle-server [--config FILE] user passwd NAME\n"
     "       vantrelle-server [--config FILE] user role NAME viewer|runner|admin\n"
     "       vantrelle-server [--config FILE] user del NAME\n"
@@ -86,10 +91,25 @@ int Manage(ConsoleStore& store, const std::vector<std::string>& words) {
   };
   if (what == "user") {
     if (verb == "list") {
-      for (const User& user : store.Users()) std::cout << user.name << "\t" << user.role << "\n";
+      for (const User& user : store.Users())
+        std::cout << user.name << "\t" << user.role << (user.mail.empty() ? "" : "\t" + user.mail)
+                  << "\n";
       return 0;
     }
     if (name.empty()) return usage();
+    std::optional<std::string> mail;
+    for (size_t i = 3; i + 1 < words.size(); ++i)
+      if (words[i] == "--mail") mail = words[i + 1];
+    if (mail && !mail->empty() && !PlausibleAddress(*mail)) {
+      std::cerr << "vantrelle-server: \"" << *mail << "\" is no mail address.\n";
+      return 2;
+    }
+    if (verb == "set") {
+      if (!mail) return usage();
+      if (store.SetMail(name, *mail)) return 0;
+      std::cerr << "vantrelle-server: user \"" << name << "\" does not exist.\n";
+      return 1;
+    }
     if (verb == "add" || verb == "passwd") {
       std::string role = "viewer";
       for (size_t i = 3; i + 1 < words.size(); ++i)
@@ -101,7 +121,10 @@ int Manage(ConsoleStore& store, const std::vector<std::string>& words) {
         return 1;
       }
       const std::string hash = HashPassword(password);
-      if (verb == "add" ? store.AddUser(name, hash, role) : store.SetPassword(name, hash)) return 0;
+      if (verb == "add" ? store.AddUser(name, hash, role) : store.SetPassword(name, hash)) {
+        if (verb == "add" && mail) store.SetMail(name, *mail);
+        return 0;
+      }
       std::cerr << "vantrelle-server: user \"" << name << "\" "
                 << (verb == "add" ? "exists already" : "does not exist") << ".\n";
       return 1;
@@ -159,6 +182,13 @@ std::string BatchProgram(const ServerConfig& config) {
 }
 
 int Serve(const ServerConfig& config, ConsoleStore& store) {
+  std::string clock_problem;
+  const ScheduleClock clock = ScheduleClock::FromEnvironment(&clock_problem);
+  if (!clock_problem.empty()) {
+    std::cerr << "vantrelle-server: " << clock_problem << ".\n";
+    return 2;
+  }
+  curl_global_init(CURL_GLOBAL_DEFAULT);
   sigset_t stop;
   sigemptyset(&stop);
   sigaddset(&stop, SIGTERM);
@@ -175,13 +205,20 @@ int Serve(const ServerConfig& config, ConsoleStore& store) {
   if (!pages.Load(PagesFolder(config.pages), &pages_error))
     std::cerr << "vantrelle-server: warning: " << pages_error
               << "; the JSON API is served without them\n";
-  ConsoleApi api(config, store, catalogues, runs, http, pages);
+  Postman postman(config, store, catalogues, runs, clock);
+  Scheduler scheduler(config, store, catalogues, runs, postman, clock);
+  runs.OnEnded([&scheduler](int64_t id) { scheduler.RunEnded(id); });
+  ConsoleApi api(config, store, catalogues, runs, http, pages, scheduler, postman);
   runs.Start();
+  postman.Start();
+  scheduler.Start();
   std::string error;
   if (!http.Start(config.listen_host, config.listen_port, config.tls_certificate, config.tls_key,
                   config.client_timeout_seconds, [&api](const HttpRequest& request) { return api.Handle(request); }, &error)) {
     std::cerr << "vantrelle-server: " << error << "\n";
+    scheduler.Shutdown();
     runs.Shutdown();
+    postman.Shutdown();
     return 2;
   }
   std::cerr << "vantrelle-server: listening on " << config.listen_host << ":"
@@ -190,7 +227,9 @@ int Serve(const ServerConfig& config, ConsoleStore& store) {
   sigwait(&stop, &signal_number);
   std::cerr << "vantrelle-server: stopping (" << strsignal(signal_number) << ")\n";
   http.Stop();
+  scheduler.Shutdown();
   runs.Shutdown();
+  postman.Shutdown();
   return 0;
 }
 

@@ -81,6 +81,7 @@ class Client:
 class ConsoleCase(unittest.TestCase):
     max_runs = 1
     server_extra = ""  # more [Server] keys
+    server_env = {}    # more environment for the server
 
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="vantrelle_console_")
@@ -136,7 +137,8 @@ class ConsoleCase(unittest.TestCase):
 
     def start_server(self):
         self.server = subprocess.Popen([SERVER, "--config", self.config],
-                                       stderr=subprocess.PIPE, text=True)
+                                       stderr=subprocess.PIPE, text=True,
+                                       env=dict(os.environ, **self.server_env))
         self.addCleanup(lambda s=self.server: s.poll() is None and (s.kill(), s.wait()))
         self.addCleanup(lambda s=self.server: s.stderr.close())
         deadline = time.monotonic() + 30

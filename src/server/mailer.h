@@ -1,0 +1,43 @@
+// Mail through the configured SMTP server, by libcurl: one message to one
+// recipient, with a text and attachments. STARTTLS is required on smtp://
+// unless [Mail] RequireTls=no; smtps:// is TLS from the start.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "server/server_config.h"
+
+namespace vantrelle::server {
+
+struct MailAttachment {
+  std::string path;   ///< the file to attach
+  std::string name;   ///< its name in the mail
+  std::string type;   ///< its media type
+};
+
+struct MailMessage {
+  std::string to;
+  std::string subject;
+  std::string text;
+  std::vector<MailAttachment> attachments;
+};
+
+/// How one try went. A failure is temporary (a 4xx answer, a server that
+/// cannot be reached) or final (a 5xx answer, a refused login).
+struct MailResult {
+  bool sent = false;
+  bool final = false;
+  std::string message;  ///< the server's answer or the failure
+};
+
+/// Sends \a message; gives up at once when \a stop becomes true.
+MailResult SendMail(const MailConfig& mail, const MailMessage& message,
+                    const std::atomic<bool>* stop = nullptr);
+
+/// \a text as a header value: kept when it is plain ASCII, else encoded
+/// (RFC 2047); line breaks and other control characters become spaces.
+std::string HeaderText(const std::string& text);
+
+}  // namespace vantrelle::server
