@@ -5,6 +5,7 @@ import {ApiError, api, reportPath, setCsrf} from '/api.js';
 import {FINAL_STATES, announce, duration, fill, h, stateBadge, when} from '/dom.js';
 import {parameterForm} from '/run_form.js';
 import {runView} from '/run_view.js';
+import {scheduleFormView, schedulesView} from '/schedules.js';
 
 const main = document.getElementById('main');
 let me = null;           // {user, role, csrf} once signed in
@@ -21,6 +22,15 @@ const routes = [
   }],
   [/^history$/, historyView],
   [/^audit$/, auditView],
+  [/^schedules$/, async () => {
+    if (me.role !== 'admin') throw new Error('Only admins manage schedules.');
+    await loadReports();
+    return schedulesView(main, heading, table, titleOf);
+  }],
+  [/^schedules\/(new|\d+)$/, async (match) => {
+    if (me.role !== 'admin') throw new Error('Only admins manage schedules.');
+    return scheduleFormView(main, heading, match[1], await loadReports(), me);
+  }],
 ];
 
 function decoded(text) {
@@ -96,6 +106,7 @@ function signedIn(session) {
   document.getElementById('who').hidden = false;
   document.getElementById('nav').hidden = false;
   document.getElementById('nav-audit').hidden = session.role !== 'admin';
+  document.getElementById('nav-schedules').hidden = session.role !== 'admin';
 }
 
 function signedOut(message) {

@@ -1,6 +1,8 @@
 // One run: what it was asked with, by whom and when, its state, its log as
 // the run writes it (Server-Sent Events), Stop while it goes, and its files
-// once it has ended. A failed run shows its first error at the top.
+// once it has ended. A failed run shows its first error at the top. A run a
+// schedule started shows each recipient's delivery, and offers a resend to
+// those who did not get it.
 
 import {ApiError, api} from '/api.js';
 import {FINAL_STATES, announce, duration, fill, h, stateBadge, when} from '/dom.js';
@@ -21,6 +23,8 @@ export async function runView(main, id, setLeave, titleOf) {
   const actions = h('p', {class: 'actions'});
   const log = h('ol', {class: 'log', id: 'log', 'aria-label': 'Log', tabindex: '0'});
   const logState = h('p', {class: 'count', id: 'log-state'});
+  const deliveries = h('div', {'aria-live': 'polite'});
+  let watching = 0;  // a timer that reads the deliveries again while some are pending
 
   // The first "Error:" line, with the "Error Info:" line that explains it.
   const firstError = () => {
@@ -52,7 +56,7 @@ export async function runView(main, id, setLeave, titleOf) {
         ? h('ul', {class: 'plain'}, parameters.map(([key, value]) =>
             h('li', {}, h('code', {}, key), ' = ', h('code', {}, value))))
         : 'none'),
-      fact('Run by', run.user),
+      fact('Run by', run.user, run.attempt > 1 ? ` (attempt ${run.attempt})` : ''),
       fact('Queued', when(run.queued_at)),
       fact('Started', when(run.started_at)),
       fact('Ended', when(run.ended_at)),
@@ -74,7 +78,57 @@ export async function runView(main, id, setLeave, titleOf) {
       h('a', {href: `#/history?report=${encodeURIComponent(run.report)}`}, 'All runs of this report'));
     if (focused && !actions.contains(document.activeElement)) actions.querySelector('a, button').focus();
     fill(logState, going ? 'The log grows as the run writes it.' : `${lines.length} lines.`);
+    renderDeliveries();
   };
+
+  const KIND = {mail: 'Mail to', folder: 'Copy into', notice: 'Notice to the owner at'};
+  function renderDeliveries() {
+    const list = run.deliveries || [];
+    if (!list.length) {
+      fill(deliveries);
+      return;
+    }
+    const undelivered = list.some((d) => d.kind !== 'notice' && d.state === 'failed');
+    const resendable = list.some((d) => d.kind !== 'notice' && d.state !== 'pending');
+    fill(deliveries, h('h2', {}, 'Deliveries'),
+      h('ul', {class: 'deliveries'}, list.map((d) => h('li', {},
+        `${KIND[d.kind] || d.kind} `, h('code', {}, d.target || '(no address)'), ': ',
+        h('span', {class: `state state-${d.state}`}, d.state),
+        ` after ${d.tries} ${d.tries === 1 ? 'try' : 'tries'}`,
+        d.message ? ` — ${d.message}` : ''))),
+      run.may_stop && resendable ? h('p', {class: 'actions'},
+        undelivered ? h('button', {type: 'button', onclick: () => resend(false)},
+                        'Resend to those who did not get it') : null,
+        h('button', {type: 'button', class: undelivered ? 'quiet-button' : null,
+                     onclick: () => resend(true)}, 'Resend to everyone')) : null);
+    window.clearTimeout(watching);
+    if (list.some((d) => d.state === 'pending') || (run.schedule && !FINAL_STATES.includes(run.state)))
+      watching = window.setTimeout(reread, 2000);
+  }
+
+  async function reread() {
+    try {
+      const again = await api('GET', `/api/v1/runs/${id}`);
+      run = {...run, deliveries: again.deliveries};
+    } catch (failure) {
+      // Shown again at the next change; a lost connection is said by the log.
+    }
+    renderDeliveries();
+  }
+
+  async function resend(all) {
+    try {
+      const answer = await api('POST', `/api/v1/runs/${id}/resend`, {all});
+      announce(`Sending again to ${answer.resent} recipient${answer.resent === 1 ? '' : 's'}.`);
+      await reread();
+    } catch (failure) {
+      if (failure instanceof ApiError && failure.status === 401) {
+        window.dispatchEvent(new Event('console:signed-out'));
+        return;
+      }
+      fill(first, h('p', {class: 'alert', role: 'alert'}, failure.message));
+    }
+  }
 
   async function stop(event) {
     event.target.disabled = true;
@@ -93,7 +147,7 @@ export async function runView(main, id, setLeave, titleOf) {
   }
 
   render();
-  fill(main, title, first, facts, actions, h('h2', {}, 'Log'), logState, log);
+  fill(main, title, first, facts, actions, deliveries, h('h2', {}, 'Log'), logState, log);
 
   const events = new EventSource(`/api/v1/runs/${id}/events`);
   // Each connection sends the log from its start: after a reconnection the
@@ -139,6 +193,7 @@ export async function runView(main, id, setLeave, titleOf) {
   });
   setLeave(() => {
     events.close();
+    window.clearTimeout(watching);
     window.clearTimeout(flushing);
   });
 }

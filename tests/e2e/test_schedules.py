@@ -25,8 +25,9 @@ import docx
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult
 
+import console_browser as browser
 from report_folder import as_user, other_account
-from test_console import ConsoleCase, free_port
+from test_console import PASSWORD, ConsoleCase, free_port
 
 SMTP_USER, SMTP_PASSWORD = "console", "mail secret"
 # The mail server's library logs a warning of its own deprecated names on
@@ -207,16 +208,37 @@ class ScheduleDeliveryTest(ScheduleCase):
         self.assertIn("never@example.org", notice)
         self.assertIn("550", notice)
 
-        # A resend goes to the one who did not get it, and only to them.
+        # A resend goes to the one who did not get it, and only to them:
+        # from the run's page where a browser is at hand.
         self.mailbox.answers = {}
-        status, body = adam.request("POST", "/api/v1/runs/%d/resend" % run["id"], {"all": False})
-        self.assertEqual((202, 1), (status, body["resent"]))
+        if browser.missing():
+            status, body = adam.request("POST", "/api/v1/runs/%d/resend" % run["id"], {"all": False})
+            self.assertEqual((202, 1), (status, body["resent"]))
+        else:
+            self.resend_in_a_browser(run["id"])
         self.wait_deliveries(adam, run["id"], lambda ds: all(
             d["state"] == "sent" for d in ds if d["kind"] == "mail"))
         self.assertEqual([1, 1, 1], [len(self.mailbox.to(a + "@example.org"))
                                      for a in ("never", "reader", "later")])
         vera = self.client("vera")
         self.assertEqual(403, vera.request("POST", "/api/v1/runs/%d/resend" % run["id"], {})[0])
+
+    def resend_in_a_browser(self, run):
+        driver = browser.start_browser(self.mail_folder)
+        self.addCleanup(driver.quit)
+        driver.get("http://127.0.0.1:%d/#/runs/%d" % (self.port, run))
+        browser.wait(driver, lambda d: d.find_elements(browser.By.ID, "password"))
+        driver.find_element(browser.By.ID, "user").send_keys("adam")
+        driver.find_element(browser.By.ID, "password").send_keys(PASSWORD + "\n")
+        browser.wait(driver, lambda d: d.find_elements(browser.By.CSS_SELECTOR, ".deliveries li"))
+        lines = browser.text_of(driver, ".deliveries")
+        self.assertRegex(lines, r"Mail to never@example.org: failed after 1 try — .*550")
+        self.assertIn("Mail to later@example.org: sent after 2 tries", lines)
+        self.assertIn("Notice to the owner at adam@example.org: sent", lines)
+        self.assertEqual([], browser.accessibility_violations(driver))
+        driver.find_element(browser.By.XPATH,
+                            "//button[text()='Resend to those who did not get it']").click()
+        browser.wait(driver, lambda d: "never@example.org: sent" in browser.text_of(d, ".deliveries"))
 
     def test_a_failing_report_is_retried_then_its_owner_told(self):
         adam = self.client("adam")
