@@ -214,7 +214,12 @@ void Postman::Loop() {
 
 void Postman::Try(DeliveryRecord& delivery) {
   std::optional<RunRecord> run = store_.Run(delivery.run);
-  if (!run) return;
+  if (!run) {
+    delivery.state = "failed";
+    delivery.message = "the run is gone";
+    store_.UpdateDelivery(delivery);
+    return;
+  }
   std::optional<ScheduleRecord> schedule =
       run->schedule ? store_.Schedule(*run->schedule) : std::nullopt;
   std::optional<Report> report = catalogues_.Find(run->report);

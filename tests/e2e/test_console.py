@@ -445,6 +445,10 @@ class ConsoleSetupTest(unittest.TestCase):
         folder = tempfile.mkdtemp(prefix="vantrelle_console_config_")
         self.addCleanup(shutil.rmtree, folder, True)
         config = os.path.join(folder, "server.ini")
+        password = os.path.join(folder, "smtp.password")
+        with open(password, "w") as f:
+            f.write("secret\n")
+        os.chmod(password, 0o640)
         for text, message in [
                 ("[Server]\nMaxRuns=lots\n", "server.ini:2: [Server] MaxRuns=lots is not a whole "
                                              "number from 1 to 64."),
@@ -452,7 +456,14 @@ class ConsoleSetupTest(unittest.TestCase):
                 ("[Server]\nLsten=127.0.0.1:1\n", "server.ini:2: [Server] Lsten= is no key"),
                 ("[Server]\nState=relative\n", "server.ini:2: [Server] State=relative must be"),
                 ("[Catalogue x]\nFolder=/srv\nOwner=me\n", "server.ini:3: [Catalogue x] Owner="),
-                ("[Other]\n", "server.ini:1: [Other] is no section")]:
+                ("[Other]\n", "server.ini:1: [Other] is no section"),
+                ("[Mail]\nServer=mail.example.org\n", "server.ini:2: [Mail] Server=mail.example.org "
+                                                      "must start with smtp:// or smtps://."),
+                ("[Mail]\nServer=smtp://m:587\n", "server.ini:2: [Mail] Server= needs From="),
+                ("[Mail]\nFrom=a@b\nUser=me\n", "server.ini:3: [Mail] User= needs PasswordFile="),
+                ("[Mail]\nPasswordFile=%s\n" % password, "may be read by other users"),
+                ("[Mail]\nFrom=me\n", "server.ini:2: [Mail] From=me is no mail address."),
+                ("[Mail]\nRequireTls=maybe\n", "server.ini:2: [Mail] RequireTls= is yes or no.")]:
             with self.subTest(text):
                 with open(config, "w") as f:
                     f.write(text)
