@@ -119,8 +119,9 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libreoffice-writer-nogui | libreoffice-writer
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 if(VANTRELLE_SERVER)
-  # The console's account and folder are made by the package.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+  # The console's account and folder are made by the package; schedules read
+  # the system's zone database.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, tzdata")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/data/server/postinst)
 endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
