@@ -93,9 +93,8 @@ MailResult SendMail(const MailConfig& mail, const MailMessage& message,
   curl_mimepart* text = curl_mime_addpart(mime.get());
   curl_mime_data(text, message.text.c_str(), message.text.size());
   curl_mime_type(text, "text/plain; charset=utf-8");
-  CurlList text_headers;
-  text_headers.Add("Content-Transfer-Encoding: 8bit");
-  curl_mime_headers(text, text_headers.list, 0);
+  // Quoted-printable keeps every line short and 7-bit, whatever a value holds.
+  curl_mime_encoder(text, "quoted-printable");
   for (const MailAttachment& attachment : message.attachments) {
     curl_mimepart* part = curl_mime_addpart(mime.get());
     if (curl_mime_filedata(part, attachment.path.c_str()) != CURLE_OK) {

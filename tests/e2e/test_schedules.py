@@ -159,17 +159,23 @@ class ScheduleDeliveryTest(ScheduleCase):
                            check=True)
         self.mailbox.answers = {"later@example.org": ["451 4.3.0 try again later", "250 OK"],
                                 "never@example.org": ["550 5.1.1 no such user"]}
+        # A folder that is not there yet (a share not mounted) is tried again.
+        late_folder = os.path.join(share, "late")
         schedule = self.schedule(adam, deliveries=[
             {"mail": ["reader@example.org", "later@example.org", "never@example.org"],
              "attach": ["report", "pdf"]},
-            {"folder": share + "/{previous month:yyyy-mm}", "attach": ["report"]}])
+            {"folder": share + "/{previous month:yyyy-mm}", "attach": ["report"]},
+            {"folder": late_folder, "attach": ["report"]}])
         self.assertEqual("2027-01-01T06:00:00+01:00", schedule["next"][0])
         self.assertEqual("2027-02-01T06:00:00+01:00", schedule["next"][1])
 
         run = self.scheduled_runs(adam, schedule, 1)[0]
         self.assertEqual(("succeeded", "schedule monthly", 1, {"&Month": "2026-12"}),
                          (run["state"], run["user"], run["attempt"], run["parameters"]))
-        settled = lambda ds: len(ds) >= 4 and all(d["state"] != "pending" for d in ds
+        self.wait_deliveries(adam, run["id"], lambda ds: any(
+            d["target"] == late_folder and d["tries"] == 1 for d in ds))
+        os.mkdir(late_folder)
+        settled = lambda ds: len(ds) >= 5 and all(d["state"] != "pending" for d in ds
                                                  if d["kind"] != "notice")
         run = self.wait_deliveries(adam, run["id"], settled)
         by_target = {d["target"]: d for d in run["deliveries"]}
@@ -181,6 +187,8 @@ class ScheduleDeliveryTest(ScheduleCase):
         self.assertEqual(("failed", 1), (never["state"], never["tries"]))
         self.assertIn("550", never["message"])
         self.assertEqual("sent", by_target[dated]["state"], by_target[dated])
+        self.assertEqual("sent", by_target[late_folder]["state"])
+        self.assertGreater(by_target[late_folder]["tries"], 1)
 
         # The mail: its attachment opens as the report of December 2026.
         self.assertEqual(1, len(self.mailbox.to("later@example.org")))
