@@ -124,28 +124,20 @@ FolderResult CopyIntoFolder(const std::string& source, const std::string& folder
 
 Postman::Postman(const ServerConfig& config, ConsoleStore& store, Catalogues& catalogues,
                  RunQueue& runs, const ScheduleClock& clock)
-    : config_(config), store_(store), catalogues_(catalogues), runs_(runs), clock_(clock) {}
+    : config_(config),
+      store_(store),
+      catalogues_(catalogues),
+      runs_(runs),
+      clock_(clock),
+      thread_(clock) {}
 
 Postman::~Postman() { Shutdown(); }
 
-void Postman::Start() { thread_ = std::thread([this] { Loop(); }); }
+void Postman::Start() { thread_.Start([this] { return Round(); }); }
 
-void Postman::Shutdown() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
-}
+void Postman::Shutdown() { thread_.Stop(); }
 
-void Postman::Wake() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    woken_ = true;
-  }
-  wake_.notify_all();
-}
+void Postman::Wake() { thread_.Wake(); }
 
 std::string Postman::RunLink(int64_t run) const {
   return config_.public_url + "/#/runs/" + std::to_string(run);
@@ -196,20 +188,12 @@ void Postman::Notice(const RunRecord& run, const ScheduleRecord& schedule,
   Wake();
 }
 
-void Postman::Loop() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!stopping_) {
-    woken_ = false;
-    lock.unlock();
-    for (DeliveryRecord& delivery : store_.DueDeliveries(clock_.NowMillis())) {
-      if (stopping_) break;
-      Try(delivery);
-    }
-    const std::optional<int64_t> next = store_.NextDeliveryDue();
-    lock.lock();
-    if (stopping_ || woken_) continue;
-    clock_.WaitUntil(wake_, lock, next.value_or(INT64_MAX));
+int64_t Postman::Round() {
+  for (DeliveryRecord& delivery : store_.DueDeliveries(clock_.NowMillis())) {
+    if (thread_.Stopping()) break;
+    Try(delivery);
   }
+  return store_.NextDeliveryDue().value_or(INT64_MAX);
 }
 
 void Postman::Try(DeliveryRecord& delivery) {
@@ -273,11 +257,11 @@ void Postman::Try(DeliveryRecord& delivery) {
       final = true;
       message = "no mail server is configured ([Mail] Server=)";
     } else {
-      const MailResult result = SendMail(config_.mail, mail, &stopping_);
+      const MailResult result = SendMail(config_.mail, mail, &thread_.Stopping());
       done = result.sent;
       final = result.final;
       message = result.message;
-      if (stopping_ && !done) {
+      if (thread_.Stopping() && !done) {
         // Cut short by the server's stop: the next start tries again.
         --delivery.tries;
         return;

@@ -5,11 +5,7 @@
 // doubles, without sending again to those who have it.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "server/catalogue.h"
 #include "server/console_store.h"
@@ -54,7 +50,8 @@ class Postman {
   void Notice(const RunRecord& run, const ScheduleRecord& schedule, const std::string& what);
 
  private:
-  void Loop();
+  // Tries every due delivery; when the next one falls due.
+  int64_t Round();
   void Try(DeliveryRecord& delivery);
   std::string RunLink(int64_t run) const;
 
@@ -63,11 +60,7 @@ class Postman {
   Catalogues& catalogues_;
   RunQueue& runs_;
   const ScheduleClock& clock_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::atomic<bool> stopping_{false};
-  bool woken_ = false;
-  std::thread thread_;
+  TimerThread thread_;
 };
 
 }  // namespace vantrelle::server

@@ -52,4 +52,35 @@ void ScheduleClock::WaitUntil(std::condition_variable& wake, std::unique_lock<st
   wake.wait_for(lock, std::chrono::milliseconds(static_cast<int64_t>(real) + 1));
 }
 
+void TimerThread::Start(std::function<int64_t()> round) {
+  thread_ = std::thread([this, round = std::move(round)] {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+      woken_ = false;
+      lock.unlock();
+      const int64_t next = round();
+      lock.lock();
+      if (stopping_ || woken_) continue;
+      clock_.WaitUntil(wake_, lock, next);
+    }
+  });
+}
+
+void TimerThread::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void TimerThread::Wake() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    woken_ = true;
+  }
+  wake_.notify_all();
+}
+
 }  // namespace vantrelle::server

@@ -4,11 +4,14 @@
 // sees a month's first day come without waiting for it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace vantrelle::server {
 
@@ -33,6 +36,33 @@ class ScheduleClock {
   int64_t start_millis_ = 0;
   std::chrono::steady_clock::time_point start_{};
   double speed_ = 1.0;
+};
+
+/// A thread that does a round of work when it starts, when woken, and when
+/// the time the last round asked for comes on \a clock.
+class TimerThread {
+ public:
+  explicit TimerThread(const ScheduleClock& clock) : clock_(clock) {}
+  ~TimerThread() { Stop(); }
+  TimerThread(const TimerThread&) = delete;
+  TimerThread& operator=(const TimerThread&) = delete;
+
+  /// Starts the thread. \a round returns when to run it next (milliseconds
+  /// by the clock; INT64_MAX: only when woken).
+  void Start(std::function<int64_t()> round);
+  /// Ends the thread after the round in progress.
+  void Stop();
+  void Wake();
+  /// True once Stop was called; long work in a round may look at it.
+  const std::atomic<bool>& Stopping() const { return stopping_; }
+
+ private:
+  const ScheduleClock& clock_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::atomic<bool> stopping_{false};
+  bool woken_ = false;
+  std::thread thread_;
 };
 
 }  // namespace vantrelle::server

@@ -99,28 +99,16 @@ Scheduler::Scheduler(const ServerConfig& config, ConsoleStore& store, Catalogues
       catalogues_(catalogues),
       runs_(runs),
       postman_(postman),
-      clock_(clock) {}
+      clock_(clock),
+      thread_(clock) {}
 
 Scheduler::~Scheduler() { Shutdown(); }
 
-void Scheduler::Start() { thread_ = std::thread([this] { Loop(); }); }
+void Scheduler::Start() { thread_.Start([this] { return Round(); }); }
 
-void Scheduler::Shutdown() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
-}
+void Scheduler::Shutdown() { thread_.Stop(); }
 
-void Scheduler::Wake() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    woken_ = true;
-  }
-  wake_.notify_all();
-}
+void Scheduler::Wake() { thread_.Wake(); }
 
 std::optional<json> Scheduler::Check(const json& body, const std::string& owner,
                                      std::string* problem) {
@@ -221,19 +209,7 @@ json Scheduler::Json(const ScheduleRecord& schedule) const {
   return out;
 }
 
-void Scheduler::Loop() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!stopping_) {
-    woken_ = false;
-    lock.unlock();
-    const int64_t next = Tick();
-    lock.lock();
-    if (stopping_ || woken_) continue;
-    clock_.WaitUntil(wake_, lock, next == INT64_MAX ? INT64_MAX : next * 1000);
-  }
-}
-
-int64_t Scheduler::Tick() {
+int64_t Scheduler::Round() {
   const int64_t now = clock_.NowSeconds();
   int64_t next_look = INT64_MAX;
   for (const ScheduleRecord& schedule : store_.Schedules()) {
@@ -265,7 +241,7 @@ int64_t Scheduler::Tick() {
       }
     }
   }
-  return next_look;
+  return next_look == INT64_MAX ? INT64_MAX : next_look * 1000;
 }
 
 void Scheduler::Fire(const ScheduleRecord& schedule, int64_t fire_time, int attempt) {

@@ -7,11 +7,8 @@
 // schedule asks for it; never once per missed time.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -56,9 +53,8 @@ class Scheduler {
   int64_t NowSeconds() const { return clock_.NowSeconds(); }
 
  private:
-  void Loop();
-  // Looks at every schedule once; the next time to look.
-  int64_t Tick();
+  // Looks at every schedule once; the next time to look (milliseconds).
+  int64_t Round();
   void Fire(const ScheduleRecord& schedule, int64_t fire_time, int attempt);
 
   const ServerConfig& config_;
@@ -67,11 +63,7 @@ class Scheduler {
   RunQueue& runs_;
   Postman& postman_;
   const ScheduleClock& clock_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stopping_ = false;
-  bool woken_ = false;
-  std::thread thread_;
+  TimerThread thread_;
 };
 
 }  // namespace vantrelle::server

@@ -8,20 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "format/value_text.h"
+
 namespace vantrelle::server {
 
 /// The folder of the zone database; VANTRELLE_ZONEINFO overrides it.
 std::string ZoneFolder();
 
 /// A calendar date and a time of day, with no zone.
-struct CivilTime {
-  int year = 1970;
-  int month = 1;
-  int day = 1;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-};
+using CivilTime = DateTimeValue;
 
 /// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and
 /// back.
