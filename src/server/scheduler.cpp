@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <iostream>
+#include <map>
+#include <mutex>
 #include <set>
 
 #include "server/console_api.h"
@@ -72,11 +74,18 @@ std::string DeliveryProblem(const json& entry, size_t index) {
 }  // namespace
 
 TimeZone ZoneOf(const json& definition) {
-  const json zone = definition.value("time_zone", json(nullptr));
-  if (zone.is_string())
-    if (std::optional<TimeZone> loaded = TimeZone::Load(zone.get<std::string>(), nullptr))
-      return *loaded;
-  return TimeZone::System();
+  // Zones as first read: the list of schedules and every round ask again.
+  static std::mutex mutex;
+  static std::map<std::string, TimeZone> zones;
+  const json name = definition.value("time_zone", json(nullptr));
+  const std::string key = name.is_string() ? name.get<std::string>() : "";
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = zones.find(key);
+  if (found != zones.end()) return found->second;
+  std::optional<TimeZone> zone = key.empty() ? TimeZone::System() : TimeZone::Load(key, nullptr);
+  if (!zone) return TimeZone::System();  // a zone that went from the database since
+  if (zones.size() > 1000) zones.clear();
+  return zones.emplace(key, *zone).first->second;
 }
 
 std::string ExpandScheduleText(const std::string& text, int64_t at, const TimeZone& zone) {
