@@ -608,6 +608,17 @@ HttpResponse ConsoleApi::Resend(const HttpRequest& request, const Caller& caller
   return Json(202, {{"id", run.id}, {"resent", count}});
 }
 
+std::string ConsoleApi::OwnerProblem(const json& definition) {
+  // The owner's notices quote the run's parameters and log: only for
+  // someone who may see the report anyway.
+  const std::string owner = definition["owner"];
+  std::optional<User> user = store_.FindUser(owner);
+  std::optional<Report> report = catalogues_.Find(definition["report"]);
+  if (user && report && MaySee(Caller{*user, "", false, false}, report->catalogue)) return "";
+  return "owner: " + owner + " may not see the report " + definition["report"].get<std::string>() +
+         ", whose failures the owner hears of.";
+}
+
 HttpResponse ConsoleApi::ScheduleRoute(const HttpRequest& request, const Caller& caller,
                                        const std::string& rest) {
   if (caller.user.role != "admin") return Problem(403, "Only admins manage schedules.");
@@ -623,6 +634,8 @@ HttpResponse ConsoleApi::ScheduleRoute(const HttpRequest& request, const Caller&
     std::optional<json> definition = scheduler_.Check(
         json::parse(request.body, nullptr, false), caller.user.name, &problem);
     if (!definition) return Problem(400, problem);
+    problem = OwnerProblem(*definition);
+    if (!problem.empty()) return Problem(400, problem);
     const std::string name = (*definition)["name"];
     const int64_t id = store_.AddSchedule(name, *definition, scheduler_.NowSeconds());
     if (id == 0) return Problem(409, "A schedule named \"" + name + "\" exists already.");
@@ -630,7 +643,7 @@ HttpResponse ConsoleApi::ScheduleRoute(const HttpRequest& request, const Caller&
     scheduler_.Wake();
     return Json(201, scheduler_.Json(*store_.Schedule(id)));
   }
-  const int64_t id = rest.front() == '/' ? NumberOr(rest.substr(1), -1, 1, INT64_MAX) : -1;
+  const int64_t id = rest.front() == '/' ? NumberOr(rest.substr(1), -1, 0, INT64_MAX) : -1;
   std::optional<ScheduleRecord> schedule = id > 0 ? store_.Schedule(id) : std::nullopt;
   if (!schedule) return Problem(404, "There is no such schedule.");
   if (request.method == "GET") return Json(200, scheduler_.Json(*schedule));
@@ -646,6 +659,8 @@ HttpResponse ConsoleApi::ScheduleRoute(const HttpRequest& request, const Caller&
       scheduler_.Check(json::parse(request.body, nullptr, false),
                        schedule->definition.value("owner", caller.user.name), &problem);
   if (!definition) return Problem(400, problem);
+  problem = OwnerProblem(*definition);
+  if (!problem.empty()) return Problem(400, problem);
   // A new calendar, zone or a schedule switched on counts from now: it does
   // not catch up on times of the old one.
   const json& old = schedule->definition;

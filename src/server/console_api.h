@@ -46,6 +46,9 @@ class ConsoleApi {
   HttpResponse Metrics();
   HttpResponse ScheduleRoute(const HttpRequest& request, const Caller& caller,
                              const std::string& rest);
+  // Why the owner of a schedule's \a definition may not own it; empty when
+  // they may.
+  std::string OwnerProblem(const nlohmann::json& definition);
   HttpResponse Resend(const HttpRequest& request, const Caller& caller, const RunRecord& run);
 
   std::optional<Caller> Identify(const HttpRequest& request);

@@ -26,7 +26,7 @@ CREATE INDEX IF NOT EXISTS runs_by_catalogue ON runs (catalogue, id);
 CREATE INDEX IF NOT EXISTS runs_by_state ON runs (state, id);
 CREATE TABLE IF NOT EXISTS audit (id INTEGER PRIMARY KEY, at INTEGER NOT NULL,
   user TEXT NOT NULL, address TEXT NOT NULL, action TEXT NOT NULL, detail TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS schedules (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE,
+CREATE TABLE IF NOT EXISTS schedules (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL UNIQUE,
   definition TEXT NOT NULL, last_fire INTEGER NOT NULL, retry_due INTEGER,
   retry_attempt INTEGER NOT NULL DEFAULT 0, retry_fire INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS deliveries (id INTEGER PRIMARY KEY, run INTEGER NOT NULL,
@@ -621,7 +621,7 @@ std::vector<DeliveryRecord> ConsoleStore::DueDeliveries(int64_t now) {
   std::vector<DeliveryRecord> due;
   Statement rows(db_, (std::string("SELECT ") + kDeliveryColumns +
                        " FROM deliveries WHERE state = 'pending' AND next_try <= ? ORDER BY "
-                       "next_try, id").c_str());
+                       "kind != 'folder', next_try, id").c_str());
   rows.Bind(1, now);
   while (rows.Step()) due.push_back(ReadDelivery(rows));
   return due;

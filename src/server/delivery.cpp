@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "base/output_file.h"
 #include "server/mailer.h"
@@ -69,10 +70,44 @@ std::string ValuesText(const json& parameters) {
 
 FolderResult Failed(bool final, const std::string& message) { return {false, final, message}; }
 
+// Makes the folders of \a folder below \a base that are missing, one at a
+// time, each through the opened folder above it.
+FolderResult MakeFolders(const std::string& base, const std::string& folder) {
+  std::string current = base;
+  std::stringstream parts(folder.substr(base.size() + 1));
+  for (std::string part; std::getline(parts, part, '/');) {
+    if (part.empty()) continue;
+    if (part == "." || part == "..")
+      return Failed(true, "the folder \"" + folder + "\" climbs with \"" + part + "\"");
+    OutputFolder above = OutputFolder::Open(current + "/" + part);
+    if (!above.Refusal().empty()) return Failed(true, above.Refusal());
+    if (!above.IsOpen())
+      return Failed(false, "cannot open the folder \"" + current + "\": " +
+                               std::strerror(above.OpenError()));
+    if (::mkdirat(above.Fd(), part.c_str(), 0777) != 0 && errno != EEXIST)
+      return Failed(false, "cannot make the folder \"" + current + "/" + part + "\": " +
+                               std::strerror(errno));
+    current += "/" + part;
+  }
+  return {true, false, ""};
+}
+
 }  // namespace
 
+std::string FixedPart(const std::string& folder) {
+  const size_t mark = folder.find_first_of("&{");
+  if (mark == std::string::npos) return folder;
+  const size_t slash = folder.rfind('/', mark);
+  return slash == std::string::npos ? "" : folder.substr(0, slash);
+}
+
 FolderResult CopyIntoFolder(const std::string& source, const std::string& folder,
-                            const std::string& name) {
+                            const std::string& name, const std::string& made_below) {
+  if (!made_below.empty() && folder.size() > made_below.size() + 1 &&
+      folder.compare(0, made_below.size() + 1, made_below + "/") == 0) {
+    const FolderResult made = MakeFolders(made_below, folder);
+    if (!made.done) return made;
+  }
   OutputFolder out = OutputFolder::Open(folder + "/" + name);
   if (!out.Refusal().empty()) return Failed(true, out.Refusal());
   if (!out.IsOpen())
@@ -268,6 +303,14 @@ void Postman::Try(DeliveryRecord& delivery) {
       }
     }
   } else if (delivery.kind == "folder") {
+    // The dated folders below the schedule's fixed folder are made.
+    std::string made_below;
+    if (schedule)
+      for (const json& target : schedule->definition.value("deliveries", json::array()))
+        if (target.contains("folder") &&
+            ExpandScheduleText(target["folder"], run->fire_time, zone) == delivery.target)
+          made_below = FixedPart(target["folder"]);
+    if (made_below == delivery.target) made_below.clear();
     done = true;
     std::string copied;
     for (const json& kind : delivery.attach) {
@@ -275,7 +318,7 @@ void Postman::Try(DeliveryRecord& delivery) {
       const std::string path = runs_.RunFile(run->id, kind.get<std::string>());
       if (path.empty()) continue;
       const std::string name = fs::path(path).filename().string();
-      const FolderResult result = CopyIntoFolder(path, delivery.target, name);
+      const FolderResult result = CopyIntoFolder(path, delivery.target, name, made_below);
       if (!result.done) {
         done = false;
         final = result.final;

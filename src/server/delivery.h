@@ -26,9 +26,16 @@ struct FolderResult {
 /// report: into a hidden temporary beside the target, synced, then renamed
 /// over the name, so that a reader never sees half a file and a link planted
 /// at the name is replaced, never written through. A link on the way to the
-/// folder that another user made is refused.
+/// folder that another user made is refused. Folders below \a made_below
+/// that are missing are made first, under the same rules (empty: none).
 FolderResult CopyIntoFolder(const std::string& source, const std::string& folder,
-                            const std::string& name);
+                            const std::string& name, const std::string& made_below = "");
+
+/// The part of a delivery folder as written before its first date macro or
+/// relative date ("/srv/share/sales" of "/srv/share/sales/&Y/&M"): it must
+/// be there; the dated folders below it are made when missing. The whole
+/// folder when it holds no dates.
+std::string FixedPart(const std::string& folder);
 
 class Postman {
  public:

@@ -3,11 +3,14 @@
 #include <curl/curl.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 
 namespace vantrelle::server {
 namespace {
+
+constexpr size_t kHeaderBytes = 200;  // of a subject's text; the rest is cut
 
 std::string Base64(const std::string& text) {
   std::string out(sodium_base64_ENCODED_LEN(text.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
@@ -38,11 +41,26 @@ std::string HeaderText(const std::string& text) {
   std::string plain;
   bool ascii = true;
   for (unsigned char c : text) {
+    // Keep the header short, cut between characters.
+    if (plain.size() >= kHeaderBytes && (c & 0xC0) != 0x80) {
+      plain += "...";
+      break;
+    }
     plain += c < ' ' || c == 0x7f ? ' ' : static_cast<char>(c);
     if (c >= 0x80) ascii = false;
   }
   if (ascii) return plain;
-  return "=?UTF-8?B?" + Base64(plain) + "?=";
+  // Encoded words of at most 75 characters, each of whole characters.
+  std::string out;
+  size_t start = 0;
+  while (start < plain.size()) {
+    size_t end = std::min(plain.size(), start + 45);
+    while (end < plain.size() && (static_cast<unsigned char>(plain[end]) & 0xC0) == 0x80) --end;
+    out += (out.empty() ? "" : " ") + std::string("=?UTF-8?B?") +
+           Base64(plain.substr(start, end - start)) + "?=";
+    start = end;
+  }
+  return out;
 }
 
 MailResult SendMail(const MailConfig& mail, const MailMessage& message,
@@ -60,6 +78,9 @@ MailResult SendMail(const MailConfig& mail, const MailMessage& message,
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, 20L);
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, 300L);
+  // A server that stops answering is given up after a minute, not five.
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 60L);
   if (stop) {
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, stop);

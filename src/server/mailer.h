@@ -37,7 +37,8 @@ MailResult SendMail(const MailConfig& mail, const MailMessage& message,
                     const std::atomic<bool>* stop = nullptr);
 
 /// \a text as a header value: kept when it is plain ASCII, else encoded
-/// (RFC 2047); line breaks and other control characters become spaces.
+/// (RFC 2047) in words of at most 75 characters; line breaks and other
+/// control characters become spaces, and text beyond 200 bytes is cut.
 std::string HeaderText(const std::string& text);
 
 }  // namespace vantrelle::server

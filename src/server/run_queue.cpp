@@ -65,7 +65,7 @@ std::string RunQueue::RunFile(int64_t id, const std::string& kind) const {
 
 void RunQueue::Start() {
   for (int64_t id : store_.EndUnfinished("interrupted"))
-    if (ended_) ended_(id);
+    if (ended_) ended_(id, true);
   ::mkdir((config_.state + "/runs").c_str(), 0750);
   supervisor_ = std::thread([this] { Supervise(); });
 }
@@ -150,7 +150,7 @@ void RunQueue::StartChild(const Pending& run) {
   if (null >= 0) ::close(null);
   if (pid < 0) {
     store_.SetEnded(run.id, "failed", std::nullopt, std::nullopt, {});
-    if (ended_) ended_(run.id);
+    if (ended_) ended_(run.id, false);
     return;
   }
   children_[pid] = Child{run.id, run.report};
@@ -180,7 +180,7 @@ void RunQueue::Finish(pid_t pid, int status) {
     if (std::string(kind) == "log") errors = CountErrors(file);
   }
   store_.SetEnded(child.id, state, exit_status, errors, files);
-  if (ended_) ended_(child.id);
+  if (ended_) ended_(child.id, child.by_server);
   Prune(child.report);
   wake_.notify_all();
 }
@@ -216,20 +216,26 @@ void RunQueue::Supervise() {
 }
 
 void RunQueue::Shutdown() {
+  std::vector<int64_t> never_started;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const Pending& run : queue_)
+    for (const Pending& run : queue_) {
       store_.SetEnded(run.id, "stopped", std::nullopt, std::nullopt, {});
+      never_started.push_back(run.id);
+    }
     queue_.clear();
     const auto kill_at = Clock::now() + std::chrono::seconds(config_.stop_grace_seconds);
     for (auto& [pid, child] : children_) {
       if (child.stop_requested) continue;
       child.stop_requested = true;
+      child.by_server = true;
       child.kill_at = kill_at;
       ::kill(pid, SIGTERM);
     }
     shutting_down_ = true;
   }
+  if (ended_)
+    for (int64_t id : never_started) ended_(id, true);
   wake_.notify_all();
   if (supervisor_.joinable()) supervisor_.join();
 }

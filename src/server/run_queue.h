@@ -47,8 +47,10 @@ class RunQueue {
   int64_t Enqueue(const Report& report, const std::vector<std::string>& values,
                   const std::string& user, std::optional<RunOrigin> origin = std::nullopt);
   /// \a ended is called with a run's id once it has ended and its state is
-  /// recorded (also for the runs Start finds interrupted). Set before Start.
-  void OnEnded(std::function<void(int64_t)> ended) { ended_ = std::move(ended); }
+  /// recorded (also for the runs Start finds interrupted), and whether the
+  /// server's own stop or end cut it short. Set before Start.
+  using Ended = std::function<void(int64_t id, bool by_server)>;
+  void OnEnded(Ended ended) { ended_ = std::move(ended); }
   /// Stops run \a id: a queued run never starts, a running one gets SIGTERM.
   /// False when it is not queued or running.
   bool Stop(int64_t id);
@@ -75,6 +77,7 @@ class RunQueue {
     int64_t id;
     std::string report;
     bool stop_requested = false;
+    bool by_server = false;  // stopped because the server stops
     std::chrono::steady_clock::time_point kill_at{};
   };
 
@@ -92,7 +95,7 @@ class RunQueue {
   std::map<pid_t, Child> children_;
   bool shutting_down_ = false;
   std::thread supervisor_;
-  std::function<void(int64_t)> ended_;
+  Ended ended_;
 };
 
 }  // namespace vantrelle::server

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 
+#include "base/text_scan.h"
 #include "server/console_api.h"
 #include "sql/parameters.h"
 
@@ -60,6 +61,12 @@ std::string DeliveryProblem(const json& entry, size_t index) {
     if (!folder.is_string() || folder.get<std::string>().empty() ||
         folder.get<std::string>().front() != '/')
       return where + ".folder: an absolute folder, such as /srv/share/sales/&Y";
+    const std::string path = folder.get<std::string>();
+    if (std::any_of(path.begin(), path.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < ' ' || c == 0x7f; }))
+      return where + ".folder: a folder name holds no control characters";
+    std::string why;
+    if (!ExpandRelativeDates(path, 0, TimeZone(), &why)) return where + ".folder: " + why;
   }
   if (entry.contains("attach")) {
     const json& attach = entry["attach"];
@@ -197,7 +204,20 @@ std::optional<json> Scheduler::Check(const json& body, const std::string& owner,
     const std::string delivery_problem = DeliveryProblem(deliveries[i], i);
     if (!delivery_problem.empty()) return fail(delivery_problem + ".");
   }
-  out["deliveries"] = deliveries;
+  // An address given twice gets one mail.
+  json unique = json::array();
+  std::set<std::string> addresses;
+  for (json delivery : deliveries) {
+    if (delivery.contains("mail")) {
+      json kept = json::array();
+      for (const json& address : delivery["mail"])
+        if (addresses.insert(LowerAscii(address.get<std::string>())).second) kept.push_back(address);
+      if (kept.empty()) continue;
+      delivery["mail"] = kept;
+    }
+    unique.push_back(delivery);
+  }
+  out["deliveries"] = unique;
   return out;
 }
 
@@ -284,7 +304,7 @@ void Scheduler::Fire(const ScheduleRecord& schedule, int64_t fire_time, int atte
                    (attempt > 1 ? " (attempt " + std::to_string(attempt) + ")" : ""));
 }
 
-void Scheduler::RunEnded(int64_t id) {
+void Scheduler::RunEnded(int64_t id, bool by_server) {
   std::optional<RunRecord> run = store_.Run(id);
   if (!run || !run->schedule) return;
   std::optional<ScheduleRecord> schedule = store_.Schedule(*run->schedule);
@@ -293,7 +313,8 @@ void Scheduler::RunEnded(int64_t id) {
     postman_.Deliver(*run, *schedule);
     return;
   }
-  if (run->state != "failed" && run->state != "interrupted") return;  // stopped by someone
+  if (run->state != "failed" && run->state != "interrupted" && !by_server)
+    return;  // stopped by someone
   const int retries = schedule->definition.value("retries", 0);
   if (run->attempt <= retries) {
     store_.SetRetry(schedule->id, NowSeconds() + schedule->definition.value("retry_delay", 600),

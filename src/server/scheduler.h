@@ -40,8 +40,10 @@ class Scheduler {
   void Shutdown();
   /// Looks at the schedules again (after one was added, changed or deleted).
   void Wake();
-  /// Called when run \a id has ended, whatever started it.
-  void RunEnded(int64_t id);
+  /// Called when run \a id has ended, whatever started it; \a by_server
+  /// when the server's stop or end cut it short, which is retried as a
+  /// failure is.
+  void RunEnded(int64_t id, bool by_server);
 
   /// \a body checked and completed as a schedule's definition, or nullopt
   /// with \a problem saying which field is wrong and why. \a owner is the

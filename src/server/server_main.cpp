@@ -207,7 +207,7 @@ int Serve(const ServerConfig& config, ConsoleStore& store) {
               << "; the JSON API is served without them\n";
   Postman postman(config, store, catalogues, runs, clock);
   Scheduler scheduler(config, store, catalogues, runs, postman, clock);
-  runs.OnEnded([&scheduler](int64_t id) { scheduler.RunEnded(id); });
+  runs.OnEnded([&scheduler](int64_t id, bool by_server) { scheduler.RunEnded(id, by_server); });
   ConsoleApi api(config, store, catalogues, runs, http, pages, scheduler, postman);
   runs.Start();
   postman.Start();

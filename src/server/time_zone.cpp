@@ -1,5 +1,9 @@
 #include "server/time_zone.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -10,10 +14,25 @@
 namespace vantrelle::server {
 namespace {
 
+// A regular file's text, at most 1 MiB; empty for anything else (a
+// folder of the database, a device, a file that is not there).
 std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return "";
+  struct stat st;
+  std::string text;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= (1 << 20)) {
+    text.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    text.resize(done);
+  }
+  ::close(fd);
+  return text;
 }
 
 // A big-endian signed number of \a size bytes at \a at.

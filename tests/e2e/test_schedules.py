@@ -160,13 +160,16 @@ class ScheduleDeliveryTest(ScheduleCase):
                            check=True)
         self.mailbox.answers = {"later@example.org": ["451 4.3.0 try again later", "250 OK"],
                                 "never@example.org": ["550 5.1.1 no such user"]}
-        # A folder that is not there yet (a share not mounted) is tried again.
+        # A folder that is not there yet (a share not mounted) is tried again;
+        # dated folders below a fixed one are made.
         late_folder = os.path.join(share, "late")
         schedule = self.schedule(adam, deliveries=[
-            {"mail": ["reader@example.org", "later@example.org", "never@example.org"],
-             "attach": ["report", "pdf"]},
+            {"mail": ["reader@example.org", "later@example.org", "never@example.org",
+                      "Reader@example.org"], "attach": ["report", "pdf"]},
             {"folder": share + "/{previous month:yyyy-mm}", "attach": ["report"]},
-            {"folder": late_folder, "attach": ["report"]}])
+            {"folder": late_folder, "attach": ["report"]},
+            {"folder": share + "/&Y/{previous month:mm}", "attach": ["report"]}])
+        self.assertEqual(3, len(schedule["deliveries"][0]["mail"]))  # each address once
         self.assertEqual("2027-01-01T06:00:00+01:00", schedule["next"][0])
         self.assertEqual("2027-02-01T06:00:00+01:00", schedule["next"][1])
 
@@ -176,7 +179,7 @@ class ScheduleDeliveryTest(ScheduleCase):
         self.wait_deliveries(adam, run["id"], lambda ds: any(
             d["target"] == late_folder and d["tries"] == 1 for d in ds))
         os.mkdir(late_folder)
-        settled = lambda ds: len(ds) >= 5 and all(d["state"] != "pending" for d in ds
+        settled = lambda ds: len(ds) >= 6 and all(d["state"] != "pending" for d in ds
                                                  if d["kind"] != "notice")
         run = self.wait_deliveries(adam, run["id"], settled)
         by_target = {d["target"]: d for d in run["deliveries"]}
@@ -188,6 +191,7 @@ class ScheduleDeliveryTest(ScheduleCase):
         self.assertEqual(("failed", 1), (never["state"], never["tries"]))
         self.assertIn("550", never["message"])
         self.assertEqual("sent", by_target[dated]["state"], by_target[dated])
+        self.assertTrue(os.path.isfile(os.path.join(share, "2027", "12", "sales_report.docx")))
         self.assertEqual("sent", by_target[late_folder]["state"])
         self.assertGreater(by_target[late_folder]["tries"], 1)
 
@@ -315,6 +319,31 @@ class ScheduleRestartTest(ScheduleCase):
         self.assertEqual("2027-01-01T08:30:00+01:00", shown["next"][0])
 
 
+class ScheduleServerStopTest(ScheduleCase):
+    def test_a_run_the_servers_stop_cut_short_is_retried_when_it_is_back(self):
+        adam = self.client("adam")
+        schedule = self.schedule(adam, report="finance/slow", parameters={}, retries=1,
+                                 retry_delay=60)
+        deadline = time.monotonic() + 30
+        while not [r for r in adam.request("GET", "/api/v1/runs?state=running")[1]
+                   if r["schedule"] == schedule["id"]]:
+            self.assertLess(time.monotonic(), deadline, "the scheduled run never started")
+            time.sleep(0.1)
+        self.server.send_signal(signal.SIGTERM)
+        self.server.wait(timeout=60)
+        self.set_clock("2027-01-01T05:10:00+00:00")
+        self.start_server()
+        adam = self.client("adam")
+        deadline = time.monotonic() + 30
+        while True:
+            runs = [r for r in adam.request("GET", "/api/v1/runs")[1] if r["schedule"] == schedule["id"]]
+            if any(r["attempt"] == 2 for r in runs):
+                break
+            self.assertLess(time.monotonic(), deadline, "no second attempt: %s" % runs)
+            time.sleep(0.1)
+        self.assertEqual(["stopped"], [r["state"] for r in runs if r["attempt"] == 1])
+
+
 class ScheduleApiTest(ScheduleCase):
     def test_schedules_are_checked_and_kept_by_admins_only(self):
         adam = self.client("adam")
@@ -331,6 +360,10 @@ class ScheduleApiTest(ScheduleCase):
             ({"deliveries": [{"folder": "relative/path"}]}, "deliveries[0].folder: an absolute folder"),
             ({"deliveries": [{"mail": ["a@b"], "attach": ["xls"]}]}, "\"xls\" is neither \"report\" nor \"pdf\""),
             ({"colour": "red"}, "A schedule has no key \"colour\""),
+            ({"time_zone": "Europe"}, "time_zone: \"Europe\" is not in the system's zone database"),
+            ({"deliveries": [{"folder": "/srv/{bogus}"}]}, "deliveries[0].folder: \"{bogus}\" is no relative date"),
+            ({"deliveries": [{"folder": "/srv/a\u0000b"}]}, "deliveries[0].folder: a folder name holds no control"),
+            ({"owner": "bob"}, "owner: bob may not see the report finance/sales/report"),
         ]
         base = {"name": "checked", "report": "finance/sales/report", "calendar": "@monthly"}
         for change, message in cases:
@@ -348,8 +381,13 @@ class ScheduleApiTest(ScheduleCase):
         status, changed = adam.request("PUT", "/api/v1/schedules/%d" % schedule["id"], schedule)
         self.assertEqual((200, []), (status, changed["next"]))
         self.assertEqual(["monthly"], [s["name"] for s in adam.request("GET", "/api/v1/schedules")[1]])
+        for path in ("0", "000", "-1", "%dx" % schedule["id"]):
+            self.assertEqual(404, adam.request("DELETE", "/api/v1/schedules/" + path)[0], path)
         self.assertEqual(200, adam.request("DELETE", "/api/v1/schedules/%d" % schedule["id"])[0])
         self.assertEqual(404, adam.request("GET", "/api/v1/schedules/%d" % schedule["id"])[0])
+        # A new schedule never takes a deleted one's id: its runs would be
+        # delivered to the new one's readers.
+        self.assertGreater(self.schedule(adam, name="again")["id"], schedule["id"])
 
 
 if __name__ == "__main__":
