@@ -579,6 +579,10 @@ HttpResponse ConsoleApi::Metrics() {
          "gauge\nvantrelle_queue_length " << runs_.Queued() << "\n";
   out << "# HELP vantrelle_runs_running Runs going now.\n# TYPE vantrelle_runs_running gauge\n"
          "vantrelle_runs_running " << runs_.Running() << "\n";
+  out << "# HELP vantrelle_deliveries Deliveries of scheduled runs by state.\n"
+         "# TYPE vantrelle_deliveries gauge\n";
+  for (const auto& [state, count] : statistics["deliveries"].items())
+    out << "vantrelle_deliveries{state=\"" << state << "\"} " << count.get<int64_t>() << "\n";
   out << "# HELP vantrelle_http_requests_total Answers by status.\n"
          "# TYPE vantrelle_http_requests_total counter\n";
   for (const auto& [status, count] : http_.StatusCounts())

@@ -534,8 +534,12 @@ nlohmann::json ConsoleStore::RunStatistics() {
   Statement sums(db_, "SELECT count(*), coalesce(sum(ended_at - started_at), 0) FROM runs "
                       "WHERE started_at IS NOT NULL AND ended_at IS NOT NULL");
   sums.Step();
+  nlohmann::json deliveries = nlohmann::json::object();
+  Statement delivered(db_, "SELECT state, count(*) FROM deliveries GROUP BY state");
+  while (delivered.Step()) deliveries[delivered.Text(0)] = delivered.Int(1);
   return {{"by_state", by_state}, {"ended", sums.Int(0)},
-          {"duration_seconds", static_cast<double>(sums.Int(1)) / 1000.0}};
+          {"duration_seconds", static_cast<double>(sums.Int(1)) / 1000.0},
+          {"deliveries", deliveries}};
 }
 
 int64_t ConsoleStore::AddSchedule(const std::string& name, const nlohmann::json& definition,

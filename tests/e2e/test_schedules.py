@@ -27,7 +27,7 @@ from aiosmtpd.smtp import AuthResult
 
 import console_browser as browser
 from report_folder import as_user, other_account
-from test_console import PASSWORD, ConsoleCase, free_port
+from test_console import PASSWORD, Client, ConsoleCase, free_port
 
 SMTP_USER, SMTP_PASSWORD = "console", "mail secret"
 # The mail server's library logs a warning of its own deprecated names on
@@ -233,6 +233,9 @@ class ScheduleDeliveryTest(ScheduleCase):
             d["state"] == "sent" for d in ds if d["kind"] == "mail"))
         self.assertEqual([1, 1, 1], [len(self.mailbox.to(a + "@example.org"))
                                      for a in ("never", "reader", "later")])
+        metrics = Client(self.port).request("GET", "/metrics")[1]
+        # Three mails, three folders and the owner's notice.
+        self.assertIn('vantrelle_deliveries{state="sent"} 7', metrics)
         vera = self.client("vera")
         self.assertEqual(403, vera.request("POST", "/api/v1/runs/%d/resend" % run["id"], {})[0])
 
