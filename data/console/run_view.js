@@ -92,10 +92,13 @@ export async function runView(main, id, setLeave, titleOf) {
     const resendable = list.some((d) => d.kind !== 'notice' && d.state !== 'pending');
     fill(deliveries, h('h2', {}, 'Deliveries'),
       h('ul', {class: 'deliveries'}, list.map((d) => h('li', {},
-        `${KIND[d.kind] || d.kind} `, h('code', {}, d.target || '(no address)'), ': ',
-        h('span', {class: `state state-${d.state}`}, d.state),
+        // Viewers see each delivery's state, not whom it went to.
+        d.target === null ? `${KIND[d.kind] || d.kind} a recipient`
+                          : [`${KIND[d.kind] || d.kind} `, h('code', {}, d.target || '(no address)')],
+        ': ', h('span', {class: `state state-${d.state}`}, d.state),
         ` after ${d.tries} ${d.tries === 1 ? 'try' : 'tries'}`,
-        d.message ? ` — ${d.message}` : ''))),
+        d.message ? ` — ${d.message}` : '',
+        d.kind === 'notice' && d.attach && d.attach.about ? ` (${d.attach.about})` : ''))),
       run.may_stop && resendable ? h('p', {class: 'actions'},
         undelivered ? h('button', {type: 'button', onclick: () => resend(false)},
                         'Resend to those who did not get it') : null,

@@ -63,18 +63,36 @@ export async function scheduleFormView(main, heading, id, reports, me) {
   const report = h('select', {id: 'report', name: 'report'},
     reports.map((r) => h('option', {value: r.id, selected: r.id === schedule.report}, r.title)));
   const parameters = h('div', {class: 'parameters'});
+  // What was typed for each report, kept while another report is chosen.
+  const typed = {[schedule.report]: {...schedule.parameters}};
+  const remember = () => {
+    for (const box of parameters.querySelectorAll('[data-name]'))
+      (typed[box.dataset.report] ||= {})[box.dataset.name] = box.value;
+  };
+  const control = (p, i, chosen, value) => {
+    const common = {id: `parameter-${i}`, 'data-name': p.name, 'data-report': chosen.id};
+    if (p.choices) {
+      return h('select', common,
+        h('option', {value: ''}, `The report's default${p.default ? ` (${p.default})` : ''}`),
+        p.choices.map((choice) => h('option', {value: choice, selected: choice === value}, choice)));
+    }
+    return h('input', {...common, autocomplete: 'off', spellcheck: 'false',
+                       placeholder: p.default || '', value});
+  };
   const showParameters = () => {
     const chosen = reports.find((r) => r.id === report.value);
+    const values = (chosen && typed[chosen.id]) || {};
     fill(parameters, chosen && chosen.parameters.length
       ? [chosen.parameters.map((p, i) => field(`parameter-${i}`, p.name,
-          h('input', {id: `parameter-${i}`, 'data-name': p.name, autocomplete: 'off',
-                      spellcheck: 'false', placeholder: p.default || '',
-                      value: schedule.report === chosen.id ? (schedule.parameters[p.name] || '') : ''}),
+          control(p, i, chosen, values[p.name] || ''),
           `${p.description ? `${p.description}. ` : ''}Left empty: ${p.default ? `“${p.default}”` : 'empty'}.`)),
          h('p', {class: 'help'}, RELATIVE)]
       : h('p', {class: 'help'}, 'The report has no parameters.'));
   };
-  report.addEventListener('change', showParameters);
+  report.addEventListener('change', () => {
+    remember();
+    showParameters();
+  });
   showParameters();
 
   const input = (name, value, extra = {}) =>
@@ -137,7 +155,7 @@ export async function scheduleFormView(main, heading, id, reports, me) {
   form.addEventListener('submit', async (event) => {
     event.preventDefault();
     const values = {};
-    for (const box of parameters.querySelectorAll('input[data-name]'))
+    for (const box of parameters.querySelectorAll('[data-name]'))
       if (box.value !== '') values[box.dataset.name] = box.value;
     let deliveries = schedule.deliveries;
     if (simple) {

@@ -40,6 +40,19 @@ HttpResponse Problem(int status, const std::string& message) {
 
 bool IsWrite(const std::string& method) { return method != "GET" && method != "HEAD"; }
 
+// A run as shown to someone who may see it but not run it: each delivery's
+// state without the recipient's address and the mail server's answer.
+json RunJsonFor(const RunRecord& run, bool may_run) {
+  json body = RunJson(run);
+  if (!may_run)
+    for (json& delivery : body["deliveries"]) {
+      delivery["target"] = nullptr;
+      delivery["message"] = nullptr;
+      delivery.erase("attach");
+    }
+  return body;
+}
+
 std::string CookieValue(const std::string& header, const std::string& name) {
   std::istringstream in(header);
   std::string part;
@@ -97,10 +110,12 @@ bool Listed(const std::vector<std::string>& names, const User& user) {
 // time-out, so that a quiet run's stream is not dropped as an idle client.
 class RunEvents {
  public:
-  RunEvents(ConsoleStore& store, RunQueue& runs, int64_t id, int client_timeout_seconds)
+  RunEvents(ConsoleStore& store, RunQueue& runs, int64_t id, int client_timeout_seconds,
+            bool may_run)
       : store_(store),
         runs_(runs),
         id_(id),
+        may_run_(may_run),
         keep_alive_polls_(std::clamp(client_timeout_seconds * 5, 1, 50)) {}
 
   ssize_t Read(char* buffer, size_t size) {
@@ -133,7 +148,7 @@ class RunEvents {
     ReadLines();
     if (run->state != state_) {
       state_ = run->state;
-      pending_ += "event: state\ndata: " + DumpJson(RunJson(*run)) + "\n\n";
+      pending_ += "event: state\ndata: " + DumpJson(RunJsonFor(*run, may_run_)) + "\n\n";
     }
     if (state_ != "queued" && state_ != "running") done_ = true;
   }
@@ -161,6 +176,7 @@ class RunEvents {
   RunQueue& runs_;
   std::string log_;  // the run's log, once it has one
   int64_t id_;
+  bool may_run_;
   long keep_alive_polls_;
   off_t offset_ = 0;
   std::string partial_;
@@ -471,7 +487,8 @@ HttpResponse ConsoleApi::ListRuns(const HttpRequest& request, const Caller& call
   // history: readers that reload it cost a copy, not a query.
   std::string key = request.Query("report") + '\n' + request.Query("state") + '\n' +
                     std::to_string(before) + '\n' + std::to_string(limit);
-  for (const std::string& name : catalogues) key += '\n' + name;
+  for (const std::string& name : catalogues)
+    key += '\n' + name + (MayRun(caller, name) ? "+run" : "");
   const uint64_t version = store_.RunsVersion();
   HttpResponse response;
   {
@@ -485,7 +502,7 @@ HttpResponse ConsoleApi::ListRuns(const HttpRequest& request, const Caller& call
   json list = json::array();
   for (const RunRecord& run : store_.Runs(catalogues, request.Query("report"),
                                           request.Query("state"), before, limit))
-    list.push_back(RunJson(run));
+    list.push_back(RunJsonFor(run, MayRun(caller, run.catalogue)));
   response.body = DumpJson(list);
   std::lock_guard<std::mutex> lock(list_mutex_);
   if (pages_of_runs_.size() >= 1000) pages_of_runs_.clear();
@@ -502,7 +519,7 @@ HttpResponse ConsoleApi::RunRoute(const HttpRequest& request, const Caller& call
   std::optional<RunRecord> run = id > 0 ? store_.Run(id) : std::nullopt;
   if (!run || !MaySee(caller, run->catalogue)) return Problem(404, "There is no such run.");
   if (tail.empty() && request.method == "GET") {
-    json body = RunJson(*run);
+    json body = RunJsonFor(*run, MayRun(caller, run->catalogue));
     body["may_stop"] = MayRun(caller, run->catalogue);
     return Json(200, body);
   }
@@ -533,7 +550,8 @@ HttpResponse ConsoleApi::RunRoute(const HttpRequest& request, const Caller& call
     return Json(200, {{"from", from}, {"next", next}, {"text", text}, {"state", run->state}});
   }
   if (tail == "/events" && request.method == "GET") {
-    auto events = std::make_shared<RunEvents>(store_, runs_, id, config_.client_timeout_seconds);
+    auto events = std::make_shared<RunEvents>(store_, runs_, id, config_.client_timeout_seconds,
+                                              MayRun(caller, run->catalogue));
     HttpResponse response;
     response.content_type = "text/event-stream";
     response.stream = [events](char* buffer, size_t size) -> ssize_t {

@@ -620,20 +620,22 @@ std::vector<DeliveryRecord> ConsoleStore::Deliveries(int64_t run) {
   return record.deliveries;
 }
 
-std::vector<DeliveryRecord> ConsoleStore::DueDeliveries(int64_t now) {
+std::vector<DeliveryRecord> ConsoleStore::DueDeliveries(int64_t now, bool folders) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<DeliveryRecord> due;
   Statement rows(db_, (std::string("SELECT ") + kDeliveryColumns +
-                       " FROM deliveries WHERE state = 'pending' AND next_try <= ? ORDER BY "
-                       "kind != 'folder', next_try, id").c_str());
-  rows.Bind(1, now);
+                       " FROM deliveries WHERE state = 'pending' AND next_try <= ? AND "
+                       "(kind = 'folder') = ? ORDER BY next_try, id").c_str());
+  rows.Bind(1, now).Bind(2, static_cast<int64_t>(folders ? 1 : 0));
   while (rows.Step()) due.push_back(ReadDelivery(rows));
   return due;
 }
 
-std::optional<int64_t> ConsoleStore::NextDeliveryDue() {
+std::optional<int64_t> ConsoleStore::NextDeliveryDue(bool folders) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Statement row(db_, "SELECT min(next_try) FROM deliveries WHERE state = 'pending'");
+  Statement row(db_, "SELECT min(next_try) FROM deliveries WHERE state = 'pending' AND "
+                     "(kind = 'folder') = ?");
+  row.Bind(1, static_cast<int64_t>(folders ? 1 : 0));
   if (!row.Step() || row.Null(0)) return std::nullopt;
   return row.Int(0);
 }

@@ -157,9 +157,10 @@ class ConsoleStore {
   // Deliveries of runs' results.
   void AddDelivery(const DeliveryRecord& delivery);
   std::vector<DeliveryRecord> Deliveries(int64_t run);
-  /// Pending deliveries due at \a now; and when the next one falls due.
-  std::vector<DeliveryRecord> DueDeliveries(int64_t now);
-  std::optional<int64_t> NextDeliveryDue();
+  /// Pending deliveries into folders (\a folders) or by mail due at \a now;
+  /// and when the next one falls due.
+  std::vector<DeliveryRecord> DueDeliveries(int64_t now, bool folders);
+  std::optional<int64_t> NextDeliveryDue(bool folders);
   void UpdateDelivery(const DeliveryRecord& delivery);
   /// Makes the failed (or, with \a all, every) mail and folder deliveries of
   /// \a run pending again, due at \a now; how many.

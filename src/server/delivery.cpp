@@ -164,15 +164,25 @@ Postman::Postman(const ServerConfig& config, ConsoleStore& store, Catalogues& ca
       catalogues_(catalogues),
       runs_(runs),
       clock_(clock),
-      thread_(clock) {}
+      folders_(clock),
+      mail_(clock) {}
 
 Postman::~Postman() { Shutdown(); }
 
-void Postman::Start() { thread_.Start([this] { return Round(); }); }
+void Postman::Start() {
+  folders_.Start([this] { return Round(true); });
+  mail_.Start([this] { return Round(false); });
+}
 
-void Postman::Shutdown() { thread_.Stop(); }
+void Postman::Shutdown() {
+  folders_.Stop();
+  mail_.Stop();
+}
 
-void Postman::Wake() { thread_.Wake(); }
+void Postman::Wake() {
+  folders_.Wake();
+  mail_.Wake();
+}
 
 std::string Postman::RunLink(int64_t run) const {
   return config_.public_url + "/#/runs/" + std::to_string(run);
@@ -223,12 +233,13 @@ void Postman::Notice(const RunRecord& run, const ScheduleRecord& schedule,
   Wake();
 }
 
-int64_t Postman::Round() {
-  for (DeliveryRecord& delivery : store_.DueDeliveries(clock_.NowMillis())) {
-    if (thread_.Stopping()) break;
+int64_t Postman::Round(bool folders) {
+  const TimerThread& thread = folders ? folders_ : mail_;
+  for (DeliveryRecord& delivery : store_.DueDeliveries(clock_.NowMillis(), folders)) {
+    if (thread.Stopping()) break;
     Try(delivery);
   }
-  return store_.NextDeliveryDue().value_or(INT64_MAX);
+  return store_.NextDeliveryDue(folders).value_or(INT64_MAX);
 }
 
 void Postman::Try(DeliveryRecord& delivery) {
@@ -292,15 +303,10 @@ void Postman::Try(DeliveryRecord& delivery) {
       final = true;
       message = "no mail server is configured ([Mail] Server=)";
     } else {
-      const MailResult result = SendMail(config_.mail, mail, &thread_.Stopping());
+      const MailResult result = SendMail(config_.mail, mail);
       done = result.sent;
       final = result.final;
       message = result.message;
-      if (thread_.Stopping() && !done) {
-        // Cut short by the server's stop: the next start tries again.
-        --delivery.tries;
-        return;
-      }
     }
   } else if (delivery.kind == "folder") {
     // The dated folders below the schedule's fixed folder are made.

@@ -57,8 +57,9 @@ class Postman {
   void Notice(const RunRecord& run, const ScheduleRecord& schedule, const std::string& what);
 
  private:
-  // Tries every due delivery; when the next one falls due.
-  int64_t Round();
+  // Tries every due delivery into folders (\a folders) or by mail; when
+  // the next one falls due.
+  int64_t Round(bool folders);
   void Try(DeliveryRecord& delivery);
   std::string RunLink(int64_t run) const;
 
@@ -67,7 +68,10 @@ class Postman {
   Catalogues& catalogues_;
   RunQueue& runs_;
   const ScheduleClock& clock_;
-  TimerThread thread_;
+  // Copies into folders and mail go on threads of their own: a mail server
+  // that does not answer holds up no copy.
+  TimerThread folders_;
+  TimerThread mail_;
 };
 
 }  // namespace vantrelle::server

@@ -49,22 +49,23 @@ std::string HeaderText(const std::string& text) {
     plain += c < ' ' || c == 0x7f ? ' ' : static_cast<char>(c);
     if (c >= 0x80) ascii = false;
   }
-  if (ascii) return plain;
-  // Encoded words of at most 75 characters, each of whole characters.
+  // Plain ASCII stays as it is, unless it reads as an encoded word itself.
+  if (ascii && plain.find("=?") == std::string::npos) return plain;
+  // Encoded words of at most 75 characters, each of whole characters, one
+  // to a line.
   std::string out;
   size_t start = 0;
   while (start < plain.size()) {
     size_t end = std::min(plain.size(), start + 45);
     while (end < plain.size() && (static_cast<unsigned char>(plain[end]) & 0xC0) == 0x80) --end;
-    out += (out.empty() ? "" : " ") + std::string("=?UTF-8?B?") +
+    out += (out.empty() ? "" : "\r\n ") + std::string("=?UTF-8?B?") +
            Base64(plain.substr(start, end - start)) + "?=";
     start = end;
   }
   return out;
 }
 
-MailResult SendMail(const MailConfig& mail, const MailMessage& message,
-                    const std::atomic<bool>* stop) {
+MailResult SendMail(const MailConfig& mail, const MailMessage& message) {
   MailResult result;
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
   if (!curl) {
@@ -78,17 +79,11 @@ MailResult SendMail(const MailConfig& mail, const MailMessage& message,
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, 20L);
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, 300L);
-  // A server that stops answering is given up after a minute, not five.
+  // A server that stops answering, to a command or while taking the data,
+  // is given up after a minute.
+  curl_easy_setopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, 60L);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 60L);
-  if (stop) {
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, stop);
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION,
-                     +[](void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
-                       return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
-                     });
-  }
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
   if (mail.require_tls) curl_easy_setopt(handle, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
   if (!mail.ca_file.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, mail.ca_file.c_str());

@@ -3,7 +3,6 @@
 // unless [Mail] RequireTls=no; smtps:// is TLS from the start.
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -32,12 +31,14 @@ struct MailResult {
   std::string message;  ///< the server's answer or the failure
 };
 
-/// Sends \a message; gives up at once when \a stop becomes true.
-MailResult SendMail(const MailConfig& mail, const MailMessage& message,
-                    const std::atomic<bool>* stop = nullptr);
+/// Sends \a message. A try is never cut short from outside: a mail the
+/// server may have taken is not sent again. A server that stops answering
+/// ends the try after a minute.
+MailResult SendMail(const MailConfig& mail, const MailMessage& message);
 
 /// \a text as a header value: kept when it is plain ASCII, else encoded
-/// (RFC 2047) in words of at most 75 characters; line breaks and other
+/// (RFC 2047) in words of at most 75 characters, one to a line, also when
+/// plain text would read as such a word; line breaks and other
 /// control characters become spaces, and text beyond 200 bytes is cut.
 std::string HeaderText(const std::string& text);
 

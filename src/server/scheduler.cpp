@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <sstream>
 
 #include "base/text_scan.h"
 #include "server/console_api.h"
@@ -67,6 +68,10 @@ std::string DeliveryProblem(const json& entry, size_t index) {
       return where + ".folder: a folder name holds no control characters";
     std::string why;
     if (!ExpandRelativeDates(path, 0, TimeZone(), &why)) return where + ".folder: " + why;
+    std::stringstream parts(path);
+    for (std::string part; std::getline(parts, part, '/');)
+      if (part == "." || part == "..")
+        return where + ".folder: a folder is named without \".\" or \"..\" parts";
   }
   if (entry.contains("attach")) {
     const json& attach = entry["attach"];
@@ -278,9 +283,25 @@ void Scheduler::Fire(const ScheduleRecord& schedule, int64_t fire_time, int atte
   const std::string who = "schedule " + schedule.name;
   const TimeZone zone = ZoneOf(definition);
   std::optional<Report> report = catalogues_.Find(definition.value("report", ""));
+  // A fire that cannot start a run is a failed run all the same: in the
+  // history, and told to the owner.
   auto refuse = [&](const std::string& why) {
     std::cerr << "vantrelle-server: " << who << " did not start a run: " << why << "\n";
     store_.Audit(who, "", "schedule refused", why);
+    RunRecord run;
+    run.report = definition.value("report", "");
+    run.catalogue = report ? report->catalogue : run.report.substr(0, run.report.find('/'));
+    run.parameters = definition.value("parameters", json::object());
+    run.user = who;
+    run.state = "queued";
+    run.queued_at = vantrelle::server::NowMillis();
+    run.schedule = schedule.id;
+    run.attempt = attempt;
+    run.fire_time = fire_time;
+    run.id = store_.AddRun(run);
+    store_.SetEnded(run.id, "failed", std::nullopt, std::nullopt, {});
+    run.state = "failed";
+    postman_.Notice(run, schedule, "the schedule could not start a run: " + why);
   };
   if (!report) return refuse("the report " + definition.value("report", "") + " is gone");
   const json parameters = definition.value("parameters", json::object());

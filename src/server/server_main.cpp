@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -189,6 +190,11 @@ int Serve(const ServerConfig& config, ConsoleStore& store) {
     return 2;
   }
   curl_global_init(CURL_GLOBAL_DEFAULT);
+  const char* tz = std::getenv("TZ");
+  if (tz && *tz && TimeZone::System().Name() == "UTC" && std::string(tz) != "UTC" &&
+      std::string(tz) != ":UTC")
+    std::cerr << "vantrelle-server: warning: TZ=" << tz
+              << " is no zone of the system's database; schedules without a zone use UTC\n";
   sigset_t stop;
   sigemptyset(&stop);
   sigaddset(&stop, SIGTERM);

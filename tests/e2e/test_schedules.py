@@ -238,6 +238,9 @@ class ScheduleDeliveryTest(ScheduleCase):
         self.assertIn('vantrelle_deliveries{state="sent"} 7', metrics)
         vera = self.client("vera")
         self.assertEqual(403, vera.request("POST", "/api/v1/runs/%d/resend" % run["id"], {})[0])
+        # A viewer sees how the deliveries went, not to whom.
+        shown = vera.request("GET", "/api/v1/runs/%d" % run["id"])[1]["deliveries"]
+        self.assertEqual({None}, {d["target"] for d in shown} | {d["message"] for d in shown})
 
     def resend_in_a_browser(self, run):
         driver = browser.start_browser(self.mail_folder)
@@ -259,16 +262,28 @@ class ScheduleDeliveryTest(ScheduleCase):
     def test_a_failing_report_is_retried_then_its_owner_told(self):
         adam = self.client("adam")
         self.add_report("finance/broken", "SELECT * FROM no_such_table\n", "")
+        self.add_report("finance/gone", "SELECT 1\n", "")
         schedule = self.schedule(adam, name="broken", report="finance/broken", parameters={},
                                  retries=2, retry_delay=60,
                                  deliveries=[{"mail": ["reader@example.org"]}])
+        # A report that goes after its schedule was made: no run can start,
+        # which is a failed run all the same, told to the owner. It fires
+        # five test minutes later, once the server has seen the folder again.
+        gone = self.schedule(adam, name="gone für immer", report="finance/gone", parameters={},
+                             calendar="5 6 1 * *")
+        os.remove(os.path.join(self.reports, "finance", "gone.ini"))
         runs = self.scheduled_runs(adam, schedule, 3)
         self.assertEqual([("failed", 1), ("failed", 2), ("failed", 3)],
                          [(run["state"], run["attempt"]) for run in runs])
+        self.assertEqual(["failed"], [r["state"] for r in self.scheduled_runs(adam, gone, 1)])
         deadline = time.monotonic() + 30
-        while not self.mailbox.to("adam@example.org") and time.monotonic() < deadline:
+        while len(self.mailbox.to("adam@example.org")) < 2 and time.monotonic() < deadline:
             time.sleep(0.1)
-        notices = self.mailbox.to("adam@example.org")
+        by_subject = {m["Subject"]: m for m in self.mailbox.to("adam@example.org")}
+        self.assertIn("the report finance/gone is gone",
+                      by_subject.pop("Failed: finance/gone (schedule gone für immer)")
+                      .get_body(("plain",)).get_content())
+        notices = list(by_subject.values())
         self.assertEqual(1, len(notices))
         text = notices[0].get_body(("plain",)).get_content()
         self.assertIn("no_such_table", text)
@@ -367,6 +382,7 @@ class ScheduleApiTest(ScheduleCase):
             ({"deliveries": [{"folder": "/srv/{bogus}"}]}, "deliveries[0].folder: \"{bogus}\" is no relative date"),
             ({"deliveries": [{"folder": "/srv/a\u0000b"}]}, "deliveries[0].folder: a folder name holds no control"),
             ({"owner": "bob"}, "owner: bob may not see the report finance/sales/report"),
+            ({"deliveries": [{"folder": "/srv/{today:yyyy}/../x"}]}, "without \".\" or \"..\" parts"),
         ]
         base = {"name": "checked", "report": "finance/sales/report", "calendar": "@monthly"}
         for change, message in cases:

@@ -12,6 +12,8 @@ TEST(HeaderText, PlainTextStaysAndLongTextIsCutIntoShortEncodedWords) {
   EXPECT_EQ("Monthly sales (2026-12)", HeaderText("Monthly sales (2026-12)"));
   EXPECT_EQ("two  lines", HeaderText("two\r\nlines"));
   EXPECT_EQ("=?UTF-8?B?w6l0w6k=?=", HeaderText("été"));
+  // Plain text that would read as an encoded word is encoded itself.
+  EXPECT_EQ("=?UTF-8?B?PT9VVEYtOD9CP2FHaz0/PQ==?=", HeaderText("=?UTF-8?B?aGk=?="));
   for (const std::string& long_text : {std::string(1000, 'x'), [] {
          std::string text;
          for (int i = 0; i < 500; ++i) text += "é";
