@@ -33,6 +33,13 @@ std::string OneLine(std::string_view message);
 /// The 23-character stamp "[YYYYMMDD hh:mm:ss]    " for \a when.
 std::string LogStamp(const std::tm& when);
 
+/// What a log line says after its stamp; empty for a line too short to
+/// hold one.
+inline std::string_view LogMessage(std::string_view line) {
+  constexpr size_t kStampWidth = 23;
+  return line.size() > kStampWidth ? line.substr(kStampWidth) : std::string_view();
+}
+
 /// Writes \a message as one log line (see OneLine). Throws Error when no log
 /// is open, LogWriteError when the write fails (recording the reason in
 /// pub.log_failure) or failed before; the log box is then left as it was.

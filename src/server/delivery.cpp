@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "base/output_file.h"
+#include "base/run_log.h"
 #include "server/mailer.h"
 #include "server/scheduler.h"
 
@@ -28,9 +29,9 @@ std::string FirstErrors(const std::string& log) {
   int count = 0;
   while (count < kErrorLines && std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() > 23 && (line.compare(23, 6, "Error:") == 0 ||
-                             line.compare(23, 11, "Error Info:") == 0)) {
-      errors += "  " + line.substr(23) + "\n";
+    const std::string_view message = LogMessage(line);
+    if (message.starts_with("Error:") || message.starts_with("Error Info:")) {
+      errors += "  " + std::string(message) + "\n";
       ++count;
     }
   }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/run_log.h"
 #include "base/run_stop.h"
 
 namespace vantrelle::server {
@@ -32,7 +33,7 @@ int CountErrors(const std::string& log) {
   std::string line;
   int errors = 0;
   while (std::getline(in, line))
-    if (line.size() > 23 && line.compare(23, 6, "Error:") == 0) ++errors;
+    if (LogMessage(line).starts_with("Error:")) ++errors;
   return errors;
 }
 
